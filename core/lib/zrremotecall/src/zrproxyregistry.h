@@ -1,0 +1,24 @@
+// The registry of live proxies: the one owner of every ZRProxyRemote that
+// the connector made. MATLAB holds small integer keys into it, never
+// addresses, so a forged or stale key is an error rather than a crash.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "zrproxyremote.h"
+
+namespace ZR {
+
+namespace ZRProxyRegistry {
+
+// Takes ownership and returns a new non-zero key; keys are never reused.
+std::uint32_t add(std::unique_ptr<ZRProxyRemote> proxy);
+// The proxy for `key`, or null when no live proxy has that key (0 included).
+ZRProxyRemote* find(std::uint32_t key);
+// Number of live proxies.
+std::size_t size();
+
+}  // namespace ZRProxyRegistry
+
+}  // namespace ZR

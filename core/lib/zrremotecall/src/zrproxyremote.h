@@ -1,0 +1,45 @@
+// ZRProxyRemote: one named module hosted by a remote broker. Building one
+// looks the module up at the broker; call() invokes one of its methods.
+#pragma once
+
+#include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include "zrvalue.h"
+
+namespace ZR {
+
+class ZRNetwork;
+struct zr__ZRModuleInfoVexel;
+struct ZRProxyRemoteData;
+
+class ZRProxyRemote {
+public:
+    // Raises ZRNetworkError when the broker cannot be reached or does not
+    // know the module. `extra` is unused; `timeout` goes to the module
+    // connection (0: no time-outs).
+    ZRProxyRemote(const std::string& moduleName, const std::string& host, int port, int extra,
+                  int timeout);
+    virtual ~ZRProxyRemote();
+
+    ZRProxyRemote(const ZRProxyRemote&) = delete;
+    ZRProxyRemote& operator=(const ZRProxyRemote&) = delete;
+
+    // One remote call; a reply Array(Int 1 or Int 0, X, ...) is unwrapped to X.
+    void call(const std::string& methodName, const ZRValue& parameters, ZRValue& result);
+
+    // The module's description as the broker reported it (after the fix-ups).
+    const zr__ZRModuleInfoVexel& moduleInfo() const;
+    // The URL that calls are posted to.
+    std::string endpoint() const;
+
+    // Completes a host name: ".local." is appended to a name that does not
+    // start with a digit and does not contain ".local".
+    static std::string normalizeHost(const std::string& host);
+
+private:
+    ZRProxyRemoteData* d;
+};
+
+}  // namespace ZR

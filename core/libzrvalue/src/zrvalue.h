@@ -1,0 +1,122 @@
+// ZRValue: the dynamically typed value that every argument list and every
+// result of a remote call travels as, and ZRError, the exception that the
+// value and remote-call code throws.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ZR {
+
+class ZRValue;
+
+// A byte string with explicit length: NUL bytes are ordinary content.
+typedef std::string TZRValueString;
+// The storage of Binary and Object values.
+typedef std::vector<unsigned char> TZRValueBytes;
+// The elements of an Array value.
+typedef std::vector<ZRValue> TZRValueElements;
+
+// The one exception class of the value and remote-call code. Its whole state
+// is the composed text "\t" module "::" method "\n" "\t" description.
+class ZRError : public std::runtime_error {
+public:
+    ZRError(const std::string& module, const std::string& method, const std::string& description,
+            const char* file, int line);
+    ZRError(const ZRError& other);
+    ZRError& operator=(const ZRError& other) = default;
+    ~ZRError() override;
+
+    std::string message() const;
+
+    static std::string compose(const std::string& module, const std::string& method,
+                               const std::string& description);
+};
+
+// A failure of the broker connection while a proxy is being built.
+class ZRNetworkError : public ZRError {
+public:
+    ZRNetworkError(std::string module, std::string method, std::string description, const char* file,
+                   int line);
+    ZRNetworkError(const ZRNetworkError& other);
+    ZRNetworkError& operator=(const ZRNetworkError& other) = default;
+    ~ZRNetworkError() override;
+};
+
+class ZRValue {
+public:
+    enum Type { Invalid = 0, Array = 1, Bool = 2, Int = 3, Float = 4, String = 5, Object = 6, Binary = 7 };
+
+    ZRValue();
+    ZRValue(const bool& value);
+    ZRValue(const int& value);
+    ZRValue(const float& value);
+    ZRValue(const char* text);
+    ZRValue(const TZRValueString& text);
+    ZRValue(const ZRValue& other);
+    ZRValue(ZRValue&& other) noexcept;
+    virtual ~ZRValue();
+
+    ZRValue& operator=(const ZRValue& other);
+    ZRValue& operator=(ZRValue&& other) noexcept;
+    ZRValue& operator=(const bool& value);
+    ZRValue& operator=(const int& value);
+    ZRValue& operator=(const float& value);
+    ZRValue& operator=(const char* text);
+    ZRValue& operator=(const TZRValueBytes& bytes);
+    ZRValue& assignBytes(const void* data, int count);
+    bool decodeBase64(const char* text);
+    bool decodeBase64Object(const char* text);
+    void reset();
+
+    Type valueType() const { return type_; }
+    bool hasValue() const { return type_ != Invalid; }
+    bool holdsObject() const { return type_ == Object; }
+    int size() const;
+
+    explicit operator bool() const;
+    operator int() const;
+    operator float() const;
+    // Not const: a small Binary is turned into a String on the fly.
+    operator const TZRValueString&();
+
+    const unsigned char* byteData() const;
+    const TZRValueElements& elements() const;
+    void encodeBase64(TZRValueString& out) const;
+
+    bool operator==(const ZRValue& other) const;
+    bool operator!=(const ZRValue& other) const { return !(*this == other); }
+
+    const ZRValue& operator[](int index) const;
+    ZRValue& operator[](int index);
+    void append(const ZRValue& value);
+    void resizeArray(int count);
+    void reserveArray(int count);
+
+    void xAssertType(Type wanted) const;
+    void xAssertCompatibleType(Type wanted);
+    void xAssertArraySize(int wanted) const;
+
+    static std::string TypeToString(int type);
+    std::string toString(int verbosity) const;
+
+private:
+    // The payload slot. `raw` is cleared before a scalar is stored so that the
+    // slot renders the same whatever was held before.
+    union Payload {
+        std::uint64_t raw;
+        bool boolean;
+        int integer;
+        float real;
+        TZRValueElements* elements;
+        TZRValueString* string;
+        TZRValueBytes* bytes;
+    };
+
+    Type type_;
+    Payload value_;
+};
+
+}  // namespace ZR
