@@ -82,8 +82,11 @@ public:
     // Not const: a small Binary is turned into a String on the fly.
     operator const TZRValueString&();
 
+    // Binary and Object values only; the caller tests the tag.
     const unsigned char* byteData() const;
+    // Array values only; the caller tests the tag.
     const TZRValueElements& elements() const;
+    // Binary and Object values only; the caller tests the tag.
     void encodeBase64(TZRValueString& out) const;
 
     bool operator==(const ZRValue& other) const;
@@ -114,6 +117,15 @@ private:
         TZRValueString* string;
         TZRValueBytes* bytes;
     };
+
+    // Deep copy of `source` into this value, which must be Invalid. Iterative,
+    // so the nesting depth is bounded by memory, not by the stack.
+    void copyFrom(const ZRValue& source);
+    // Takes over `payload` of kind `type`; this value must be Invalid.
+    void adopt(Type type, Payload payload);
+    // Frees what `payload` owns; nested arrays are flattened, not recursed.
+    static void release(Type type, Payload payload) noexcept;
+    bool sameAs(const ZRValue& other) const;
 
     Type type_;
     Payload value_;

@@ -1,0 +1,103 @@
+// ZRError and ZRNetworkError, and the composition of every failure text that
+// ZRValue throws.
+#include <cstdio>
+#include <sstream>
+
+#include "zrvalue.h"
+#include "zrvaluefailure.h"
+
+namespace ZR {
+
+ZRError::ZRError(const std::string& module, const std::string& method, const std::string& description,
+                 const char* /*file*/, int /*line*/)
+    : std::runtime_error(compose(module, method, description))
+{
+}
+
+ZRError::ZRError(const ZRError& other) : std::runtime_error(other.what()) {}
+
+ZRError::~ZRError() = default;
+
+std::string ZRError::message() const
+{
+    return what();
+}
+
+std::string ZRError::compose(const std::string& module, const std::string& method,
+                             const std::string& description)
+{
+    std::ostringstream text;
+    if (!module.empty())
+        text << '\t' << module;
+    if (!method.empty())
+        text << "::" << method;
+    text << std::endl << '\t' << description;
+    return text.str();
+}
+
+ZRNetworkError::ZRNetworkError(std::string module, std::string method, std::string description,
+                               const char* file, int line)
+    : ZRError(module, method, description, file, line)
+{
+}
+
+ZRNetworkError::ZRNetworkError(const ZRNetworkError& other) : ZRError(other) {}
+
+ZRNetworkError::~ZRNetworkError() = default;
+
+namespace failure {
+namespace {
+
+const char* const kModule = "ZRValue";
+const char* const kSource = "core/libzrvalue/src/zrvalue";
+
+std::string decimal(int number)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", number);
+    return text;
+}
+
+[[noreturn]] void raise(const std::string& method, const std::string& description, int line)
+{
+    throw ZRError(kModule, method, description, kSource, line);
+}
+
+}  // namespace
+
+void assertFailed(AssertSite site)
+{
+    raise("Assert failed", std::string(kSource) + ":" + decimal(site), site);
+}
+
+void typeMismatch(const char* method, int wanted, const ZRValue& value)
+{
+    raise(method,
+          "Expected a " + ZRValue::TypeToString(wanted) + " but received a " +
+              ZRValue::TypeToString(value.valueType()) + " (zrvalue contents: " + value.toString(1) + " )",
+          0);
+}
+
+void notAnArray(int stored)
+{
+    raise("xAssertArraySize", "try to use a " + ZRValue::TypeToString(stored) + " like an array", 0);
+}
+
+void arrayTooSmall(int count, int wanted)
+{
+    raise("xAssertArraySize",
+          "The array has a size of " + decimal(count) + " and you want it to be of size " + decimal(wanted), 0);
+}
+
+void invalidToBool()
+{
+    raise("const bool() const", "Cannot cast to bool an ZRValue of invalid type.", 0);
+}
+
+void unknownType(int tag)
+{
+    raise("TypeToString", "Unknown type: " + decimal(tag), 148);
+}
+
+}  // namespace failure
+}  // namespace ZR

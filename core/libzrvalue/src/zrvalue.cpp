@@ -1,0 +1,668 @@
+// ZRValue: storage and deep copy, assignment, conversions with their type
+// checks, array operations, equality, and the base64 codec of byte buffers.
+#include "zrvalue.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "zrvaluefailure.h"
+
+namespace ZR {
+namespace {
+
+// Room reserved in containers created on demand: most values are built by
+// appending, and these cover the common sizes without a reallocation.
+constexpr std::size_t kArrayReserve = 32;
+constexpr std::size_t kStringReserve = 64;
+constexpr std::size_t kBytesReserve = 1024;
+
+// Binary values below this size are turned into strings by the string
+// accessor; larger ones are refused like any other non-string.
+constexpr std::size_t kBinaryToStringLimit = 100000;
+
+// The left operand fixes the scale; near zero the test becomes absolute.
+bool floatsMatch(float left, float right)
+{
+    if (left > 1e-12f || left < -1e-12f)
+        return std::fabs((left - right) / left) < static_cast<double>(0.0001f);
+    return std::fabs(left - right) < 1e-16;
+}
+
+// NaN and values outside the int range give INT_MIN, as the processor's
+// truncating conversion does, instead of undefined behaviour.
+int truncateToInt(float number)
+{
+    if (!(number >= -2147483648.0f && number < 2147483648.0f))
+        return INT_MIN;
+    return static_cast<int>(number);
+}
+
+// The count an index needs. Wraps like the processor for INT_MAX, so that
+// index is refused by the bounds-tested access rather than overflowing.
+int countForIndex(int index)
+{
+    return static_cast<int>(static_cast<unsigned>(index) + 1u);
+}
+
+const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Groups of three bytes per line of base64 text.
+constexpr std::size_t kGroupsPerLine = 18;
+
+void appendBase64(const TZRValueBytes& bytes, TZRValueString& out)
+{
+    const std::size_t count = bytes.size();
+    const std::size_t fullGroups = count / 3;
+    const std::size_t rest = count % 3;
+    out.reserve(out.size() + (fullGroups + (rest != 0)) * 4 + fullGroups / kGroupsPerLine);
+
+    std::size_t at = 0;
+    for (std::size_t group = 1; group <= fullGroups; ++group, at += 3) {
+        const std::uint32_t bits = std::uint32_t(bytes[at]) << 16 | std::uint32_t(bytes[at + 1]) << 8 | bytes[at + 2];
+        out += kBase64Alphabet[bits >> 18 & 63];
+        out += kBase64Alphabet[bits >> 12 & 63];
+        out += kBase64Alphabet[bits >> 6 & 63];
+        out += kBase64Alphabet[bits & 63];
+        if (group % kGroupsPerLine == 0)
+            out += '\n';
+    }
+    if (rest == 0)
+        return;
+    const std::uint32_t bits = std::uint32_t(bytes[at]) << 16 | (rest == 2 ? std::uint32_t(bytes[at + 1]) << 8 : 0);
+    out += kBase64Alphabet[bits >> 18 & 63];
+    out += kBase64Alphabet[bits >> 12 & 63];
+    out += rest == 2 ? kBase64Alphabet[bits >> 6 & 63] : '=';
+    out += '=';
+}
+
+// 0..63 for an alphabet character, -1 for anything else.
+int base64Digit(unsigned char c)
+{
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 26;
+    if (c >= '0' && c <= '9')
+        return c - '0' + 52;
+    if (c == '+')
+        return 62;
+    if (c == '/')
+        return 63;
+    return -1;
+}
+
+// Characters outside the alphabet are skipped. The first "=" ends the text,
+// completing the group it stands in; an unfinished group at the end of the
+// text is dropped.
+void decodeBase64Into(const char* text, TZRValueBytes& out)
+{
+    unsigned digits[4];
+    int filled = 0;
+    for (const char* at = text; *at != '\0'; ++at) {
+        if (*at == '=') {
+            if (filled >= 2)
+                out.push_back(static_cast<unsigned char>(digits[0] << 2 | digits[1] >> 4));
+            if (filled == 3)
+                out.push_back(static_cast<unsigned char>((digits[1] & 15) << 4 | digits[2] >> 2));
+            return;
+        }
+        const int digit = base64Digit(static_cast<unsigned char>(*at));
+        if (digit < 0)
+            continue;
+        digits[filled++] = static_cast<unsigned>(digit);
+        if (filled == 4) {
+            out.push_back(static_cast<unsigned char>(digits[0] << 2 | digits[1] >> 4));
+            out.push_back(static_cast<unsigned char>((digits[1] & 15) << 4 | digits[2] >> 2));
+            out.push_back(static_cast<unsigned char>((digits[2] & 3) << 6 | digits[3]));
+            filled = 0;
+        }
+    }
+}
+
+}  // namespace
+
+// ---- Storage ---------------------------------------------------------------
+
+void ZRValue::adopt(Type type, Payload payload)
+{
+    if (value_.raw != 0) {
+        release(type, payload);
+        switch (type) {
+        case Array: failure::assertFailed(failure::CopyArrayIntoOccupied);
+        case String: failure::assertFailed(failure::CopyStringIntoOccupied);
+        case Binary: failure::assertFailed(failure::CopyBinaryIntoOccupied);
+        case Object: failure::assertFailed(failure::CopyObjectIntoOccupied);
+        default: break;
+        }
+    }
+    type_ = type;
+    value_ = payload;
+}
+
+void ZRValue::release(Type type, Payload payload) noexcept
+{
+    switch (type) {
+    case Array: {
+        TZRValueElements* elements = payload.elements;
+        if (elements == nullptr)
+            break;
+        // Nested arrays are moved onto a heap stack and taken apart one level
+        // at a time, so that no nesting depth can exhaust the call stack.
+        TZRValueElements pending;
+        for (ZRValue& element : *elements)
+            if (element.type_ == Array)
+                pending.push_back(std::move(element));
+        delete elements;
+        while (!pending.empty()) {
+            ZRValue current = std::move(pending.back());
+            pending.pop_back();
+            if (current.value_.elements != nullptr)
+                for (ZRValue& element : *current.value_.elements)
+                    if (element.type_ == Array)
+                        pending.push_back(std::move(element));
+            // `current` now holds no arrays: its destruction goes one level deep.
+        }
+        break;
+    }
+    case String: delete payload.string; break;
+    case Binary:
+    case Object: delete payload.bytes; break;
+    case Invalid:
+    case Bool:
+    case Int:
+    case Float: break;
+    }
+}
+
+void ZRValue::copyFrom(const ZRValue& source)
+{
+    // Pairs of (original, copy) still to fill. Every array copy is created
+    // with its final element count, so the addresses pushed here stay valid.
+    std::vector<std::pair<const ZRValue*, ZRValue*>> pending{{&source, this}};
+    while (!pending.empty()) {
+        const ZRValue& from = *pending.back().first;
+        ZRValue& to = *pending.back().second;
+        pending.pop_back();
+
+        Payload copy{};
+        switch (from.type_) {
+        case Array:
+            if (from.value_.elements == nullptr)
+                failure::assertFailed(failure::CopyArrayFromNull);
+            copy.elements = new TZRValueElements(from.value_.elements->size());
+            break;
+        case String:
+            if (from.value_.string == nullptr)
+                failure::assertFailed(failure::CopyStringFromNull);
+            copy.string = new TZRValueString(*from.value_.string);
+            break;
+        case Binary:
+            if (from.value_.bytes == nullptr)
+                failure::assertFailed(failure::CopyBinaryFromNull);
+            copy.bytes = new TZRValueBytes(*from.value_.bytes);
+            break;
+        case Object:
+            if (from.value_.bytes == nullptr)
+                failure::assertFailed(failure::CopyObjectFromNull);
+            copy.bytes = new TZRValueBytes(*from.value_.bytes);
+            break;
+        case Invalid:
+        case Bool:
+        case Int:
+        case Float: copy = from.value_; break;
+        }
+        to.adopt(from.type_, copy);
+
+        if (from.type_ == Array) {
+            const TZRValueElements& originals = *from.value_.elements;
+            TZRValueElements& copies = *to.value_.elements;
+            for (std::size_t index = originals.size(); index-- > 0;)
+                pending.emplace_back(&originals[index], &copies[index]);
+        }
+    }
+}
+
+void ZRValue::reset()
+{
+    const Type type = type_;
+    const Payload payload = value_;
+    type_ = Invalid;
+    value_.raw = 0;
+    release(type, payload);
+}
+
+// ---- Construction and assignment -----------------------------------------
+
+ZRValue::ZRValue() : type_(Invalid)
+{
+    value_.raw = 0;
+}
+
+ZRValue::ZRValue(const bool& value) : ZRValue()
+{
+    *this = value;
+}
+
+ZRValue::ZRValue(const int& value) : ZRValue()
+{
+    *this = value;
+}
+
+ZRValue::ZRValue(const float& value) : ZRValue()
+{
+    *this = value;
+}
+
+ZRValue::ZRValue(const char* text) : ZRValue()
+{
+    *this = text;
+}
+
+ZRValue::ZRValue(const TZRValueString& text) : ZRValue()
+{
+    Payload payload{};
+    payload.string = new TZRValueString(text);
+    adopt(String, payload);
+}
+
+// Delegating to the default constructor makes a copy that fails half-way
+// release what it already holds.
+ZRValue::ZRValue(const ZRValue& other) : ZRValue()
+{
+    copyFrom(other);
+}
+
+ZRValue::ZRValue(ZRValue&& other) noexcept : type_(other.type_), value_(other.value_)
+{
+    other.type_ = Invalid;
+    other.value_.raw = 0;
+}
+
+ZRValue::~ZRValue()
+{
+    reset();
+}
+
+ZRValue& ZRValue::operator=(const ZRValue& other)
+{
+    if (this == &other)
+        return *this;
+    // Copied before anything is released: `other` may live inside this value.
+    ZRValue copy;
+    copy.copyFrom(other);
+    return *this = std::move(copy);
+}
+
+ZRValue& ZRValue::operator=(ZRValue&& other) noexcept
+{
+    if (this == &other)
+        return *this;
+    // Detached before anything is released: `other` may live inside this value.
+    const Type type = other.type_;
+    const Payload payload = other.value_;
+    other.type_ = Invalid;
+    other.value_.raw = 0;
+    reset();
+    adopt(type, payload);
+    return *this;
+}
+
+// Scalars clear the whole slot first, so that the slot reads the same
+// whatever was held before.
+ZRValue& ZRValue::operator=(const bool& value)
+{
+    if (type_ != Bool) {
+        reset();
+        type_ = Bool;
+    }
+    value_.raw = 0;
+    value_.boolean = value;
+    return *this;
+}
+
+ZRValue& ZRValue::operator=(const int& value)
+{
+    if (type_ != Int) {
+        reset();
+        type_ = Int;
+    }
+    value_.raw = 0;
+    value_.integer = value;
+    return *this;
+}
+
+ZRValue& ZRValue::operator=(const float& value)
+{
+    if (type_ != Float) {
+        reset();
+        type_ = Float;
+    }
+    value_.raw = 0;
+    value_.real = value;
+    return *this;
+}
+
+ZRValue& ZRValue::operator=(const char* text)
+{
+    if (text == nullptr)
+        failure::assertFailed(failure::NullTextAssigned);
+    if (type_ == String) {
+        value_.string->assign(text);
+        return *this;
+    }
+    // Built before the old payload goes: `text` may point into it.
+    std::unique_ptr<TZRValueString> string(new TZRValueString);
+    string->reserve(kStringReserve);
+    string->assign(text);
+    reset();
+    Payload payload{};
+    payload.string = string.release();
+    adopt(String, payload);
+    return *this;
+}
+
+ZRValue& ZRValue::operator=(const TZRValueBytes& bytes)
+{
+    if (type_ == Binary) {
+        *value_.bytes = bytes;
+        return *this;
+    }
+    std::unique_ptr<TZRValueBytes> buffer(new TZRValueBytes);
+    buffer->reserve(kBytesReserve);
+    buffer->assign(bytes.begin(), bytes.end());
+    reset();
+    Payload payload{};
+    payload.bytes = buffer.release();
+    adopt(Binary, payload);
+    return *this;
+}
+
+ZRValue& ZRValue::assignBytes(const void* data, int count)
+{
+    if (count < 0)
+        throw std::length_error("ZRValue::assignBytes: negative byte count");
+    // A new buffer even for a Binary value: `data` may point into the old one.
+    const unsigned char* first = static_cast<const unsigned char*>(data);
+    std::unique_ptr<TZRValueBytes> buffer(new TZRValueBytes);
+    buffer->reserve(static_cast<std::size_t>(count) + kBytesReserve);
+    if (count > 0)
+        buffer->assign(first, first + count);
+    reset();
+    Payload payload{};
+    payload.bytes = buffer.release();
+    adopt(Binary, payload);
+    return *this;
+}
+
+// A null text decodes like an empty one.
+bool ZRValue::decodeBase64(const char* text)
+{
+    if (text == nullptr)
+        text = "";
+    // Decoded aside first: `text` may point into this value's own payload.
+    std::unique_ptr<TZRValueBytes> buffer(new TZRValueBytes);
+    buffer->reserve(std::strlen(text) * 3 / 4 + 1);
+    decodeBase64Into(text, *buffer);
+    reset();
+    Payload payload{};
+    payload.bytes = buffer.release();
+    adopt(Binary, payload);
+    return true;
+}
+
+// Object values share the Binary storage; only the tag differs.
+bool ZRValue::decodeBase64Object(const char* text)
+{
+    decodeBase64(text);
+    type_ = Object;
+    return true;
+}
+
+// ---- Inspection and conversion ------------------------------------------
+
+int ZRValue::size() const
+{
+    switch (type_) {
+    case Array:
+        if (value_.elements == nullptr)
+            failure::assertFailed(failure::SizeOfNullArray);
+        return static_cast<int>(value_.elements->size());
+    case String:
+        if (value_.string == nullptr)
+            failure::assertFailed(failure::SizeOfNullString);
+        return static_cast<int>(value_.string->size());
+    case Object:
+        if (value_.bytes == nullptr)
+            failure::assertFailed(failure::SizeOfNullObject);
+        return static_cast<int>(value_.bytes->size());
+    case Binary:
+        if (value_.bytes == nullptr)
+            failure::assertFailed(failure::SizeOfNullBinary);
+        return static_cast<int>(value_.bytes->size());
+    case Invalid:
+    case Bool:
+    case Int:
+    case Float: break;
+    }
+    return 0;
+}
+
+ZRValue::operator bool() const
+{
+    switch (type_) {
+    case Invalid: failure::invalidToBool();
+    case Bool: return value_.boolean;
+    case Int: return value_.integer != 0;
+    case Float: return value_.real != 0.0f;  // NaN reads as true
+    case Array:
+    case String:
+    case Object:
+    case Binary: return size() != 0;
+    }
+    return false;
+}
+
+// Every kind other than the numeric ones reads as 0: the strict type check
+// lets a wanted Int through.
+ZRValue::operator int() const
+{
+    switch (type_) {
+    case Int: return value_.integer;
+    case Bool: return value_.boolean ? 1 : 0;
+    case Float: return truncateToInt(value_.real);
+    default: xAssertType(Int); return 0;
+    }
+}
+
+ZRValue::operator float() const
+{
+    switch (type_) {
+    case Float: return value_.real;
+    case Int: return static_cast<float>(value_.integer);
+    default: xAssertType(Float); return 0.0f;
+    }
+}
+
+// Small Binary values read as strings are converted in place; the string
+// keeps a trailing NUL that counts in its length, which is what readers of
+// such strings have always received.
+ZRValue::operator const TZRValueString&()
+{
+    if (type_ == Binary && value_.bytes->size() < kBinaryToStringLimit) {
+        const TZRValueBytes& bytes = *value_.bytes;
+        std::printf("WARNING: ZRValue::operator const TZRValueString&: creating a string on the fly to patch "
+                    "possible ruby encoding problem (size of binary: %d)\n",
+                    static_cast<int>(bytes.size()));
+        std::unique_ptr<TZRValueString> string(new TZRValueString(bytes.begin(), bytes.end()));
+        string->push_back('\0');
+        reset();
+        Payload payload{};
+        payload.string = string.release();
+        adopt(String, payload);
+    }
+    // No exemption here, unlike xAssertType: only a String will do.
+    if (type_ != String)
+        failure::typeMismatch("xAssertType: type error", String, *this);
+    return *value_.string;
+}
+
+const unsigned char* ZRValue::byteData() const
+{
+    return &value_.bytes->at(0);
+}
+
+const TZRValueElements& ZRValue::elements() const
+{
+    return *value_.elements;
+}
+
+void ZRValue::encodeBase64(TZRValueString& out) const
+{
+    appendBase64(*value_.bytes, out);
+}
+
+// ---- Equality ----------------------------------------------------------------
+
+// Tags, scalars and byte contents; arrays only by element count.
+bool ZRValue::sameAs(const ZRValue& other) const
+{
+    if (type_ != other.type_)
+        return false;
+    switch (type_) {
+    case Invalid: return true;
+    case Array: return value_.elements->size() == other.value_.elements->size();
+    case Bool: return value_.boolean == other.value_.boolean;
+    case Int: return value_.integer == other.value_.integer;
+    case Float: return floatsMatch(value_.real, other.value_.real);
+    case String: return *value_.string == *other.value_.string;
+    // Object values are compared byte for byte, like Binary ones.
+    case Object:
+    case Binary: return *value_.bytes == *other.value_.bytes;
+    }
+    return false;
+}
+
+bool ZRValue::operator==(const ZRValue& other) const
+{
+    if (!sameAs(other))
+        return false;
+    if (type_ != Array)
+        return true;
+    // Element pairs are compared depth first in index order from a heap
+    // stack, so that deep nesting cannot exhaust the call stack.
+    std::vector<std::pair<const ZRValue*, const ZRValue*>> pending;
+    for (std::size_t index = value_.elements->size(); index-- > 0;)
+        pending.emplace_back(&(*value_.elements)[index], &(*other.value_.elements)[index]);
+    while (!pending.empty()) {
+        const ZRValue& left = *pending.back().first;
+        const ZRValue& right = *pending.back().second;
+        pending.pop_back();
+        if (!left.sameAs(right))
+            return false;
+        if (left.type_ == Array)
+            for (std::size_t index = left.value_.elements->size(); index-- > 0;)
+                pending.emplace_back(&(*left.value_.elements)[index], &(*right.value_.elements)[index]);
+    }
+    return true;
+}
+
+// ---- Arrays ------------------------------------------------------------------
+
+const ZRValue& ZRValue::operator[](int index) const
+{
+    xAssertType(Array);
+    xAssertArraySize(countForIndex(index));
+    return value_.elements->at(static_cast<std::size_t>(index));
+}
+
+ZRValue& ZRValue::operator[](int index)
+{
+    xAssertCompatibleType(Array);
+    xAssertArraySize(countForIndex(index));
+    return value_.elements->at(static_cast<std::size_t>(index));
+}
+
+void ZRValue::append(const ZRValue& value)
+{
+    // Copied first: `value` may be one of this array's elements, or this
+    // value itself, and growing the array moves its elements.
+    ZRValue copy(value);
+    xAssertCompatibleType(Array);
+    value_.elements->push_back(std::move(copy));
+}
+
+void ZRValue::resizeArray(int count)
+{
+    xAssertCompatibleType(Array);
+    value_.elements->resize(static_cast<std::size_t>(count));
+}
+
+void ZRValue::reserveArray(int count)
+{
+    xAssertCompatibleType(Array);
+    value_.elements->reserve(static_cast<std::size_t>(count));
+}
+
+// ---- Type checks -------------------------------------------------------------
+
+// Two exemptions: any value may be read as an Int (it reads as 0), and a
+// Float passes so that indexing one fails with the "like an array" text.
+void ZRValue::xAssertType(Type wanted) const
+{
+    if (type_ == wanted || wanted == Int || type_ == Float)
+        return;
+    failure::typeMismatch("xAssertType: type error", wanted, *this);
+}
+
+void ZRValue::xAssertCompatibleType(Type wanted)
+{
+    if (type_ == wanted)
+        return;
+    if (type_ != Invalid)
+        failure::typeMismatch("xAssertCompatibleType: type error", wanted, *this);
+
+    Payload payload{};
+    switch (wanted) {
+    case Array: {
+        std::unique_ptr<TZRValueElements> elements(new TZRValueElements);
+        elements->reserve(kArrayReserve);
+        payload.elements = elements.release();
+        break;
+    }
+    case String: {
+        std::unique_ptr<TZRValueString> string(new TZRValueString);
+        string->reserve(kStringReserve);
+        payload.string = string.release();
+        break;
+    }
+    // No caller widens to Object; it gets the same empty buffer as Binary.
+    case Binary:
+    case Object: {
+        std::unique_ptr<TZRValueBytes> bytes(new TZRValueBytes);
+        bytes->reserve(kBytesReserve);
+        payload.bytes = bytes.release();
+        break;
+    }
+    case Invalid:
+    case Bool:
+    case Int:
+    case Float: break;
+    default: failure::unknownType(wanted);
+    }
+    adopt(wanted, payload);
+}
+
+void ZRValue::xAssertArraySize(int wanted) const
+{
+    if (type_ != Array)
+        failure::notAnArray(type_);
+    const int count = size();
+    if (count < wanted)
+        failure::arrayTooSmall(count, wanted);
+}
+
+}  // namespace ZR

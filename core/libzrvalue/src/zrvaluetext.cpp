@@ -1,0 +1,166 @@
+// Text forms of ZRValue: the type names that every type error quotes, and the
+// rendering of a whole value at a chosen verbosity.
+#include <cinttypes>
+#include <cstdio>
+
+#include "zrvalue.h"
+#include "zrvaluefailure.h"
+
+namespace ZR {
+namespace {
+
+std::string decimal(int number)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", number);
+    return text;
+}
+
+// Upper-case hex digits zero-padded to the width of a pointer, without a
+// prefix: the callers write "0x" themselves.
+std::string pointerDigits(std::uintptr_t bits)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*" PRIXPTR, static_cast<int>(sizeof(void*) * 2), bits);
+    return text;
+}
+
+void appendByte(std::string& text, unsigned char byte)
+{
+    text += '\\';
+    if (byte >= 100)
+        text += static_cast<char>('0' + byte / 100);
+    if (byte >= 10)
+        text += static_cast<char>('0' + byte / 10 % 10);
+    text += static_cast<char>('0' + byte % 10);
+}
+
+}  // namespace
+
+std::string ZRValue::TypeToString(int type)
+{
+    static const char* const kNames[] = {"Invalid", "Array", "Bool", "Int", "Float", "String", "Object", "Binary"};
+    if (static_cast<unsigned>(type) >= sizeof kNames / sizeof kNames[0])
+        failure::unknownType(type);
+    return kNames[type];
+}
+
+// Level 1 is the compact form that error texts quote; level 2 adds labels,
+// addresses and the raw payload slot; level 3 and above wrap every value and
+// element in tag-like lines.
+std::string ZRValue::toString(int verbosity) const
+{
+    std::string text;
+    if (verbosity <= 0)
+        return text;
+    text.reserve(1024);
+    const bool labelled = verbosity >= 2;
+    const bool tagged = verbosity >= 3;
+
+    // Arrays whose elements are still being rendered, innermost last. An
+    // explicit stack rather than recursion: deep nesting must not exhaust
+    // the call stack.
+    struct OpenArray {
+        const ZRValue* array;
+        std::size_t next;
+    };
+    std::vector<OpenArray> open;
+
+    auto finish = [&] {
+        if (tagged) {
+            text += "\n</ZrValue>\n";
+            if (!open.empty())
+                text += "\n</elem>";
+        }
+    };
+
+    // Renders a value up to the first element of an array, or whole.
+    auto begin = [&](const ZRValue& value) {
+        if (tagged)
+            text += "\n<ZrValue>";
+        if (labelled) {
+            text += "ZrValue at 0x" + pointerDigits(reinterpret_cast<std::uintptr_t>(&value)) + ", ";
+            text += "Type: " + TypeToString(value.type_) + ", ";
+            text += "Value: 0x" + pointerDigits(static_cast<std::uintptr_t>(value.value_.raw)) + ", ";
+        }
+        switch (value.type_) {
+        case Invalid: break;
+        case Array:
+            text += tagged ? "\n<Vector>" : "[";
+            if (labelled)
+                text += "Vector of " + decimal(value.size()) + " elem(s):";
+            open.push_back({&value, 0});
+            return;
+        case Bool:
+            if (labelled)
+                text += "Bool:";
+            text += value.value_.boolean ? "true" : "false";
+            break;
+        case Int: {
+            if (labelled) {
+                char hex[11];
+                std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(value.value_.integer));
+                text += std::string("Int: ") + hex + " (";
+            }
+            text += decimal(value.value_.integer);
+            if (labelled)
+                text += ")";
+            if (tagged)
+                text += "\n";
+            break;
+        }
+        case Float: {
+            if (labelled)
+                text += "Float: ";
+            char number[128];
+            std::snprintf(number, sizeof number, "%.6g", static_cast<double>(value.value_.real));
+            text += number;
+            if (tagged)
+                text += "\n";
+            break;
+        }
+        case String:
+            if (labelled)
+                text += "String of size " + decimal(value.size()) + ": ";
+            text += '"';
+            text += *value.value_.string;
+            text += '"';
+            if (tagged)
+                text += "\n";
+            break;
+        case Object: text.append(value.value_.bytes->begin(), value.value_.bytes->end()); break;
+        case Binary:
+            if (tagged)
+                text += "\n<Binary>Binary: " + decimal(value.size()) + " bytes(s):\n";
+            for (unsigned char byte : *value.value_.bytes)
+                appendByte(text, byte);
+            // Closed at level 3 and above only: at level 2 the byte list
+            // ends the body, as it was opened without the tag line.
+            if (tagged)
+                text += "</Binary>\n";
+            break;
+        }
+        finish();
+    };
+
+    begin(*this);
+    while (!open.empty()) {
+        OpenArray& current = open.back();
+        const TZRValueElements& elements = *current.array->value_.elements;
+        if (current.next < elements.size()) {
+            const std::size_t index = current.next++;
+            if (!tagged && index > 0)
+                text += ", ";
+            if (tagged)
+                text += "\n<elem>\n";
+            begin(elements[index]);  // may push onto `open`
+        } else {
+            open.pop_back();
+            text += tagged ? "\n</Vector>" : "]";
+            finish();
+        }
+    }
+    return text;
+}
+
+}  // namespace ZR
