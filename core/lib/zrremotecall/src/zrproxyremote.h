@@ -38,6 +38,10 @@ public:
     // start with a digit and does not contain ".local".
     static std::string normalizeHost(const std::string& host);
 
+    // The result a reply stands for: element 1 of an Array(Int 1 or Int 0,
+    // X, ...) of at least two elements, otherwise the whole reply.
+    static ZRValue unwrapReply(const ZRValue& reply);
+
 private:
     ZRProxyRemoteData* d;
 };

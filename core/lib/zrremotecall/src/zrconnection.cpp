@@ -1,0 +1,42 @@
+// ZRConnection: construction, accessors and the release of the gSOAP context.
+#include "zrconnection.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include <stdsoap2.h>
+
+namespace ZR {
+
+ZRConnection::ZRConnection() : context(nullptr) {}
+
+ZRConnection::~ZRConnection()
+{
+    // Whatever the session printed should be out before the context (and
+    // possibly the module holding the transport) goes away.
+    std::cout.flush();
+    std::fflush(nullptr);
+    if (context) {
+        soap_destroy(context);
+        soap_end(context);
+        soap_free(context);  // soap_done, then the context itself
+        context = nullptr;
+    }
+}
+
+void ZRConnection::setModuleInfo(boost::shared_ptr<zr__ZRModuleInfoVexel> info)
+{
+    moduleInfo = std::move(info);
+}
+
+boost::shared_ptr<zr__ZRModuleInfoVexel> ZRConnection::getModuleInfo() const
+{
+    return moduleInfo;
+}
+
+std::string ZRConnection::getEndpoint() const
+{
+    return endpoint;
+}
+
+}  // namespace ZR

@@ -1,0 +1,69 @@
+// ZRProxyRemote's two pure rules: host completion and reply unwrapping.
+#include <gtest/gtest.h>
+
+#include "zrproxyremote.h"
+
+using ZR::ZRProxyRemote;
+using ZR::ZRValue;
+
+namespace {
+
+ZRValue arrayOf(std::initializer_list<ZRValue> elements)
+{
+    ZRValue array;
+    array.resizeArray(0);
+    for (const ZRValue& element : elements)
+        array.append(element);
+    return array;
+}
+
+TEST(ProxyRemote, NormalizeHostCompletesBareNames)
+{
+    const struct {
+        const char* host;
+        const char* completed;
+    } cases[] = {
+        {"robot", "robot.local."},
+        {"robot.local", "robot.local"},
+        {"robot.local.", "robot.local."},
+        {"robot.localdomain", "robot.localdomain"},
+        {"mylocalbox", "mylocalbox.local."},
+        {"192.168.1.10", "192.168.1.10"},
+        {"127.0.0.1", "127.0.0.1"},
+        {"9lives", "9lives"},
+        {"", ".local."},
+        {"localhost", "localhost.local."},
+        {"ROBOT.LOCAL", "ROBOT.LOCAL.local."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ZRProxyRemote::normalizeHost(c.host), c.completed) << "host '" << c.host << "'";
+}
+
+TEST(ProxyRemote, UnwrapReplyTakesTheValueBehindAnIntStatus)
+{
+    const ZRValue ok("ok");
+    const struct {
+        const char* name;
+        ZRValue reply;
+        ZRValue expected;
+    } cases[] = {
+        {"Int 1 status", arrayOf({ZRValue(1), ok}), ok},
+        {"Int 0 status, extra dropped", arrayOf({ZRValue(0), ZRValue(2.5f), ZRValue(9)}), ZRValue(2.5f)},
+        {"nested array value", arrayOf({ZRValue(1), arrayOf({ZRValue(7)})}), arrayOf({ZRValue(7)})},
+        {"one element", arrayOf({ZRValue(1)}), arrayOf({ZRValue(1)})},
+        {"empty array", arrayOf({}), arrayOf({})},
+        {"Int 2 status", arrayOf({ZRValue(2), ok}), arrayOf({ZRValue(2), ok})},
+        {"Bool status", arrayOf({ZRValue(true), ok}), arrayOf({ZRValue(true), ok})},
+        {"Float status", arrayOf({ZRValue(1.0f), ok}), arrayOf({ZRValue(1.0f), ok})},
+        {"String status", arrayOf({ZRValue("1"), ZRValue(5)}), arrayOf({ZRValue("1"), ZRValue(5)})},
+        {"Int", ZRValue(1), ZRValue(1)},
+        {"Invalid", ZRValue(), ZRValue()},
+    };
+    for (const auto& c : cases) {
+        const ZRValue result = ZRProxyRemote::unwrapReply(c.reply);
+        EXPECT_EQ(result.valueType(), c.expected.valueType()) << c.name;
+        EXPECT_TRUE(result == c.expected) << c.name;
+    }
+}
+
+}  // namespace
