@@ -1,0 +1,73 @@
+// The invoker MEX module: invoker(handle, methodName, parameters) calls one
+// method of the module behind a proxy that connector made and returns the
+// converted result.
+#include <cstdint>
+#include <iostream>
+#include <string>
+
+#include "mex.h"
+#include "zrmxconvert.h"
+#include "zrproxyregistry.h"
+#include "zrproxyremote.h"
+
+namespace {
+
+const char kUsage[] = "Usage: proxy(methodname[, parameters])";
+const char kNullObject[] = "Object is NULL !\n";
+
+// The handle is a uint32 key into the proxy registry; only its first
+// element counts. An unknown key is answered like the key 0.
+ZR::ZRProxyRemote* handleToProxy(const mxArray* handle)
+{
+    if (!mxIsUint32(handle)) {
+        std::cerr << "wrong pointertype!\n" << std::flush;
+        throw ZR::ZRMxArgumentError(kNullObject);
+    }
+    if (mxGetNumberOfElements(handle) == 0)
+        throw ZR::ZRMxArgumentError(kNullObject);
+    const std::uint32_t key = *static_cast<const std::uint32_t*>(mxGetData(handle));
+    ZR::ZRProxyRemote* proxy = ZR::ZRProxyRegistry::find(key);
+    if (!proxy)
+        throw ZR::ZRMxArgumentError(kNullObject);
+    return proxy;
+}
+
+// One element per cell, column-major; no cells leave the list Invalid.
+ZR::ZRValue parametersOf(const mxArray* cells)
+{
+    if (!mxIsCell(cells))
+        throw ZR::ZRMxArgumentError("The parameters must be a cell array");
+    ZR::ZRValue parameters;
+    const std::size_t count = mxGetNumberOfElements(cells);
+    if (count == 0)
+        return parameters;
+    if (count > static_cast<std::size_t>(INT32_MAX))
+        throw ZR::ZRMxArgumentError("Too many parameters");
+    // Sized first and filled by moving, so a large parameter is not copied.
+    parameters.resizeArray(static_cast<int>(count));
+    for (std::size_t i = 0; i < count; ++i)
+        parameters[static_cast<int>(i)] = ZR::mxArrayToZRValue(mxGetCell(cells, i));
+    return parameters;
+}
+
+void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs < 3)
+        throw ZR::ZRMxArgumentError(kUsage);
+    ZR::ZRProxyRemote* proxy = handleToProxy(prhs[0]);
+    const std::string methodName = ZR::mxArrayText(prhs[1], "The method name must be a char array");
+    const ZR::ZRValue parameters = parametersOf(prhs[2]);
+    ZR::ZRValue result;
+    proxy->call(methodName, parameters, result);
+    plhs[0] = ZR::zrValueToMxArray(result);
+}
+
+}  // namespace
+
+void mexFunction(int /*nlhs*/, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    // Every C++ object of the call is gone once failureOf returns; the
+    // error is raised here, outside any handler that could swallow it.
+    if (const char* failure = ZR::failureOf([&] { invoke(plhs, nrhs, prhs); }))
+        mexErrMsgTxt(failure);
+}

@@ -1,0 +1,134 @@
+% Conversion both ways: each parameter travels to the Echo module, which
+% answers with the parameter list it received, so a one-cell call comes
+% back as a 1x1 cell holding the parameter as the wire carried it.
+broker = zrt_broker_start();
+unwind_protect
+  h = connector('Echo', '127.0.0.1', broker.port);
+  longText = char(mod(0:99999, 94) + 33);   % printable, 100000 characters
+  cases = {
+    % texts: whole, whatever their length; several rows read by column
+    'abc',                              'abc'
+    repmat('x', 1, 25),                 repmat('x', 1, 25)
+    longText,                           longText
+    '',                                 ''
+    ['ab'; 'cd'],                       'acbd'
+    '<a href="x">&amp;</a>',            '<a href="x">&amp;</a>'
+    "caf\xc3\xa9 \xe2\x82\xac",         "caf\xc3\xa9 \xe2\x82\xac"
+    % doubles travel as single-precision floats
+    3,                                  3
+    -2.5,                               -2.5
+    0.1,                                double(single(0.1))
+    pi,                                 double(single(pi))
+    [],                                 0
+    % integers travel as 32-bit Ints, keeping the low 32 bits
+    int8(-5),                           int32(-5)
+    uint8(200),                         int32(200)
+    int16(-300),                        int32(-300)
+    uint16(65535),                      int32(65535)
+    int32(7),                           int32(7)
+    intmin('int32'),                    intmin('int32')
+    uint32(4294967295),                 int32(-1)
+    uint32(2147483648),                 intmin('int32')
+    % logicals
+    true,                               true
+    false,                              false
+    false(0, 0),                        false
+    % matrices: a row is an Array, more rows an Array of row Arrays
+    [1 2 3],                            {1; 2; 3}
+    [1 2; 3 4],                         {{1; 2}; {3; 4}}
+    [1; 2],                             {{1}; {2}}
+    [0.1 0.2],                          {double(single(0.1)); double(single(0.2))}
+    int32([1 2; 3 4]),                  {{int32(1); int32(2)}; {int32(3); int32(4)}}
+    uint32([4294967295 1]),             {int32(-1); int32(1)}
+    int8([-1; 1]),                      {{int32(-1)}; {int32(1)}}
+    [true false],                       {true; false}
+    [true; false],                      {{true}; {false}}
+    % cells of two or more elements: every cell, column-major, nested too
+    {'a'; 'b'; 'c'},                    {'a'; 'b'; 'c'}
+    {'a', 'b', 'c'},                    {'a'; 'b'; 'c'}
+    {1, 'x'; int8(2), true},            {1; int32(2); 'x'; true}
+    {1, {2, 'x'}},                      {1; {2; 'x'}}
+    {[1 2], {'deep', {true, int16(3)}}}, {{1; 2}; {'deep'; {true; int32(3)}}}
+    % N-d arrays are read as M x (N*...) matrices
+    cat(3, [1; 2], [3; 4]),             {{1; 3}; {2; 4}}
+    % a 0xN array visits no row: an Invalid value, an empty cell on return
+    zeros(0, 3),                        []
+    zeros(2, 0),                        {[]; []}
+  };
+  for k = 1:rows(cases)
+    result = invoker(h, 'echo', cases(k, 1));
+    zrt_check_equal(result, cases(k, 2), sprintf('echo case %d (%s)', k, class(cases{k, 1})));
+  end
+
+  % A 2x2 parameter cell array is sent in column-major order.
+  zrt_check_equal(invoker(h, 'echo', {1, 'b'; 'a', 2}), {1; 'a'; 'b'; 2}, '2x2 parameter cells');
+
+  % Refused classes, at any size, and 1x1 or empty cells at the top. The
+  % class id is printed before the error.
+  unknown = zrt_fail_message('invoker', "Unknown parameter type\n");
+  refused = {
+    single(1),          7
+    int64(1),           14
+    uint64(1),          15
+    {'a'},              1
+    {},                 1
+    single([1 2]),      7
+    int64([1 2; 3 4]),  14
+    struct('a', 1),     2
+    struct('a', {1, 2}), 2
+    @sin,               16
+    {1, single(2)},     7
+    {1, {'a'}},         1
+    sparse([1 0; 0 2]), 6
+    sparse(true),       3
+    1 + 2i,             6
+  };
+  for k = 1:rows(refused)
+    out = zrt_expect_error(@() invoker(h, 'echo', refused(k, 1)), unknown, ...
+                           sprintf('refused case %d (%s)', k, class(refused{k, 1})));
+    expected = sprintf('Unknown parameter type: %d\n', refused{k, 2});
+    assert(strcmp(out, expected), 'refused case %d printed "%s", not "%s"', k, out, expected);
+  end
+
+  % Results of every kind, and the Echo module's reading of the parameters.
+  zrt_check_equal(invoker(h, 'types', {'a', 1, int8(1), true, [1 2]}), ...
+                  {'String'; 'Float'; 'Int'; 'Bool'; 'Array'}, 'types on the wire');
+  zrt_check_equal(invoker(h, 'typeOf', {}), 'Invalid', 'no parameters travel as Invalid');
+
+  % An Invalid result gives no output, and Octave refuses to assign it.
+  clear ans;
+  invoker(h, 'echo', {});
+  assert(~exist('ans', 'var'), 'an Invalid result produced an output');
+  message = '';
+  try
+    r = invoker(h, 'echo', {});
+  catch err
+    message = err.message;
+  end
+  zrt_check_equal(message, 'value on right hand side of assignment is undefined', ...
+                  'assigning an Invalid result');
+
+  % Matrices through the Math module.
+  m = connector('Math', '127.0.0.1', broker.port);
+  zrt_check_equal(invoker(m, 'matmul', {[1 2; 3 4], [5; 6]}), {{17}; {39}}, 'matmul');
+  zrt_check_equal(invoker(m, 'matmul', {[1 2 3], [1; 1; 1]}), {{6}}, 'row times column');
+  zrt_check_equal(invoker(m, 'sum', {[1 2; 3 4], int8(10), 0.5}), 20.5, 'sum');
+  product = invoker(m, 'matmul', {magic(4), eye(4)});
+  zrt_check_equal(cell2mat(cellfun(@(row) cell2mat(row)', product, 'UniformOutput', false)), ...
+                  magic(4), 'magic(4) times identity');
+
+  % Binary results arrive through DIME attachments as uint8 columns.
+  s = connector('Store', '127.0.0.1', broker.port);
+  for n = [1 3 54 1000 100000]
+    bytes = invoker(s, 'make', {n});
+    zrt_check_equal(bytes, uint8(mod(0:n - 1, 256))', sprintf('binary of %d bytes', n));
+  end
+  content = ['stored text ' longText(1:1000)];
+  zrt_check_equal(invoker(s, 'put', {'blob', content}), int32(numel(content)), 'put');
+  zrt_check_equal(invoker(s, 'get', {'blob'}), uint8(content)', 'get after put');
+  zrt_check_equal(invoker(s, 'put', {'empty', ''}), int32(0), 'put of nothing');
+  zrt_check_equal(invoker(s, 'get', {'empty'}), zeros(0, 1, 'uint8'), 'empty binary');
+  printf('conversion: all checks passed\n');
+unwind_protect_cleanup
+  zrt_broker_stop(broker);
+end_unwind_protect

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs one Octave test: run_octave_test.sh BROKER OCTAVE-COMMAND...
+# The script starts its demo brokers itself (support/zrt_broker_start.m) and
+# lists their pids in $ZRT_PIDFILE. Should Octave die before stopping one,
+# it is stopped here and the test fails. A broker is recognised by the
+# pid file named in its environment, so no other process is ever touched.
+set -u
+export ZRT_BROKER=$1
+shift
+ZRT_PIDFILE=$(mktemp)
+export ZRT_PIDFILE
+
+"$@"
+status=$?
+
+while read -r pid; do
+  environ=/proc/$pid/environ
+  if [[ -r $environ ]] && tr '\0' '\n' <"$environ" | grep -qxF "ZRT_PIDFILE=$ZRT_PIDFILE"; then
+    echo "run_octave_test: the test left broker $pid running; stopping it" >&2
+    kill "$pid"
+    [[ $status -ne 0 ]] || status=1
+  fi
+done <"$ZRT_PIDFILE"
+rm -f "$ZRT_PIDFILE"
+exit "$status"
