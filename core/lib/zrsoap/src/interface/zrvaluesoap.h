@@ -1,0 +1,67 @@
+// The XML form of ZRValue inside the broker's SOAP messages: the writer and
+// reader, the gSOAP hooks through which the generated code uses them, and the
+// DIME attachments that carry the bytes of Binary values.
+//
+// Contexts: every context made by soap_new/soap_new2/soap_init in this process
+// carries the broker's namespace table (the global `namespaces` of
+// zrsoapnamespaces.cpp), so no set-up is needed beyond gSOAP's own.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "zrvalue.h"
+
+struct soap;
+class TiXmlDocument;
+class TiXmlElement;
+
+namespace ZR {
+
+// Received values nested deeper than this many elements (wrapper included)
+// are refused before they are parsed: parsing and decoding recurse per level.
+const int kMaxValueNesting = 1000;
+// Received value text longer than this is refused: it is held whole in memory.
+const std::size_t kMaxValueTextBytes = std::size_t(256) << 20;
+
+// Appends the encoding of `value` to `out`; `nested` is true for the elements
+// of an array, false for the value handed to the output hook.
+void writeValueXml(const ZRValue& value, std::string& out, bool nested);
+
+// The string's bytes as XML text: the five special characters as named
+// references, every byte below 33 or above 127 as a decimal reference.
+TZRValueString escapeXmlText(const TZRValueString& in);
+
+// Decodes one element into `out` (which it returns); `hint` is the element
+// type an array hands down, Invalid for none. Throws ZRError for a fault
+// element, a Binary without text, an over-long arrayType and nesting deeper
+// than kMaxValueNesting.
+ZRValue& readValueXml(TiXmlDocument& doc, TiXmlElement* element, ZRValue& out,
+                      ZRValue::Type hint);
+
+// The value type named by a schema type name; Invalid for unknown names.
+ZRValue::Type xsdTypeToValueType(const char* name);
+
+// Hands the bytes of every Binary in `parameters` to gSOAP as outgoing DIME
+// attachments, depth first. An Array switches the context to DIME output
+// for the rest of its life.
+void registerBinaryAttachments(struct soap* soap, const ZRValue& parameters);
+
+// Copies the received DIME attachments into the Binary values of `result`,
+// depth first, starting with attachment number `counter`; `counter` grows by
+// one for every Binary met.
+void restoreBinaryAttachments(struct soap* soap, ZRValue& result, int& counter);
+
+// The gSOAP hooks of the ZRValue type (the generated code reaches them as
+// soap_out_xsd__anyType / soap_in_xsd__anyType). The output hook writes
+// <tag>encoding</tag> and returns SOAP_OK. The input hook reads the next
+// element from the stream, whatever its name, and returns `value`; it
+// returns null with the context's error untouched when an end tag comes
+// first, and null with SOAP_EOF (or the transport's error) when the stream
+// ends inside the element. Decoding failures throw ZRError; the connection
+// is then closed, since the rest of the message is left unread.
+int soap_out_ZRValue(struct soap* soap, const char* tag, int id, const ZRValue* value,
+                     const char* type);
+ZRValue* soap_in_ZRValue(struct soap* soap, const char* tag, ZRValue* value, const char* type);
+
+}  // namespace ZR
