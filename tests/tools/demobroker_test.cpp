@@ -20,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "brokerprocess.h"
 #include "scriptedpeer.h"
 #include "zrsoapH.h"
 #include "zrvaluesoap.h"
@@ -29,77 +30,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// zrdemobroker --port 0, with its first output line read for the port.
-class BrokerProcess {
+// zrdemobroker --port 0, stopped when the test ends.
+class BrokerProcess : public ZRTest::BrokerProcess {
 public:
-    BrokerProcess() {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // The broker must not outlive a test process that crashed.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            ::dup2(out[1], STDOUT_FILENO);
-            ::execl(ZR_DEMOBROKER_PATH, "zrdemobroker", "--port", "0", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        std::string line;
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd wait{out[0], POLLIN, 0};
-            if (::poll(&wait, 1, 100) <= 0) {
-                continue;
-            }
-            char chunk[64];
-            ssize_t got = ::read(out[0], chunk, sizeof chunk);
-            if (got <= 0) {
-                break;
-            }
-            line.append(chunk, static_cast<std::size_t>(got));
-        }
-        // The pipe stays open so the broker never writes into a closed one.
-        stdout_ = out[0];
-        std::sscanf(line.c_str(), "port %d", &port_);
-    }
-
-    ~BrokerProcess() {
-        if (pid_ > 0 && !reaped_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (stdout_ >= 0) {
-            ::close(stdout_);
-        }
-    }
-
-    int port() const { return port_; }
-    pid_t pid() const { return pid_; }
-    bool running() const { return pid_ > 0 && !reaped_ && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-
-    // Sends `signal` and waits up to 10 s; the wait status, or -1 when the
-    // broker did not end (it is then killed by the destructor).
-    int stop(int signal) {
-        ::kill(pid_, signal);
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                reaped_ = true;
-                return status;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int stdout_ = -1;
-    int port_ = 0;
-    bool reaped_ = false;
+    BrokerProcess() : ZRTest::BrokerProcess(ZR_DEMOBROKER_PATH) {}
 };
 
 struct Reply {

@@ -55,6 +55,26 @@ public:
     BrokerProcess& operator=(const BrokerProcess&) = delete;
 
     int port() const { return port_; }
+    pid_t pid() const { return pid_; }
+    bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+    // Sends `signal` and waits up to 10 s for the broker to end: its wait
+    // status, or -1 when it is still running (the destructor then kills it).
+    int stop(int signal)
+    {
+        if (pid_ <= 0)
+            return -1;
+        ::kill(pid_, signal);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        pid_ = -1;
+        return status;
+    }
 
 private:
     // The broker's first line is "port N".
@@ -81,20 +101,11 @@ private:
 
     void stop()
     {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            int status = 0;
-            while (::waitpid(pid_, &status, WNOHANG) == 0) {
-                if (std::chrono::steady_clock::now() > deadline) {
-                    ::kill(pid_, SIGKILL);
-                    ::waitpid(pid_, &status, 0);
-                    break;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            pid_ = -1;
+        if (pid_ > 0 && stop(SIGTERM) == -1) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
         }
+        pid_ = -1;
         if (output_ >= 0) {
             ::close(output_);
             output_ = -1;
