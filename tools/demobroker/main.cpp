@@ -1,6 +1,7 @@
 // zrdemobroker: a small module broker for demos and wire tests. It prints
 // "port N" as its first line on standard output once it listens, serves
 // until SIGINT or SIGTERM, and then exits with code 0.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -81,6 +82,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     stopWrite = stopPipe[1];
+    // A parent such as Octave may start us with these signals blocked, and
+    // the mask survives exec: without this the broker could not be stopped.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);

@@ -1,0 +1,184 @@
+// The reply limit: a gSOAP plug-in entry holds the callbacks it wraps and
+// what it knows about the reply being read.
+//
+// gSOAP reads a reply in one pass: soap_begin_recv calls fprepareinitrecv,
+// reads the HTTP header through frecv and fparse (fparsehdr per line), and
+// from then on frecv delivers body bytes; soap_end_recv calls
+// fpreparefinalrecv once the whole message, attachments included, is read.
+// gSOAP itself never stops at Content-Length: it reads until the XML parser
+// is satisfied, so an incomplete body on a kept-open connection would block
+// in frecv for good.
+#include "zrreplylimit.h"
+
+#include <stdsoap2.h>
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
+namespace ZR {
+
+namespace {
+
+const char kPluginId[] = "ZR-ReplyLimit";
+
+struct ReplyLimit {
+    // The callbacks wrapped, as installed when the limit was.
+    size_t (*receive)(struct soap*, char*, size_t);
+    int (*parseHeader)(struct soap*);
+    int (*parseHeaderLine)(struct soap*, const char*, const char*);
+    int (*prepareReceive)(struct soap*);
+    int (*finishReceive)(struct soap*);
+    int (*poll)(struct soap*);
+
+    bool announcedLength = false;  // the current reply's header had Content-Length
+    bool framed = false;           // its body ends where its header says
+    bool bounded = false;          // body bytes are counted against `remaining`
+    ULONG64 remaining = 0;         // body bytes the transport has yet to deliver
+    bool lastReplyComplete = true; // the previous reply was read to its end
+};
+
+ReplyLimit* limitOf(struct soap* soap)
+{
+    return static_cast<ReplyLimit*>(soap_lookup_plugin(soap, kPluginId));
+}
+
+int startReceive(struct soap* soap)
+{
+    ReplyLimit* limit = limitOf(soap);
+    limit->announcedLength = false;
+    limit->framed = false;
+    limit->bounded = false;
+    limit->remaining = 0;
+    limit->lastReplyComplete = false;
+    return limit->prepareReceive ? limit->prepareReceive(soap) : SOAP_OK;
+}
+
+int parseHeaderLine(struct soap* soap, const char* key, const char* value)
+{
+    ReplyLimit* limit = limitOf(soap);
+    if (key && !soap_tag_cmp(key, "Content-Length"))
+        limit->announcedLength = true;
+    return limit->parseHeaderLine(soap, key, value);
+}
+
+bool isChunked(const struct soap* soap)
+{
+    return (soap->imode & SOAP_IO) == SOAP_IO_CHUNK || (soap->mode & SOAP_IO) == SOAP_IO_CHUNK;
+}
+
+// The header has been read; what is left in the buffer is the start of the
+// body, and gSOAP has stored the announced length.
+int parseHeader(struct soap* soap)
+{
+    ReplyLimit* limit = limitOf(soap);
+    const int status = limit->parseHeader(soap);
+    const bool chunked = isChunked(soap);
+    limit->framed = chunked || limit->announcedLength;
+    if (limit->announcedLength && !chunked) {
+        const size_t buffered = soap->buflen - soap->bufidx;
+        if (buffered >= soap->length) {
+            // Whatever came after the body is not part of this reply.
+            soap->buflen = soap->bufidx + static_cast<size_t>(soap->length);
+            limit->remaining = 0;
+        } else {
+            limit->remaining = soap->length - buffered;
+        }
+        limit->bounded = true;
+    }
+    return status;
+}
+
+size_t receive(struct soap* soap, char* buffer, size_t size)
+{
+    ReplyLimit* limit = limitOf(soap);
+    if (!limit->bounded)
+        return limit->receive(soap, buffer, size);
+    // A zero-length read is gSOAP's end of input.
+    if (limit->remaining == 0)
+        return 0;
+    if (size > limit->remaining)
+        size = static_cast<size_t>(limit->remaining);
+    const size_t received = limit->receive(soap, buffer, size);
+    limit->remaining -= received;
+    return received;
+}
+
+// gSOAP has read what it takes for the message. A body without length or
+// chunks ends only where the peer closes the connection (gSOAP reads none of
+// it on a kept-alive one), and a message may end before its announced
+// length: either way, unread bytes of this reply are still on the way.
+int finishReceive(struct soap* soap)
+{
+    ReplyLimit* limit = limitOf(soap);
+    limit->lastReplyComplete = limit->framed && !(limit->bounded && limit->remaining > 0);
+    return limit->finishReceive ? limit->finishReceive(soap) : SOAP_OK;
+}
+
+// Bytes that arrived after the end of the last reply (a peer that sent more
+// than it announced) would be read as the start of the next one.
+bool hasStaleInput(const struct soap* soap)
+{
+#ifdef MSG_DONTWAIT
+    char byte;
+    return soap_valid_socket(soap->socket) && ::recv(soap->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+#else
+    (void)soap;
+    return false;
+#endif
+}
+
+// gSOAP polls a kept-alive connection before it sends on it and opens a new
+// one when the poll fails.
+int poll(struct soap* soap)
+{
+    ReplyLimit* limit = limitOf(soap);
+    if (!limit->lastReplyComplete || hasStaleInput(soap))
+        return SOAP_EOF;
+    return limit->poll ? limit->poll(soap) : SOAP_OK;
+}
+
+int copyPlugin(struct soap*, struct soap_plugin* destination, struct soap_plugin* source)
+{
+    destination->data = new ReplyLimit(*static_cast<ReplyLimit*>(source->data));
+    return SOAP_OK;
+}
+
+void deletePlugin(struct soap*, struct soap_plugin* plugin)
+{
+    delete static_cast<ReplyLimit*>(plugin->data);
+    plugin->data = nullptr;
+}
+
+int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
+{
+    ReplyLimit* limit = new ReplyLimit;
+    limit->receive = soap->frecv;
+    limit->parseHeader = soap->fparse;
+    limit->parseHeaderLine = soap->fparsehdr;
+    limit->prepareReceive = soap->fprepareinitrecv;
+    limit->finishReceive = soap->fpreparefinalrecv;
+    limit->poll = soap->fpoll;
+    plugin->id = kPluginId;
+    plugin->data = limit;
+    plugin->fcopy = copyPlugin;
+    plugin->fdelete = deletePlugin;
+
+    soap->frecv = receive;
+    soap->fparse = parseHeader;
+    soap->fparsehdr = parseHeaderLine;
+    soap->fprepareinitrecv = startReceive;
+    soap->fpreparefinalrecv = finishReceive;
+    soap->fpoll = poll;
+    return SOAP_OK;
+}
+
+}  // namespace
+
+void installReplyLimit(struct soap* context)
+{
+    if (!limitOf(context))
+        soap_register_plugin_arg(context, createPlugin, nullptr);
+}
+
+}  // namespace ZR
