@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test twice: the C++
-# tests under AddressSanitizer and UndefinedBehaviorSanitizer, then the full
-# suite (C++ and Octave) in an optimised build. Ends with ctest's summary.
+# Installs what is missing, then:
+#   1. builds the C++ tests with AddressSanitizer and UBSan and runs them;
+#   2. runs each fuzz target for a bounded time (libFuzzer, clang);
+#   3. runs the Octave end-to-end tests with the sanitizer runtime preloaded;
+#   4. builds everything optimised and runs the whole suite (C++ and Octave).
+# The output ends with ctest's summary of step 4.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,8 +14,14 @@ echo "== sanitizer build (C++ tests) =="
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DZR_SANITIZE=ON \
   -DZR_BUILD_OCTAVE=OFF -DZR_BUILD_BENCH=OFF >/dev/null
 cmake --build build/asan -j2
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j2
+
+echo "== fuzzing (${ZR_FUZZ_SECONDS:=60} s per target) =="
+ZR_FUZZ_JOBS=2 scripts/fuzz.sh "$ZR_FUZZ_SECONDS"
+
+echo "== Octave tests under AddressSanitizer/UBSan =="
+scripts/memcheck.sh
 
 echo "== release build (all tests) =="
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
