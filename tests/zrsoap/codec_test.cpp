@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <locale>
 #include <random>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -177,6 +179,63 @@ TEST(CodecWriter, Escaping)
         EXPECT_EQ(ZR::escapeXmlText(c.first), c.second) << c.second;
 }
 
+// gSOAP writes a message twice, counting then sending. Within a reuse scope
+// the sending pass gets the text the counting pass wrote for the same value;
+// anything else is written afresh.
+TEST(CodecWriter, CountedTextIsReusedForTheSameValueWithinItsScope)
+{
+    struct soap* soap = soap_new();
+    std::string sent;
+    soap->user = &sent;
+    soap->fsend = [](struct soap* context, const char* data, std::size_t size) {
+        static_cast<std::string*>(context->user)->append(data, size);
+        return SOAP_OK;
+    };
+    auto count = [&](const ZRValue& value) {
+        soap->mode = SOAP_IO_LENGTH;
+        EXPECT_EQ(ZR::soap_out_ZRValue(soap, "p", 0, &value, nullptr), SOAP_OK);
+    };
+    auto send = [&](const ZRValue& value) {
+        sent.clear();
+        soap->mode = 0;
+        EXPECT_EQ(ZR::soap_out_ZRValue(soap, "p", 0, &value, nullptr), SOAP_OK);
+        return sent;
+    };
+    auto element = [](const ZRValue& value) { return "<p>" + written(value, false) + "</p>"; };
+
+    ZRValue value = arrayOf({ZRValue(1), ZRValue("two")});
+    const ZRValue other = arrayOf({ZRValue(3)});
+    const std::string valueText = element(value);
+    {
+        const ZR::ZRValueTextReuse reuse(soap);
+        count(value);
+        EXPECT_EQ(send(other), element(other));
+        count(value);
+        EXPECT_EQ(send(value), valueText);
+        // The counted text is what gets sent: a value changed between the
+        // passes (which a message never does) shows it.
+        count(value);
+        value = ZRValue(9);
+        EXPECT_EQ(send(value), valueText);
+        // Once only.
+        EXPECT_EQ(send(value), element(value));
+        count(value);
+    }
+    // The scope's end drops what was counted in it.
+    value = other;
+    {
+        const ZR::ZRValueTextReuse reuse(soap);
+        EXPECT_EQ(send(value), element(other));
+    }
+    // Without a scope every pass writes.
+    count(value);
+    value = ZRValue(9);
+    EXPECT_EQ(send(value), element(value));
+    soap_destroy(soap);
+    soap_end(soap);
+    soap_free(soap);
+}
+
 // ---- Type names ---------------------------------------------------------
 
 TEST(CodecTypes, SchemaNames)
@@ -283,6 +342,58 @@ TEST(CodecReader, AssertionFailures)
     EXPECT_THROW_MSG(decoded("<i xsi:type=\"Array\" SOAP-ENC:arrayType=\"" + std::string(100000, 't') + "\"/>"),
                      ZRError, assert337);
     EXPECT_NO_THROW(decoded("<i xsi:type=\"Array\" SOAP-ENC:arrayType=\"" + longName.substr(1) + "[1]\"/>"));
+}
+
+// Float texts read as stream extraction under the global locale reads them,
+// over either element tree.
+TEST(CodecReader, FloatTextsReadAsStreamExtractionReadsThem)
+{
+    std::vector<std::string> texts = {
+        "1", "-0", "+.5", "00.50", "0", "000", ".", "-", "+", "e5", "1e", "1e+", "1e-3", "1E3", "1.5e3.2",
+        "1..2", "0x1p3", "inf", "-inf", "nan", "1e39", "-1e39", "3.4028235e38", "3.4028236e38", "1e-46",
+        "1.4e-45", "-1.17549435e-38", "123456789012345678901234567890", std::string(70, '1'),
+        std::string(70, '0') + "1", "12abc", "--1", "1-2", "1e5e5", "\xC3\xA9", "", "&#32;1", "1&#32;",
+        "&#9;-2", "&#11;&#12;3", "&#160;4", "1,5",
+    };
+    std::mt19937 random(11);
+    const char alphabet[] = "0123456789+-.eEx";
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        for (int length = random() % 14; length > 0; --length)
+            text += alphabet[random() % (sizeof alphabet - 1)];
+        texts.push_back(text);
+    }
+    auto check = [&](const std::string& text) {
+        const std::string xml = item("xsd:float", text);
+        TiXmlDocument document;
+        document.Parse(xml.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
+        const char* received = document.FirstChildElement()->GetText();
+        std::istringstream stream(received ? received : "");
+        float expected = 0.0f;
+        if (received)
+            stream >> expected;
+        const ZRValue viaTinyXml = decoded(xml);
+        EXPECT_EQ(bitsOf(static_cast<float>(viaTinyXml)), bitsOf(expected)) << text;
+        ZR::ZRPlainXml plain;
+        if (plain.parse(xml.data(), xml.size(), ZR::kMaxValueNesting + 1)) {
+            ZRValue viaPlainXml;
+            ZR::readValueXml(plain, plain.root(), viaPlainXml, ZRValue::Invalid);
+            EXPECT_EQ(bitsOf(static_cast<float>(viaPlainXml)), bitsOf(expected)) << text;
+        }
+    };
+    for (const std::string& text : texts)
+        check(text);
+
+    // Under a global locale with a decimal comma the stream reads "1,5".
+    struct DecimalComma : std::numpunct<char> {
+        char do_decimal_point() const override { return ','; }
+    };
+    const std::locale previous = std::locale::global(std::locale(std::locale::classic(), new DecimalComma));
+    EXPECT_EQ(static_cast<float>(decoded(item("xsd:float", "1,5"))), 1.5f);
+    EXPECT_EQ(static_cast<float>(decoded(item("xsd:float", "2.5"))), 2.0f);
+    for (const char* text : {"1,5", "2.5", "-3,25e1", "7"})
+        check(text);
+    std::locale::global(previous);
 }
 
 TEST(CodecReader, NestingLimit)

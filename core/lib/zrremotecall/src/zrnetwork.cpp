@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <utility>
 
+#include "zrreplylimit.h"
 #include "zrsoapH.h"
 #include "zrvaluesoap.h"
 
@@ -50,6 +52,9 @@ void configureCommon(struct soap* context)
     context->socket_flags = MSG_NOSIGNAL;
 #endif
     context->max_keep_alive = -1;
+    // Without time-outs, a read past the end of a reply would wait for as
+    // long as the peer keeps the connection open.
+    installReplyLimit(context);
 }
 
 void setTimeouts(struct soap* context, int timeout)
@@ -81,13 +86,18 @@ boost::shared_ptr<ZRConnection> usableConnection(const boost::shared_ptr<ZRValue
 
 // Releases what one exchange left in the context (the socket stays open on
 // a keep-alive connection), also when restoring the attachments throws.
+// This is soap_end without its soap_free_temp: that sweeps gSOAP's id and
+// pointer hash tables whole, thousands of slots, and the next exchange's
+// soap_begin sweeps them again anyway; the small parser state it frees
+// lives until then (or until the context goes).
 class ContextCleanup {
 public:
     explicit ContextCleanup(struct soap* context) : context_(context) {}
     ~ContextCleanup()
     {
         soap_destroy(context_);
-        soap_end(context_);
+        soap_dealloc(context_, nullptr);
+        soap_closesock(context_);
     }
     ContextCleanup(const ContextCleanup&) = delete;
     ContextCleanup& operator=(const ContextCleanup&) = delete;
@@ -184,8 +194,14 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
     zrsoap::zrbroker__callVexelResponse response;
     ZRValue& result = response._return;
 
+    {
+        // A call that failed left its exchange in the context, its fault
+        // readable until now; a run of failing calls must not pile them up.
+        const ContextCleanup previous(context);
+    }
     registerBinaryAttachments(context, parameters);
     const std::string endpoint = connection->getEndpoint();
+    const ZRValueTextReuse textReuse(context);
     // A ZRError from the value reader (a fault element where the value
     // should be) passes through; the reader has dropped the half-read
     // connection by then.
@@ -209,7 +225,9 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
     const ContextCleanup cleanup(context);
     int attachmentIndex = 0;
     restoreBinaryAttachments(context, result, attachmentIndex);
-    return result;
+    // The response is a local of this call: its value can go to the caller
+    // whole instead of as a deep copy.
+    return std::move(result);
 }
 
 }  // namespace ZR

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <sstream>
+#include <utility>
 
 #include "zrconnection.h"
 #include "zrmoduleinfo.h"
@@ -99,14 +100,15 @@ std::string ZRProxyRemote::normalizeHost(const std::string& host)
     return completed;
 }
 
-ZRValue ZRProxyRemote::unwrapReply(const ZRValue& reply)
+ZRValue ZRProxyRemote::unwrapReply(ZRValue reply)
 {
     // Modules answer Array(status, value, ...) with status Int 1 or Int 0;
     // the caller only wants the value. Anything else is the result itself.
+    // Either way the reply is taken apart, not copied.
     if (reply.valueType() == ZRValue::Array && reply.size() >= 2) {
         const ZRValue& status = reply[0];
         if (status == ZRValue(1) || status == ZRValue(0))
-            return reply[1];
+            return std::move(reply[1]);
     }
     return reply;
 }

@@ -39,8 +39,9 @@ public:
     static std::string normalizeHost(const std::string& host);
 
     // The result a reply stands for: element 1 of an Array(Int 1 or Int 0,
-    // X, ...) of at least two elements, otherwise the whole reply.
-    static ZRValue unwrapReply(const ZRValue& reply);
+    // X, ...) of at least two elements, otherwise the whole reply. Taken by
+    // value so that a reply passed as a temporary is moved, never copied.
+    static ZRValue unwrapReply(ZRValue reply);
 
 private:
     ZRProxyRemoteData* d;

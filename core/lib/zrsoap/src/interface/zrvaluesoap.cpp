@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <locale>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <utility>
@@ -19,6 +22,7 @@
 #include <tinyxml.h>
 
 #include "zrelementscanner.h"
+#include "zrplainxml.h"
 #include "zrsoapH.h"
 
 namespace ZR {
@@ -65,7 +69,10 @@ const char kNilItem[] = "<item xsi:nil=\"true\" xsi:type=\"nil\">nil</item>";
 // The base64 text of the one byte "1": the place of a Binary whose bytes
 // travel as an attachment.
 const char kBinaryPlaceholder[] = "<item xsi:type=\"xsd:base64Binary\">MQ==</item>";
-const std::size_t kWorkingTextReserve = 10000;
+// Enough for a small value, and small enough for the allocator's fast
+// bins: a larger first block costs more than the few regrowths of a large
+// value.
+const std::size_t kWorkingTextReserve = 512;
 
 void appendByteReference(unsigned char byte, std::string& out)
 {
@@ -180,18 +187,80 @@ bool isWrapperName(const char* name)
     return false;
 }
 
-[[noreturn]] void faultReceived(TiXmlElement* element, const char* name)
+// The element trees the decoder reads: TinyXML's, for any markup, and
+// ZRPlainXml's, for the plain markup of ordinary replies. Both give the same
+// answers for the same text.
+struct TinyXmlTree {
+    using Element = TiXmlElement;
+
+    const char* name(const Element* element) const { return element->Value(); }
+    const char* attribute(const Element* element, const char* name) const { return element->Attribute(name); }
+    const char* text(const Element* element) const { return element->GetText(); }
+    const Element* firstChildElement(const Element* element) const { return element->FirstChildElement(); }
+
+    // Every child node takes a position, so text or a comment between
+    // elements leaves an Invalid element behind.
+    template <class Visit>
+    void forEachChild(const Element* element, Visit visit) const
+    {
+        int position = 0;
+        for (const TiXmlNode* child = element->FirstChild(); child; child = child->NextSibling(), ++position)
+            if (const Element* childElement = child->ToElement())
+                visit(childElement, position);
+    }
+
+    // The children from the first element on, up to the first non-element.
+    template <class Visit>
+    void forEachLeadingElement(const Element* element, Visit visit) const
+    {
+        for (const TiXmlNode* node = element->FirstChildElement(); node && node->ToElement();
+             node = node->NextSibling())
+            visit(node->ToElement());
+    }
+};
+
+// Plain markup holds elements only where it holds children at all.
+struct PlainXmlTree {
+    using Element = ZRPlainXml::Element;
+
+    const char* name(const Element* element) const { return element->name; }
+    const char* attribute(const Element* element, const char* name) const
+    {
+        return xml.attribute(*element, name);
+    }
+    const char* text(const Element* element) const { return element->text; }
+    const Element* firstChildElement(const Element* element) const { return xml.firstChild(*element); }
+
+    template <class Visit>
+    void forEachChild(const Element* element, Visit visit) const
+    {
+        int position = 0;
+        for (const Element* child = xml.firstChild(*element); child; child = xml.nextSibling(*child), ++position)
+            visit(child, position);
+    }
+
+    template <class Visit>
+    void forEachLeadingElement(const Element* element, Visit visit) const
+    {
+        for (const Element* child = xml.firstChild(*element); child; child = xml.nextSibling(*child))
+            visit(child);
+    }
+
+    const ZRPlainXml& xml;
+};
+
+template <class Tree>
+[[noreturn]] void faultReceived(const Tree& tree, const typename Tree::Element* element, const char* name)
 {
     std::string description = "Fault: '" + std::string(name) + "': ";
-    for (TiXmlNode* node = element->FirstChildElement(); node && node->ToElement();
-         node = node->NextSibling()) {
-        description += node->Value();
+    tree.forEachLeadingElement(element, [&](const typename Tree::Element* child) {
+        description += tree.name(child);
         description += ": ";
-        if (const char* text = node->ToElement()->GetText()) {
+        if (const char* text = tree.text(child)) {
             description += text;
             description += ", ";
         }
-    }
+    });
     throw ZRError(kModule, "Receving Fault response: ", description, kSourcePath, kFaultSite);
 }
 
@@ -217,33 +286,122 @@ bool boolFromText(const char* text)
 const int kMaxArrayReserve = 1 << 16;
 const std::size_t kMaxArrayTypeName = 511;
 
+// What `std::istringstream(text) >> number` gives under the classic locale,
+// without a stream: the characters libstdc++'s num_get takes (a sign, digits
+// with leading zeros folded into one, one decimal point, an exponent), then
+// strtof in the "C" locale, where anything left unconverted means 0 and an
+// overflow the largest float. Building and feeding a stream costs more
+// than the rest of decoding a small reply. Returns false when it cannot
+// tell (a number longer than its buffer): the caller then uses a stream.
+bool readFloatAsClassicStream(const char* text, float& number)
+{
+#if defined(__GLIBC__)
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    if (!cLocale)
+        return false;
+    const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
+    if (!*p) {
+        // The stream's sentry fails: nothing is extracted.
+        number = 0.0f;
+        return true;
+    }
+    char taken[64];
+    std::size_t count = 0;
+    auto take = [&](char c) {
+        if (count + 1 >= sizeof taken)
+            return false;
+        taken[count++] = c;
+        return true;
+    };
+    if (*p == '+' || *p == '-')
+        take(*p++);
+    bool mantissa = false;
+    for (; *p == '0'; ++p) {
+        if (!mantissa && !take('0'))
+            return false;
+        mantissa = true;
+    }
+    bool decimalPoint = false;
+    bool exponent = false;
+    for (;; ++p) {
+        const char c = *p;
+        if (c >= '0' && c <= '9') {
+            mantissa = true;
+        } else if (c == '.' && !decimalPoint && !exponent) {
+            decimalPoint = true;
+        } else if ((c == 'e' || c == 'E') && !exponent && mantissa) {
+            exponent = true;
+            if (!take('e'))
+                return false;
+            if (p[1] == '+' || p[1] == '-')
+                ++p;
+            else
+                continue;
+        } else {
+            break;
+        }
+        if (!take(*p))
+            return false;
+    }
+    taken[count] = '\0';
+    char* unconverted = nullptr;
+    const float converted = strtof_l(taken, &unconverted, cLocale);
+    if (unconverted == taken || *unconverted != '\0')
+        number = 0.0f;
+    else if (converted == std::numeric_limits<float>::infinity())
+        number = std::numeric_limits<float>::max();
+    else if (converted == -std::numeric_limits<float>::infinity())
+        number = -std::numeric_limits<float>::max();
+    else
+        number = converted;
+    return true;
+#else
+    (void)text;
+    (void)number;
+    return false;
+#endif
+}
+
+template <class Tree>
 class ValueDecoder {
 public:
-    void read(TiXmlElement* element, ZRValue& out, ZRValue::Type hint, int depth);
+    using Element = typename Tree::Element;
+
+    explicit ValueDecoder(const Tree& tree) : tree_(tree), classicLocale_(std::locale() == std::locale::classic())
+    {
+    }
+
+    void read(const Element* element, ZRValue& out, ZRValue::Type hint, int depth);
 
 private:
-    ZRValue::Type kindOf(TiXmlElement* element, const char* name, ZRValue::Type hint);
-    void readArray(TiXmlElement* element, ZRValue& out, int depth);
+    ZRValue::Type kindOf(const Element* element, const char* name, ZRValue::Type hint);
+    void readArray(const Element* element, ZRValue& out, int depth);
     float readFloat(const char* text);
 
-    // Reused for every Float: stream extraction is how the text has always
-    // been read, and building a stream per number would dominate decoding.
-    std::istringstream numbers_;
+    const Tree& tree_;
+    // Stream extraction under the global locale is how the text has always
+    // been read; under the classic one it is done without a stream.
+    const bool classicLocale_;
+    // Made for the first Float that needs it and reused for every other.
+    std::unique_ptr<std::istringstream> numbers_;
 };
 
-void ValueDecoder::read(TiXmlElement* element, ZRValue& out, ZRValue::Type hint, int depth)
+template <class Tree>
+void ValueDecoder<Tree>::read(const Element* element, ZRValue& out, ZRValue::Type hint, int depth)
 {
     if (depth > kMaxValueNesting)
         nestedTooDeep();
-    const char* name = element->Value();
+    const char* name = tree_.name(element);
     if (isWrapperName(name)) {
-        if (TiXmlElement* inner = element->FirstChildElement()) {
+        if (const Element* inner = tree_.firstChildElement(element)) {
             element = inner;
-            name = inner->Value();
+            name = tree_.name(inner);
         }
     }
     const ZRValue::Type kind = kindOf(element, name, hint);
-    const char* text = element->GetText();
+    const char* text = tree_.text(element);
     switch (kind) {
     case ZRValue::Array:
         readArray(element, out, depth);
@@ -276,22 +434,24 @@ void ValueDecoder::read(TiXmlElement* element, ZRValue& out, ZRValue::Type hint,
     }
 }
 
-ZRValue::Type ValueDecoder::kindOf(TiXmlElement* element, const char* name, ZRValue::Type hint)
+template <class Tree>
+ZRValue::Type ValueDecoder<Tree>::kindOf(const Element* element, const char* name, ZRValue::Type hint)
 {
-    if (const char* type = element->Attribute("xsi:type"))
+    if (const char* type = tree_.attribute(element, "xsi:type"))
         return xsdTypeToValueType(type);
     if (std::strstr(name, "Fault"))
-        faultReceived(element, name);
+        faultReceived(tree_, element, name);
     if (hint != ZRValue::Invalid)
         return hint;
-    return isArrayNamespace(element->Attribute("xmlns")) ? ZRValue::Array : ZRValue::Invalid;
+    return isArrayNamespace(tree_.attribute(element, "xmlns")) ? ZRValue::Array : ZRValue::Invalid;
 }
 
-void ValueDecoder::readArray(TiXmlElement* element, ZRValue& out, int depth)
+template <class Tree>
+void ValueDecoder<Tree>::readArray(const Element* element, ZRValue& out, int depth)
 {
-    const char* arrayType = element->Attribute("SOAP-ENC:arrayType");
+    const char* arrayType = tree_.attribute(element, "SOAP-ENC:arrayType");
     if (!arrayType)
-        arrayType = element->Attribute("n2:arrayType");
+        arrayType = tree_.attribute(element, "n2:arrayType");
     int capacity = 4;
     ZRValue::Type childHint = ZRValue::Array;
     if (arrayType) {
@@ -308,23 +468,23 @@ void ValueDecoder::readArray(TiXmlElement* element, ZRValue& out, int depth)
     out.reset();
     out.reserveArray(std::min(std::max(capacity, 0), kMaxArrayReserve));
 
-    // Every child node takes a position, so text or a comment between
-    // elements leaves an Invalid element behind.
-    int position = 0;
-    for (TiXmlNode* child = element->FirstChild(); child; child = child->NextSibling(), ++position) {
-        if (TiXmlElement* childElement = child->ToElement()) {
-            out.resizeArray(position + 1);
-            read(childElement, out[position], childHint, depth + 1);
-        }
-    }
+    tree_.forEachChild(element, [&](const Element* child, int position) {
+        out.resizeArray(position + 1);
+        read(child, out[position], childHint, depth + 1);
+    });
 }
 
-float ValueDecoder::readFloat(const char* text)
+template <class Tree>
+float ValueDecoder<Tree>::readFloat(const char* text)
 {
-    numbers_.clear();
-    numbers_.str(text);
     float number = 0.0f;
-    numbers_ >> number;
+    if (classicLocale_ && readFloatAsClassicStream(text, number))
+        return number;
+    if (!numbers_)
+        numbers_.reset(new std::istringstream);
+    numbers_->clear();
+    numbers_->str(text);
+    *numbers_ >> number;
     return number;
 }
 
@@ -498,6 +658,58 @@ void abandonConnection(struct soap* soap)
     soap->error = error;
 }
 
+// The value the input hook fills: the one it was given, emptied, or a new
+// one when gSOAP's generic element reader asks for it.
+ZRValue* newValue(struct soap* soap, ZRValue* value)
+{
+    if (!value && !(value = zrsoap::soap_new_xsd__anyType(soap)))
+        return nullptr;
+    value->reset();
+    return value;
+}
+
+// ------------------------------------------------------------ text reuse
+
+// gSOAP writes an HTTP message twice: once to count its length, once to
+// send it. The value's text from the first pass is kept here, per context,
+// for the second.
+const char kTextReuseId[] = "ZR-ValueTextReuse";
+
+struct CountedText {
+    bool active = false;  // a ZRValueTextReuse is in scope
+    bool ready = false;   // `text` is what the counting pass wrote for `value`
+    const ZRValue* value = nullptr;
+    std::string text;
+};
+
+CountedText* countedTextOf(struct soap* soap)
+{
+    CountedText* counted = static_cast<CountedText*>(soap_lookup_plugin(soap, kTextReuseId));
+    return counted && counted->active ? counted : nullptr;
+}
+
+int copyCountedText(struct soap*, struct soap_plugin* destination, struct soap_plugin*)
+{
+    // A copied context starts without a message in flight.
+    destination->data = new CountedText;
+    return SOAP_OK;
+}
+
+void deleteCountedText(struct soap*, struct soap_plugin* plugin)
+{
+    delete static_cast<CountedText*>(plugin->data);
+    plugin->data = nullptr;
+}
+
+int createCountedText(struct soap*, struct soap_plugin* plugin, void*)
+{
+    plugin->id = kTextReuseId;
+    plugin->data = new CountedText;
+    plugin->fcopy = copyCountedText;
+    plugin->fdelete = deleteCountedText;
+    return SOAP_OK;
+}
+
 // ------------------------------------------------------------ attachments
 
 void registerAttachment(struct soap* soap, const ZRValue& binary)
@@ -604,8 +816,18 @@ ZRValue::Type xsdTypeToValueType(const char* name)
 ZRValue& readValueXml(TiXmlDocument& doc, TiXmlElement* element, ZRValue& out, ZRValue::Type hint)
 {
     (void)doc;
-    ValueDecoder decoder;
+    const TinyXmlTree tree;
+    ValueDecoder<TinyXmlTree> decoder(tree);
     decoder.read(element, out, hint, 1);
+    return out;
+}
+
+ZRValue& readValueXml(const ZRPlainXml& xml, const ZRPlainXml::Element& element, ZRValue& out,
+                      ZRValue::Type hint)
+{
+    const PlainXmlTree tree{xml};
+    ValueDecoder<PlainXmlTree> decoder(tree);
+    decoder.read(&element, out, hint, 1);
     return out;
 }
 
@@ -657,15 +879,47 @@ void restoreBinaryAttachments(struct soap* soap, ZRValue& result, int& counter)
     }
 }
 
+ZRValueTextReuse::ZRValueTextReuse(struct soap* soap) : soap_(soap)
+{
+    if (!soap_lookup_plugin(soap, kTextReuseId))
+        soap_register_plugin_arg(soap, createCountedText, nullptr);
+    if (CountedText* counted = static_cast<CountedText*>(soap_lookup_plugin(soap, kTextReuseId)))
+        counted->active = true;
+}
+
+ZRValueTextReuse::~ZRValueTextReuse()
+{
+    if (CountedText* counted = static_cast<CountedText*>(soap_lookup_plugin(soap_, kTextReuseId))) {
+        counted->active = false;
+        counted->ready = false;
+        counted->value = nullptr;
+        // A large value's text is not kept for the next message.
+        std::string().swap(counted->text);
+    }
+}
+
 int soap_out_ZRValue(struct soap* soap, const char* tag, int id, const ZRValue* value, const char* type)
 {
     try {
         soap_element_begin_out(soap, tag, id, type);
-        std::string text;
-        text.reserve(kWorkingTextReserve);
-        if (value)
-            writeValueXml(*value, text, false);
-        soap_send_raw(soap, text.data(), text.size());
+        CountedText* counted = countedTextOf(soap);
+        const bool counting = (soap->mode & SOAP_IO_LENGTH) != 0;
+        if (counted && !counting && counted->ready && counted->value == value) {
+            soap_send_raw(soap, counted->text.data(), counted->text.size());
+            counted->ready = false;
+            std::string().swap(counted->text);
+        } else {
+            std::string text;
+            text.reserve(kWorkingTextReserve);
+            if (value)
+                writeValueXml(*value, text, false);
+            soap_send_raw(soap, text.data(), text.size());
+            if (counted && counting) {
+                counted->ready = true;
+                counted->value = value;
+                counted->text.swap(text);
+            }
+        }
         soap_element_end_out(soap, tag);
         return SOAP_OK;
     } catch (...) {
@@ -682,16 +936,21 @@ ZRValue* soap_in_ZRValue(struct soap* soap, const char* tag, ZRValue* value, con
         std::string text;
         if (takeRawElement(soap, text) != RawElement::Found)
             return nullptr;
-        TiXmlDocument document;
-        document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
-        TiXmlElement* root = document.FirstChildElement();
-        if (!root)
-            return nullptr;
-        // gSOAP's generic element reader asks for a new value.
-        if (!value && !(value = zrsoap::soap_new_xsd__anyType(soap)))
-            return nullptr;
-        value->reset();
-        readValueXml(document, root, *value, ZRValue::Invalid);
+        // Plain markup, the writer's, is read without a TinyXML document;
+        // anything else goes the general way.
+        ZRPlainXml plain;
+        if (plain.parse(text.data(), text.size(), kMaxValueNesting + 1)) {
+            if (!(value = newValue(soap, value)))
+                return nullptr;
+            readValueXml(plain, plain.root(), *value, ZRValue::Invalid);
+        } else {
+            TiXmlDocument document;
+            document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
+            TiXmlElement* root = document.FirstChildElement();
+            if (!root || !(value = newValue(soap, value)))
+                return nullptr;
+            readValueXml(document, root, *value, ZRValue::Invalid);
+        }
         soap->error = SOAP_OK;
         return value;
     } catch (...) {

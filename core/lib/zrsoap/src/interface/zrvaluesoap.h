@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <string>
 
+#include "zrplainxml.h"
 #include "zrvalue.h"
 
 struct soap;
@@ -38,6 +39,9 @@ TZRValueString escapeXmlText(const TZRValueString& in);
 // than kMaxValueNesting.
 ZRValue& readValueXml(TiXmlDocument& doc, TiXmlElement* element, ZRValue& out,
                       ZRValue::Type hint);
+// The same decoding over plain markup read by ZRPlainXml.
+ZRValue& readValueXml(const ZRPlainXml& xml, const ZRPlainXml::Element& element, ZRValue& out,
+                      ZRValue::Type hint);
 
 // The value type named by a schema type name; Invalid for unknown names.
 ZRValue::Type xsdTypeToValueType(const char* name);
@@ -51,6 +55,23 @@ void registerBinaryAttachments(struct soap* soap, const ZRValue& parameters);
 // depth first, starting with attachment number `counter`; `counter` grows by
 // one for every Binary met.
 void restoreBinaryAttachments(struct soap* soap, ZRValue& result, int& counter);
+
+// While one lives, the output hook keeps the text it writes on `soap` in
+// gSOAP's counting pass (the one that measures the message for its
+// Content-Length) and sends that same text in the writing pass that
+// follows, instead of encoding the value twice. Scope one to the sending
+// of one message.
+class ZRValueTextReuse {
+public:
+    explicit ZRValueTextReuse(struct soap* soap);
+    ~ZRValueTextReuse();
+
+    ZRValueTextReuse(const ZRValueTextReuse&) = delete;
+    ZRValueTextReuse& operator=(const ZRValueTextReuse&) = delete;
+
+private:
+    struct soap* soap_;
+};
 
 // The gSOAP hooks of the ZRValue type (the generated code reaches them as
 // soap_out_xsd__anyType / soap_in_xsd__anyType). The output hook writes
