@@ -30,6 +30,7 @@ namespace {
 const std::string kEof = "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: ";
 const std::string kEmptyOk = "\tTracker::SOAP error:Error 200: HTTP 200 OK\n\tSOAP detail: ";
 const std::string kAnyFailure = "\tTracker::SOAP error:";
+const std::string kBadLength = "\tTracker::SOAP error:HTTP Error\n\tSOAP detail: Content-Length is not a byte count";
 
 std::string header(const std::string& fields)
 {
@@ -206,6 +207,16 @@ TEST(ReplyFaults, ContentLengthDisagreesWithTheBody)
         {"length beyond the body, then closed", ScriptedResponse::closeAfter(announced(kBody, kBody.size() + 100)),
          Expected::valueOf(ZRValue(5))},
         {"length zero", ScriptedResponse::keepAlive(announced(kBody, 0)), Expected::error(kEmptyOk)},
+        // gSOAP alone would try to allocate the body of an error reply
+        // announced as -33 bytes: nearly 2^64.
+        {"negative length on an error reply",
+         ScriptedResponse::keepAlive("HTTP/1.1 510 Not Extended\r\nContent-Length: -33\r\nConnection: keep-alive\r\n\r\n"),
+         Expected::error(kBadLength)},
+        {"length that is not a number", ScriptedResponse::keepAlive(header("Content-Length: 12abc\r\n") + kBody),
+         Expected::error(kBadLength)},
+        {"length beyond any buffer",
+         ScriptedResponse::keepAlive(header("Content-Length: 99999999999999999999999\r\n") + kBody),
+         Expected::error(kBadLength)},
         // Read as far as it had arrived with the header ("Error 200" when
         // nothing had), but never waited on.
         {"no length, connection kept", ScriptedResponse::keepAlive(header("Connection: keep-alive\r\n") + kBody),

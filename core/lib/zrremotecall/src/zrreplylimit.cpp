@@ -54,11 +54,32 @@ int startReceive(struct soap* soap)
     return limit->prepareReceive ? limit->prepareReceive(soap) : SOAP_OK;
 }
 
+// A byte count: decimal digits only, surrounding blanks allowed. gSOAP
+// itself takes "-33" as a length near 2^64 and tries to allocate it.
+bool isByteCount(const char* value)
+{
+    const int kMaxDigits = 18;
+    if (!value)
+        return false;
+    while (*value == ' ' || *value == '\t')
+        ++value;
+    int digits = 0;
+    for (; *value >= '0' && *value <= '9'; ++value)
+        ++digits;
+    while (*value == ' ' || *value == '\t')
+        ++value;
+    return digits > 0 && digits <= kMaxDigits && *value == '\0';
+}
+
 int parseHeaderLine(struct soap* soap, const char* key, const char* value)
 {
     ReplyLimit* limit = limitOf(soap);
-    if (key && !soap_tag_cmp(key, "Content-Length"))
+    if (key && !soap_tag_cmp(key, "Content-Length")) {
         limit->announcedLength = true;
+        if (!isByteCount(value))
+            return soap_set_receiver_error(soap, "HTTP Error",
+                                           "Content-Length is not a byte count", SOAP_LENGTH);
+    }
     return limit->parseHeaderLine(soap, key, value);
 }
 
