@@ -7,7 +7,9 @@
 #   scripts/fuzz.sh [seconds-per-target] [target...]
 #
 # Environment: ZR_FUZZ_BUILD_DIR (default build/fuzz), ZR_FUZZ_JOBS (targets
-# run side by side, default 1), ZR_FUZZ_WORK (scratch directory, default a
+# run side by side, default 1), ZR_FUZZ_SEED (libFuzzer's -seed; 0, the
+# default, picks a new one each run; a fixed one repeats the same search for
+# as long as the time allows), ZR_FUZZ_WORK (scratch directory, default a
 # new one under /tmp).
 set -euo pipefail
 
@@ -44,7 +46,7 @@ run_target() {
   cp "$root/fuzz/corpus/$target/"* "$dir/corpus/"
   # -close_fd_mask=1: the decoder's warnings on standard output are noise.
   (cd "$dir" && "$build/fuzz/$target" corpus -max_total_time="$seconds" -rss_limit_mb=2048 \
-     -malloc_limit_mb=4200 -timeout=10 -max_len=16384 -close_fd_mask=1 -print_final_stats=1 \
+     -malloc_limit_mb=4200 -timeout=10 -seed="${ZR_FUZZ_SEED:-0}" -max_len=16384 -close_fd_mask=1 -print_final_stats=1 \
      >"$dir/log" 2>&1)
 }
 

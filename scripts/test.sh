@@ -18,7 +18,9 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j2
 
 echo "== fuzzing (${ZR_FUZZ_SECONDS:=60} s per target) =="
-ZR_FUZZ_JOBS=2 scripts/fuzz.sh "$ZR_FUZZ_SECONDS"
+# A fixed seed: the gate repeats the same search each run; the long,
+# randomly seeded runs are done by hand with scripts/fuzz.sh.
+ZR_FUZZ_JOBS=2 ZR_FUZZ_SEED="${ZR_FUZZ_SEED:-1}" scripts/fuzz.sh "$ZR_FUZZ_SECONDS"
 
 echo "== Octave tests under AddressSanitizer/UBSan =="
 scripts/memcheck.sh
