@@ -214,9 +214,11 @@ TEST(ReplyFaults, ContentLengthDisagreesWithTheBody)
          Expected::error(kBadLength)},
         {"length that is not a number", ScriptedResponse::keepAlive(header("Content-Length: 12abc\r\n") + kBody),
          Expected::error(kBadLength)},
-        {"length beyond any buffer",
+        {"length beyond any number",
          ScriptedResponse::keepAlive(header("Content-Length: 99999999999999999999999\r\n") + kBody),
          Expected::error(kBadLength)},
+        {"length over 4 GiB", ScriptedResponse::keepAlive(header("Content-Length: 222222222222\r\n") + kBody),
+         Expected::error("\tTracker::SOAP error:HTTP Error\n\tSOAP detail: Content-Length is over 4 GiB")},
         // Read as far as it had arrived with the header ("Error 200" when
         // nothing had), but never waited on.
         {"no length, connection kept", ScriptedResponse::keepAlive(header("Connection: keep-alive\r\n") + kBody),

@@ -54,21 +54,30 @@ int startReceive(struct soap* soap)
     return limit->prepareReceive ? limit->prepareReceive(soap) : SOAP_OK;
 }
 
-// A byte count: decimal digits only, surrounding blanks allowed. gSOAP
-// itself takes "-33" as a length near 2^64 and tries to allocate it.
-bool isByteCount(const char* value)
+// The largest reply accepted. gSOAP may allocate a buffer of the announced
+// length before any of it arrives (an HTTP error body, a DIME record), so a
+// forged length must not reach it; no reply of a method call comes close.
+const unsigned long long kMaxReplyBytes = 1ULL << 32;
+
+// The announced length when `value` is a byte count (decimal digits only,
+// surrounding blanks allowed), or -1. gSOAP itself reads "-33" as a length
+// near 2^64.
+long long byteCountOf(const char* value)
 {
-    const int kMaxDigits = 18;
     if (!value)
-        return false;
+        return -1;
     while (*value == ' ' || *value == '\t')
         ++value;
+    unsigned long long count = 0;
     int digits = 0;
-    for (; *value >= '0' && *value <= '9'; ++value)
-        ++digits;
+    for (; *value >= '0' && *value <= '9'; ++value) {
+        if (++digits > 18)
+            return -1;
+        count = count * 10 + static_cast<unsigned>(*value - '0');
+    }
     while (*value == ' ' || *value == '\t')
         ++value;
-    return digits > 0 && digits <= kMaxDigits && *value == '\0';
+    return digits > 0 && *value == '\0' ? static_cast<long long>(count) : -1;
 }
 
 int parseHeaderLine(struct soap* soap, const char* key, const char* value)
@@ -76,9 +85,12 @@ int parseHeaderLine(struct soap* soap, const char* key, const char* value)
     ReplyLimit* limit = limitOf(soap);
     if (key && !soap_tag_cmp(key, "Content-Length")) {
         limit->announcedLength = true;
-        if (!isByteCount(value))
-            return soap_set_receiver_error(soap, "HTTP Error",
-                                           "Content-Length is not a byte count", SOAP_LENGTH);
+        const long long length = byteCountOf(value);
+        if (length < 0)
+            return soap_set_receiver_error(soap, "HTTP Error", "Content-Length is not a byte count",
+                                           SOAP_LENGTH);
+        if (static_cast<unsigned long long>(length) > kMaxReplyBytes)
+            return soap_set_receiver_error(soap, "HTTP Error", "Content-Length is over 4 GiB", SOAP_LENGTH);
     }
     return limit->parseHeaderLine(soap, key, value);
 }
