@@ -14,7 +14,7 @@ ZRError::ZRError(const std::string& module, const std::string& method, const std
 {
 }
 
-ZRError::ZRError(const ZRError& other) : std::runtime_error(other.what()) {}
+ZRError::ZRError(const ZRError& other) : std::runtime_error(other.what()), kind_(other.kind_) {}
 
 ZRError::~ZRError() = default;
 

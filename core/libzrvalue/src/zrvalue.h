@@ -21,6 +21,20 @@ typedef std::vector<ZRValue> TZRValueElements;
 
 // The one exception class of the value and remote-call code. Its whole state
 // is the composed text "\t" module "::" method "\n" "\t" description.
+// Why a call failed, for callers that must tell causes apart (the gateways
+// turn it into an error identifier). The text never depends on it.
+enum class ZRErrorKind {
+    Unspecified,
+    BrokerUnreachable,  // no connection to the broker during a look-up
+    UnknownModule,      // the broker answered the look-up with a fault
+    LookupFailed,       // any other failure of a look-up
+    RemoteFault,        // a SOAP fault sent by the module
+    ConnectionFailed,   // connection refused or lost, HTTP error
+    BadReply,           // a reply that cannot be decoded faithfully
+    Timeout,            // a time-out set by the caller expired
+    Interrupted,        // the host asked the call to stop (Ctrl-C)
+};
+
 class ZRError : public std::runtime_error {
 public:
     ZRError(const std::string& module, const std::string& method, const std::string& description,
@@ -31,8 +45,20 @@ public:
 
     std::string message() const;
 
+    ZRErrorKind kind() const { return kind_; }
+    // Marks the cause. `throw ZRError(...).withKind(k)` throws a ZRError: a
+    // subclass that must keep its type is marked first and thrown by name.
+    ZRError& withKind(ZRErrorKind kind)
+    {
+        kind_ = kind;
+        return *this;
+    }
+
     static std::string compose(const std::string& module, const std::string& method,
                                const std::string& description);
+
+private:
+    ZRErrorKind kind_ = ZRErrorKind::Unspecified;
 };
 
 // A failure of the broker connection while a proxy is being built.
