@@ -30,7 +30,7 @@ int portOf(const mxArray* array)
 void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     if (nrhs < 3)
-        throw ZR::ZRMxArgumentError(kUsage);
+        throw ZR::ZRMxArgumentError(ZR::identifier::usage, kUsage);
     const std::string moduleName = ZR::mxArrayText(prhs[0], "The module name must be a char array");
     const std::string host = ZR::mxArrayText(prhs[1], "The host must be a char array");
     const int port = portOf(prhs[2]);
@@ -53,6 +53,6 @@ void mexFunction(int /*nlhs*/, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     // Every C++ object of the call is gone once failureOf returns; the
     // error is raised here, outside any handler that could swallow it.
-    if (const char* failure = ZR::failureOf([&] { connect(plhs, nrhs, prhs); }))
-        mexErrMsgTxt(failure);
+    if (const ZR::ZRMxFailure failure = ZR::failureOf([&] { connect(plhs, nrhs, prhs); }))
+        ZR::raise(failure);
 }

@@ -21,14 +21,14 @@ ZR::ZRProxyRemote* handleToProxy(const mxArray* handle)
 {
     if (!mxIsUint32(handle)) {
         std::cerr << "wrong pointertype!\n" << std::flush;
-        throw ZR::ZRMxArgumentError(kNullObject);
+        throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
     }
     if (mxGetNumberOfElements(handle) == 0)
-        throw ZR::ZRMxArgumentError(kNullObject);
+        throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
     const std::uint32_t key = *static_cast<const std::uint32_t*>(mxGetData(handle));
     ZR::ZRProxyRemote* proxy = ZR::ZRProxyRegistry::find(key);
     if (!proxy)
-        throw ZR::ZRMxArgumentError(kNullObject);
+        throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
     return proxy;
 }
 
@@ -53,7 +53,7 @@ ZR::ZRValue parametersOf(const mxArray* cells)
 void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     if (nrhs < 3)
-        throw ZR::ZRMxArgumentError(kUsage);
+        throw ZR::ZRMxArgumentError(ZR::identifier::usage, kUsage);
     ZR::ZRProxyRemote* proxy = handleToProxy(prhs[0]);
     const std::string methodName = ZR::mxArrayText(prhs[1], "The method name must be a char array");
     const ZR::ZRValue parameters = parametersOf(prhs[2]);
@@ -68,6 +68,6 @@ void mexFunction(int /*nlhs*/, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     // Every C++ object of the call is gone once failureOf returns; the
     // error is raised here, outside any handler that could swallow it.
-    if (const char* failure = ZR::failureOf([&] { invoke(plhs, nrhs, prhs); }))
-        mexErrMsgTxt(failure);
+    if (const ZR::ZRMxFailure failure = ZR::failureOf([&] { invoke(plhs, nrhs, prhs); }))
+        ZR::raise(failure);
 }

@@ -3,6 +3,7 @@
 #include "zrmxconvert.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace ZR {
@@ -22,7 +23,7 @@ const int kMaxNesting = 1000;
     // The class id goes to the command window; the error itself stays the
     // same for every class.
     mexPrintf("Unknown parameter type: %d\n", static_cast<int>(classId));
-    throw ZRMxArgumentError(kUnknownParameterType);
+    throw ZRMxArgumentError(identifier::unsupportedType, kUnknownParameterType);
 }
 
 bool isIntegerClass(mxClassID classId)
@@ -240,6 +241,59 @@ std::string mxArrayText(const mxArray* array, const char* failure)
     std::string copy(text);
     mxFree(text);
     return copy;
+}
+
+ZRMxArgumentError::ZRMxArgumentError(const std::string& text) : ZRMxArgumentError(identifier::badArgument, text)
+{
+}
+
+namespace identifier {
+const char usage[] = "zrbridge:usage";
+const char badArgument[] = "zrbridge:badArgument";
+const char unsupportedType[] = "zrbridge:unsupportedType";
+const char invalidHandle[] = "zrbridge:invalidHandle";
+const char brokerUnreachable[] = "zrbridge:brokerUnreachable";
+const char unknownModule[] = "zrbridge:unknownModule";
+const char lookupFailed[] = "zrbridge:lookupFailed";
+const char remoteFault[] = "zrbridge:remoteFault";
+const char connectionFailed[] = "zrbridge:connectionFailed";
+const char badReply[] = "zrbridge:badReply";
+const char timeout[] = "zrbridge:timeout";
+const char interrupted[] = "zrbridge:interrupted";
+const char unspecified[] = "zrbridge:failed";
+}  // namespace identifier
+
+const char* identifierOf(ZRErrorKind kind) noexcept
+{
+    switch (kind) {
+    case ZRErrorKind::BrokerUnreachable:
+        return identifier::brokerUnreachable;
+    case ZRErrorKind::UnknownModule:
+        return identifier::unknownModule;
+    case ZRErrorKind::LookupFailed:
+        return identifier::lookupFailed;
+    case ZRErrorKind::RemoteFault:
+        return identifier::remoteFault;
+    case ZRErrorKind::ConnectionFailed:
+        return identifier::connectionFailed;
+    case ZRErrorKind::BadReply:
+        return identifier::badReply;
+    case ZRErrorKind::Timeout:
+        return identifier::timeout;
+    case ZRErrorKind::Interrupted:
+        return identifier::interrupted;
+    case ZRErrorKind::Unspecified:
+        break;
+    }
+    return identifier::unspecified;
+}
+
+void raise(const ZRMxFailure& failure)
+{
+    mexErrMsgIdAndTxt(failure.identifier, "%s", failure.text);
+    // mexErrMsgIdAndTxt does not return; this keeps [[noreturn]] honest
+    // should a host ever let it.
+    std::abort();
 }
 
 const char* hostCopy(const char* text) noexcept

@@ -16,7 +16,48 @@ namespace ZR {
 // function throws, and a handler around it would swallow the error.
 class ZRMxArgumentError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // `identifier` is one of those below; it must outlive the error (a
+    // string literal).
+    ZRMxArgumentError(const char* identifier, const std::string& text)
+        : std::runtime_error(text), identifier_(identifier)
+    {
+    }
+    // An argument of the wrong kind or value.
+    explicit ZRMxArgumentError(const std::string& text);
+
+    const char* identifier() const noexcept { return identifier_; }
+
+private:
+    const char* identifier_;
+};
+
+// The error identifiers that the gateways raise, one per cause, so that a
+// program can tell causes apart without reading the text.
+namespace identifier {
+extern const char usage[];            // too few arguments
+extern const char badArgument[];      // an argument of the wrong kind or value
+extern const char unsupportedType[];  // a parameter that has no wire form
+extern const char invalidHandle[];    // a handle that names no live proxy
+extern const char brokerUnreachable[];
+extern const char unknownModule[];
+extern const char lookupFailed[];
+extern const char remoteFault[];
+extern const char connectionFailed[];
+extern const char badReply[];
+extern const char timeout[];
+extern const char interrupted[];
+extern const char unspecified[];  // a failure of no known cause
+}  // namespace identifier
+
+// The identifier for a failure of the core library.
+const char* identifierOf(ZRErrorKind kind) noexcept;
+
+// A failure on its way out of a MEX call: identifier and text, both in
+// memory that lives until the call ends. Empty (text null) on success.
+struct ZRMxFailure {
+    const char* identifier = nullptr;
+    const char* text = nullptr;
+    explicit operator bool() const noexcept { return text != nullptr; }
 };
 
 // One call parameter from one MATLAB array. Texts become Strings, doubles
@@ -40,19 +81,29 @@ std::string mxArrayText(const mxArray* array, const char* failure);
 // handed to mexErrMsgTxt outside every try block.
 const char* hostCopy(const char* text) noexcept;
 
-// Runs `body` and turns every exception into its text (see hostCopy), so
-// that no C++ exception leaves the MEX module. Null when `body` succeeded.
+// Runs `body` and turns every exception into its identifier and text (see
+// hostCopy), so that no C++ exception leaves the MEX module. Empty when
+// `body` succeeded.
 template <typename Body>
-const char* failureOf(Body body) noexcept
+ZRMxFailure failureOf(Body body) noexcept
 {
+    ZRMxFailure failure;
     try {
         body();
-        return nullptr;
+    } catch (const ZRMxArgumentError& error) {
+        failure = {error.identifier(), hostCopy(error.what())};
+    } catch (const ZRError& error) {
+        failure = {identifierOf(error.kind()), hostCopy(error.what())};
     } catch (const std::exception& error) {
-        return hostCopy(error.what());
+        failure = {identifier::unspecified, hostCopy(error.what())};
     } catch (...) {
-        return hostCopy("Unexpected failure of an unknown kind");
+        failure = {identifier::unspecified, hostCopy("Unexpected failure of an unknown kind")};
     }
+    return failure;
 }
+
+// Raises `failure` as the host's error; does not return. The text is passed
+// as an argument, never as a format, so a '%' in it is shown as it is.
+[[noreturn]] void raise(const ZRMxFailure& failure);
 
 }  // namespace ZR
