@@ -53,6 +53,9 @@ list(JOIN ZR_CONNECTOR_SOURCES " " connector_sources)
 list(JOIN ZR_INVOKER_SOURCES " " invoker_sources)
 list(JOIN ZR_INCLUDE_DIRS " " include_dirs)
 list(JOIN ZR_DEFINITIONS " " definitions)
+list(JOIN ZR_OPTIONS " " options)
+list(JOIN ZR_MEX_DEFINITIONS " " mex_definitions)
+list(JOIN ZR_MEX_OPTIONS " " mex_options)
 file(WRITE ${stage}/src/sources.mk
   "# Written when the package was assembled, from the CMake build's targets.\n"
   "CORE_SOURCES := ${core_sources}\n"
@@ -61,6 +64,9 @@ file(WRITE ${stage}/src/sources.mk
   "INVOKER_SOURCES := ${invoker_sources}\n"
   "INCLUDE_DIRS := ${include_dirs}\n"
   "DEFINITIONS := ${definitions}\n"
+  "OPTIONS := ${options}\n"
+  "MEX_DEFINITIONS := ${mex_definitions}\n"
+  "MEX_OPTIONS := ${mex_options}\n"
   "SOAP_BROKER_DEFINITION := ${ZR_SOAP_BROKER_DEFINITION}\n"
   "SOAP_ENVELOPE_DEFINITION := ${ZR_SOAP_ENVELOPE_DEFINITION}\n"
   "${ZR_SOURCE_FLAGS}")
