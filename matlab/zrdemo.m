@@ -3,6 +3,13 @@ function zrdemo(port)
   %   zrdemo(port) talks to the demo broker at 127.0.0.1:port: it echoes
   %   mixed values, multiplies matrices remotely, stores and fetches binary
   %   data, and shows how a remote failure arrives.
+  %
+  %   Start the demo broker first, in a shell, on the port you then pass:
+  %     zrdemobroker --port 4500
+  %   and, in MATLAB or Octave:
+  %     zrdemo(4500)
+  %
+  %   See also ZRPROXY.
   host = '127.0.0.1';
   fprintf('zrbridge demo: calling modules of the broker at %s:%d\n', host, port);
 
@@ -38,7 +45,7 @@ function zrdemo(port)
   blob = store('get', {'greeting'});
   fprintf('  store(''put'', {''greeting'', ''%s''}) stored %d bytes\n', text, count);
   fprintf('  store(''get'', {''greeting''}) returned a %dx%d %s array: "%s"\n', ...
-          rows(blob), columns(blob), class(blob), char(blob'));
+          size(blob, 1), size(blob, 2), class(blob), char(blob'));
   bytes = store('make', {1000000});
   fprintf('  store(''make'', {1000000}) returned %d bytes; the first eight are %s\n', ...
           numel(bytes), mat2str(bytes(1:8)'));
@@ -62,8 +69,10 @@ function section(title)
   fprintf('\n%s\n%s\n', title, repmat('-', 1, numel(title)));
 end
 
+% Tabs and line feeds as characters: MATLAB's "\t" is not a tab.
 function text = indent(message)
-  text = ['    | ' strrep(strrep(message, "\t", '  '), "\n", "\n    | ")];
+  lineFeed = char(10);
+  text = ['    | ' strrep(strrep(message, char(9), '  '), lineFeed, [lineFeed '    | '])];
 end
 
 % A short readable form of a value: class, size and content.

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "zrexport.h"
+
 namespace ZR {
 
 class ZRValue;
@@ -35,7 +37,7 @@ enum class ZRErrorKind {
     Interrupted,        // the host asked the call to stop (Ctrl-C)
 };
 
-class ZRError : public std::runtime_error {
+class ZR_API ZRError : public std::runtime_error {
 public:
     ZRError(const std::string& module, const std::string& method, const std::string& description,
             const char* file, int line);
@@ -62,7 +64,7 @@ private:
 };
 
 // A failure of the broker connection while a proxy is being built.
-class ZRNetworkError : public ZRError {
+class ZR_API ZRNetworkError : public ZRError {
 public:
     ZRNetworkError(std::string module, std::string method, std::string description, const char* file,
                    int line);
@@ -71,7 +73,7 @@ public:
     ~ZRNetworkError() override;
 };
 
-class ZRValue {
+class ZR_API ZRValue {
 public:
     enum Type { Invalid = 0, Array = 1, Bool = 2, Int = 3, Float = 4, String = 5, Object = 6, Binary = 7 };
 

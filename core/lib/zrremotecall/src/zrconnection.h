@@ -7,6 +7,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "zrexport.h"
 #include "zrmoduleinfo.h"
 #include "zrvalue.h"
 
@@ -14,7 +15,7 @@ struct soap;
 
 namespace ZR {
 
-class ZRConnection : public ZRValue {
+class ZR_API ZRConnection : public ZRValue {
 public:
     ZRConnection();
     // Releases the gSOAP context together with everything it still holds.

@@ -8,12 +8,13 @@
 #include <boost/shared_ptr.hpp>
 
 #include "zrconnection.h"
+#include "zrexport.h"
 #include "zrmoduleinfo.h"
 #include "zrvalue.h"
 
 namespace ZR {
 
-class ZRNetwork {
+class ZR_API ZRNetwork {
 public:
     ZRNetwork();
     virtual ~ZRNetwork();

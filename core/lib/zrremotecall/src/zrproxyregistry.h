@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "zrexport.h"
 #include "zrproxyremote.h"
 
 namespace ZR {
@@ -13,11 +14,11 @@ namespace ZR {
 namespace ZRProxyRegistry {
 
 // Takes ownership and returns a new non-zero key; keys are never reused.
-std::uint32_t add(std::unique_ptr<ZRProxyRemote> proxy);
+ZR_API std::uint32_t add(std::unique_ptr<ZRProxyRemote> proxy);
 // The proxy for `key`, or null when no live proxy has that key (0 included).
-ZRProxyRemote* find(std::uint32_t key);
+ZR_API ZRProxyRemote* find(std::uint32_t key);
 // Number of live proxies.
-std::size_t size();
+ZR_API std::size_t size();
 
 }  // namespace ZRProxyRegistry
 

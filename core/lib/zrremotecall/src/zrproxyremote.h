@@ -6,6 +6,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "zrexport.h"
 #include "zrvalue.h"
 
 namespace ZR {
@@ -14,7 +15,7 @@ class ZRNetwork;
 struct zr__ZRModuleInfoVexel;
 struct ZRProxyRemoteData;
 
-class ZRProxyRemote {
+class ZR_API ZRProxyRemote {
 public:
     // Raises ZRNetworkError when the broker cannot be reached or does not
     // know the module. `extra` is unused; `timeout` goes to the module

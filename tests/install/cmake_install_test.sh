@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# cmake_install_test.sh BUILD-DIR CMAKE OCTAVE
+# Installs the build into a scratch prefix, builds the consumer project
+# against it with find_package(zrbridge), and runs both the consumer and an
+# Octave session on the installed files against the installed demo broker.
+set -euo pipefail
+build=$1
+cmake=$2
+octave=$3
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/broker.sh"
+
+prefix=$(mktemp -d)
+trap 'stop_broker; rm -rf "$prefix"' EXIT
+
+"$cmake" --install "$build" --prefix "$prefix/usr" >/dev/null
+"$cmake" -S "$here/consumer" -B "$prefix/consumer" -DCMAKE_PREFIX_PATH="$prefix/usr" >/dev/null
+"$cmake" --build "$prefix/consumer" >/dev/null
+
+start_broker "$prefix/usr/bin/zrdemobroker"
+
+output=$("$prefix/consumer/zrconsumer" "$broker_port")
+echo "$output"
+expected_echo='echo: 7 seven'
+grep -qxF "$expected_echo" <<<"$output" || { echo "expected: $expected_echo" >&2; exit 1; }
+grep -q "^unknown module: " <<<"$output" && grep -q "NoSuchModule" <<<"$output" || { echo "expected the failed look-up of NoSuchModule" >&2; exit 1; }
+
+# The MEX modules find the installed libzrcore through their run path.
+"$octave" --no-gui --norc --quiet --no-history --path "$prefix/usr/share/zrbridge/octave" --eval "
+  p = ZRProxy('Echo', '127.0.0.1', $broker_port);
+  r = p('echo', {int32(7), 'seven'});
+  if ~isequal(r, {int32(7); 'seven'}), disp(r); exit(1); end
+  disp('octave: echo through the installed MEX modules');"
