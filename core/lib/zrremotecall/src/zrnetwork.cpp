@@ -158,26 +158,34 @@ ZRErrorKind limitKind(const ZRExchangeReport& report)
     return report.end == ZRWaitEnd::Interrupted ? ZRErrorKind::Interrupted : ZRErrorKind::Timeout;
 }
 
+// A SOAP fault received from the peer; gSOAP tells client and server
+// faults apart.
+bool isReceivedFault(int error)
+{
+    return error == SOAP_FAULT || error == SOAP_CLI_FAULT || error == SOAP_SVR_FAULT;
+}
+
+// gSOAP reports an HTTP reply without a SOAP message in it by its status
+// code. A success status with no message is a reply that cannot be read;
+// any other status an HTTP error.
 bool isTransportFailure(int error)
 {
-    // gSOAP reports an HTTP status it cannot read a message from as the
-    // status code itself.
     return error == SOAP_EOF || error == SOAP_TCP_ERROR || error == SOAP_HTTP_ERROR || error == SOAP_LENGTH ||
-           error == SOAP_SSL_ERROR || (error >= 100 && error < 600);
+           error == SOAP_SSL_ERROR || (error >= 100 && error < 600 && (error < 200 || error >= 300));
 }
 
 ZRErrorKind lookUpFailureKind(const struct soap* context, const ZRExchangeReport& report)
 {
     if (report.connectFailed)
         return ZRErrorKind::BrokerUnreachable;
-    if (context->error == SOAP_FAULT)
+    if (isReceivedFault(context->error))
         return ZRErrorKind::UnknownModule;
     return ZRErrorKind::LookupFailed;
 }
 
 ZRErrorKind callFailureKind(const struct soap* context, const ZRExchangeReport& report)
 {
-    if (context->error == SOAP_FAULT)
+    if (isReceivedFault(context->error))
         return ZRErrorKind::RemoteFault;
     if (report.connectFailed || isTransportFailure(context->error))
         return ZRErrorKind::ConnectionFailed;

@@ -25,6 +25,15 @@
 
 namespace ZR {
 
+// What an armed exchange may take.
+struct ZRArmedLimits {
+    // Every wait ends here, reported as `deadlineEnd`.
+    ZRDeadline deadline = noDeadline();
+    ZRWaitEnd deadlineEnd = ZRWaitEnd::TimedOut;
+    ZRCallLimits limits;
+    ZRInterruptCheck interrupted;
+};
+
 namespace {
 
 const char kPluginId[] = "ZR-Transport";
@@ -32,13 +41,10 @@ const char kPluginId[] = "ZR-Transport";
 // The longest single wait: the interrupt check runs at least this often.
 const std::chrono::milliseconds kPollStep{50};
 
-struct TransportState {
-    // Every wait ends here, reported as `deadlineEnd`.
-    ZRDeadline deadline = noDeadline();
-    ZRWaitEnd deadlineEnd = ZRWaitEnd::TimedOut;
-    ZRCallLimits limits;
-    ZRInterruptCheck interrupted;
+struct TransportState : ZRArmedLimits {
     ZRExchangeReport report;
+    // The context's connect_timeout, while a connect runs.
+    int connectTimeoutOfContext = 0;
 };
 
 TransportState* stateOf(const struct soap* soap)
@@ -56,11 +62,25 @@ SOAP_SOCKET connectFailure(struct soap* soap, const char* text, const char* deta
 
 enum class Wait { Ready, Stopped };
 
-// Waits until `fd` is ready for `events`, `deadline` passes (the report
-// then says `onExpiry`) or the interrupt check fires. The interrupt is
-// looked at first, so a request made before the wait is seen at once.
-Wait waitFor(TransportState& state, int fd, short events, ZRDeadline deadline, ZRWaitEnd onExpiry)
+// A time-out in gSOAP's units (seconds when positive, microseconds when
+// negative) as a deadline from now. The context's own time-outs bound each
+// single wait, as gSOAP's transport does; the limits armed by the caller
+// bound the whole exchange.
+ZRDeadline waitDeadline(int timeout)
 {
+    if (timeout == 0)
+        return noDeadline();
+    return timeout > 0 ? deadlineAfter(timeout) : deadlineAfter(-timeout / 1e6);
+}
+
+// Waits until `fd` is ready for `events`, `deadline` passes (the report
+// then says `onExpiry`), the context's own time-out `gsoapTimeout` for one
+// wait passes, or the interrupt check fires. The interrupt is looked at
+// first, so a request made before the wait is seen at once.
+Wait waitFor(TransportState& state, int fd, short events, ZRDeadline deadline, ZRWaitEnd onExpiry,
+             int gsoapTimeout)
+{
+    const ZRDeadline waitEnd = waitDeadline(gsoapTimeout);
     for (;;) {
         if (state.interrupted && state.interrupted()) {
             state.report.end = ZRWaitEnd::Interrupted;
@@ -71,9 +91,12 @@ Wait waitFor(TransportState& state, int fd, short events, ZRDeadline deadline, Z
             state.report.end = onExpiry;
             return Wait::Stopped;
         }
+        if (now >= waitEnd)
+            return Wait::Stopped;
         auto step = kPollStep;
-        if (deadline - now < step)
-            step = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        const ZRDeadline next = std::min(deadline, waitEnd);
+        if (next - now < step)
+            step = std::chrono::ceil<std::chrono::milliseconds>(next - now);
         pollfd descriptor{fd, events, 0};
         const int ready = ::poll(&descriptor, 1, static_cast<int>(step.count()));
         // An error or hang-up counts as ready: the next send, receive or
@@ -108,9 +131,10 @@ int connectTo(TransportState& state, const addrinfo& address, ZRDeadline deadlin
         errno = error;
         return -1;
     }
+    const int gsoapTimeout = state.connectTimeoutOfContext;
     const Wait wait = deadline < state.deadline
-                          ? waitFor(state, fd, POLLOUT, deadline, ZRWaitEnd::ConnectTimedOut)
-                          : waitFor(state, fd, POLLOUT, state.deadline, state.deadlineEnd);
+                          ? waitFor(state, fd, POLLOUT, deadline, ZRWaitEnd::ConnectTimedOut, gsoapTimeout)
+                          : waitFor(state, fd, POLLOUT, state.deadline, state.deadlineEnd, gsoapTimeout);
     if (wait == Wait::Stopped) {
         ::close(fd);
         return -2;
@@ -144,6 +168,7 @@ SOAP_SOCKET openConnection(struct soap* soap, const char* /*endpoint*/, const ch
         return connectFailure(soap, ::gai_strerror(lookup), "getaddrinfo failed in tcp_connect()");
 
     const ZRDeadline connectDeadline = deadlineAfter(state.limits.connectTimeout);
+    state.connectTimeoutOfContext = soap->connect_timeout;
     int fd = -1;
     int error = ECONNREFUSED;
     for (const addrinfo* address = addresses; address && fd == -1; address = address->ai_next) {
@@ -177,7 +202,8 @@ int sendBytes(struct soap* soap, const char* data, std::size_t size)
             data += sent;
             size -= static_cast<std::size_t>(sent);
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (waitFor(state, soap->socket, POLLOUT, state.deadline, state.deadlineEnd) == Wait::Stopped)
+            if (waitFor(state, soap->socket, POLLOUT, state.deadline, state.deadlineEnd,
+                        soap->send_timeout) == Wait::Stopped)
                 return SOAP_EOF;
         } else if (sent < 0 && errno != EINTR) {
             soap->errnum = errno;
@@ -199,7 +225,8 @@ std::size_t receiveBytes(struct soap* soap, char* buffer, std::size_t size)
         if (received >= 0)
             return static_cast<std::size_t>(received);
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (waitFor(state, soap->socket, POLLIN, state.deadline, state.deadlineEnd) == Wait::Stopped)
+            if (waitFor(state, soap->socket, POLLIN, state.deadline, state.deadlineEnd,
+                        soap->recv_timeout) == Wait::Stopped)
                 return 0;
         } else if (errno != EINTR) {
             soap->errnum = errno;
@@ -286,31 +313,32 @@ void resetExchangeReport(struct soap* context)
 
 ZRExchangeLimits::ZRExchangeLimits(struct soap* context, ZRExchangeKind kind, const ZRCallLimits& limits,
                                    ZRDeadline callDeadline, const ZRInterruptCheck& interrupted)
-    : context_(context)
+    : context_(context), previous_(nullptr)
 {
     TransportState* state = stateOf(context_);
     if (!state)
         return;
-    state->deadline = callDeadline;
-    state->deadlineEnd = ZRWaitEnd::TimedOut;
+    previous_ = new ZRArmedLimits(*state);
+    ZRArmedLimits& armed = *state;
+    armed.deadline = callDeadline;
+    armed.deadlineEnd = ZRWaitEnd::TimedOut;
     if (kind == ZRExchangeKind::LookUp) {
         const ZRDeadline lookUpDeadline = deadlineAfter(limits.connectTimeout);
         if (lookUpDeadline < callDeadline) {
-            state->deadline = lookUpDeadline;
-            state->deadlineEnd = ZRWaitEnd::ConnectTimedOut;
+            armed.deadline = lookUpDeadline;
+            armed.deadlineEnd = ZRWaitEnd::ConnectTimedOut;
         }
     }
-    state->limits = limits;
-    state->interrupted = interrupted;
+    armed.limits = limits;
+    armed.interrupted = interrupted;
 }
 
 ZRExchangeLimits::~ZRExchangeLimits()
 {
-    if (TransportState* state = stateOf(context_)) {
-        state->deadline = noDeadline();
-        state->limits = ZRCallLimits();
-        state->interrupted = nullptr;
-    }
+    TransportState* state = stateOf(context_);
+    if (state && previous_)
+        static_cast<ZRArmedLimits&>(*state) = *previous_;
+    delete previous_;
 }
 
 }  // namespace ZR

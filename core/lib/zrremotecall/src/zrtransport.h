@@ -52,15 +52,18 @@ inline ZRDeadline noDeadline()
 // `seconds` from now, or noDeadline() for 0 or less.
 ZRDeadline deadlineAfter(double seconds);
 
+struct ZRArmedLimits;
+
 // What an armed exchange is: a method call, bounded as a whole by the
 // call's deadline, or a look-up at the broker, bounded as a whole by
 // ConnectTimeout as well.
 enum class ZRExchangeKind { Call, LookUp };
 
-// Arms a context for the exchanges of one call (retries included) and
-// disarms it when it goes. Until then every wait on the context ends at
-// `callDeadline` (reported as TimedOut), every connect after the limits'
-// connectTimeout, and each of them once `interrupted` says so.
+// Arms a context for the exchanges of one call (retries included) and gives
+// it back the limits it had before when it goes, so a look-up armed inside
+// a call leaves the call's limits in force. While armed, every wait on the
+// context ends at `callDeadline` (reported as TimedOut), every connect after
+// the limits' connectTimeout, and each of them once `interrupted` says so.
 class ZRExchangeLimits {
 public:
     ZRExchangeLimits(struct soap* context, ZRExchangeKind kind, const ZRCallLimits& limits,
@@ -71,6 +74,7 @@ public:
 
 private:
     struct soap* context_;
+    struct ZRArmedLimits* previous_;
 };
 
 }  // namespace ZR
