@@ -240,7 +240,7 @@ int BrokerServer::getModuleByName(struct soap* soap, const std::string& moduleNa
     info.name = module.name;
     info.architecture = 3;
     info.ip = module.anyAddress ? "0.0.0.0" : reportedAddress_;
-    info.port = port_;
+    info.port = reportedPort_ > 0 ? reportedPort_ : port_;
     info.processId = static_cast<int>(::getpid());
     info.modulePointer = index + 1;
     info.isABroker = false;
@@ -264,6 +264,8 @@ int BrokerServer::callVexel(struct soap* soap, const std::string& moduleName, co
         return dropMidReply(soap);
     } catch (const StaySilent&) {
         return staySilent(soap);
+    } catch (const GarbageReply&) {
+        return garbageReply(soap);
     } catch (const TrickleReply& trickle) {
         return trickleReply(soap, trickle.interval);
     } catch (const std::exception& error) {
@@ -310,6 +312,15 @@ int BrokerServer::trickleReply(struct soap* soap, double interval) {
             break;
         }
     }
+    return closeWithoutReply(soap);
+}
+
+int BrokerServer::garbageReply(struct soap* soap) {
+    static const char reply[] =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 12\r\nConnection: close\r\n\r\n"
+        "not a reply\n";
+    ssize_t sent = ::send(soap->socket, reply, sizeof reply - 1, MSG_NOSIGNAL);
+    (void)sent;
     return closeWithoutReply(soap);
 }
 

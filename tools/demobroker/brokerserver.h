@@ -32,6 +32,9 @@ public:
     void setVerbose(bool verbose) { verbose_ = verbose; }
     // Connections beyond this many at a time are closed at once.
     void setMaxConnections(int count) { maxConnections_ = count; }
+    // Look-ups report every module at this port instead of the broker's own,
+    // as for modules that run in processes of their own (0: the broker's).
+    void setReportedPort(int port) { reportedPort_ = port; }
     // Look-ups are answered only after this many seconds (a slow broker).
     void setLookupDelay(double seconds) { lookupDelay_ = seconds; }
 
@@ -64,6 +67,7 @@ private:
     bool waitWhileConnected(struct soap* soap, double seconds);
     int staySilent(struct soap* soap);
     int trickleReply(struct soap* soap, double interval);
+    int garbageReply(struct soap* soap);
 
     StopSignal stop_;
     ModuleHost modules_;
@@ -73,6 +77,7 @@ private:
     bool verbose_ = false;
     int maxConnections_ = defaultMaxConnections;
     double lookupDelay_ = 0;
+    int reportedPort_ = 0;
 
     std::mutex workersMutex_;
     std::list<Worker> workers_;

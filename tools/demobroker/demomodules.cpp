@@ -370,6 +370,9 @@ ZRValue ModuleHost::faulty(const std::string& method, const ZRValue& arguments) 
     if (method == "silent") {
         throw StaySilent();
     }
+    if (method == "garbage") {
+        throw GarbageReply();
+    }
     if (method == "trickle") {
         double interval = defaultTrickleInterval;
         if (arguments.hasValue()) {

@@ -29,6 +29,10 @@ struct DropConnection {};
 // client gives up (closes the connection) or the broker stops.
 struct StaySilent {};
 
+// Thrown by Faulty.garbage: the server answers with a body that is not a
+// SOAP message.
+struct GarbageReply {};
+
 // Thrown by Faulty.trickle: the server sends a complete reply, one byte
 // every `interval` seconds.
 struct TrickleReply {

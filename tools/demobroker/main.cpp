@@ -19,7 +19,7 @@ namespace {
 
 const char usage[] =
     "usage: zrdemobroker [--port N] [--bind ADDRESS] [--max-connections N]\n"
-    "                    [--lookup-delay SECONDS] [--verbose] [--help]\n"
+    "                    [--lookup-delay SECONDS] [--report-port N] [--verbose] [--help]\n"
     "\n"
     "Serves the modules Echo, Math, Store, Faulty and Anywhere over SOAP/HTTP\n"
     "(getModuleByName, callVexel; DIME attachments for Binary values).\n"
@@ -31,6 +31,8 @@ const char usage[] =
     "                    closed at once\n"
     "  --lookup-delay SECONDS\n"
     "                    answer each look-up only after this long (default 0)\n"
+    "  --report-port N   report every module at port N, as if it ran in a\n"
+    "                    process of its own (default: the broker's port)\n"
     "  --verbose         log every connection and request on standard error\n"
     "  --help            show this text\n"
     "\n"
@@ -100,6 +102,7 @@ int main(int argc, char** argv) {
     bool verbose = false;
     int maxConnections = ZRDemo::BrokerServer::defaultMaxConnections;
     double lookupDelay = 0;
+    int reportedPort = 0;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -118,6 +121,11 @@ int main(int argc, char** argv) {
         } else if (option == "--max-connections" && i + 1 < argc) {
             if (!parseCount(argv[++i], maxConnections)) {
                 std::fprintf(stderr, "zrdemobroker: bad connection count '%s'\n", argv[i]);
+                return 2;
+            }
+        } else if (option == "--report-port" && i + 1 < argc) {
+            if (!parsePort(argv[++i], reportedPort)) {
+                std::fprintf(stderr, "zrdemobroker: bad port '%s'\n", argv[i]);
                 return 2;
             }
         } else if (option == "--lookup-delay" && i + 1 < argc) {
@@ -156,6 +164,7 @@ int main(int argc, char** argv) {
         server.setVerbose(verbose);
         server.setMaxConnections(maxConnections);
         server.setLookupDelay(lookupDelay);
+        server.setReportedPort(reportedPort);
         allowDescriptors(maxConnections);
         server.bind(address, port);
         std::printf("port %d\n", server.port());
