@@ -71,6 +71,8 @@ TEST(ProxyRemote, HostRules)
         {"user@host", false, nullptr, nullptr},
         {"[robot]", false, nullptr, nullptr},
         {"[::1", false, nullptr, nullptr},
+        {"127.0.0.1:80", false, nullptr, nullptr},
+        {"::1::2", false, nullptr, nullptr},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ZR::isAcceptableHost(c.host), c.acceptable) << "'" << c.host << "'";

@@ -1,7 +1,9 @@
 // Host-name rules: acceptance, IPv6 literals, URL form, completion fallback.
 #include "zrhostname.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "zrproxyremote.h"
@@ -30,6 +32,14 @@ std::string withoutBrackets(const std::string& host)
     return isBracketed(host) ? host.substr(1, host.size() - 2) : host;
 }
 
+// An IPv6 address, optionally with a zone index ("fe80::1%eth0").
+bool isIPv6Address(const std::string& text)
+{
+    const std::string address = text.substr(0, text.find('%'));
+    in6_addr parsed;
+    return ::inet_pton(AF_INET6, address.c_str(), &parsed) == 1;
+}
+
 }  // namespace
 
 bool isAcceptableHost(const std::string& host)
@@ -40,8 +50,11 @@ bool isAcceptableHost(const std::string& host)
     for (char c : bare)
         if (!isHostCharacter(c))
             return false;
-    // Brackets only around an address, never around a name.
-    return !isBracketed(host) || bare.find(':') != std::string::npos;
+    // A colon only in an IPv6 address ("host:port" is no host), and
+    // brackets only around one.
+    if (bare.find(':') != std::string::npos)
+        return isIPv6Address(bare);
+    return !isBracketed(host);
 }
 
 bool isIPv6Literal(const std::string& host)
