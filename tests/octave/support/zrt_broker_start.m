@@ -11,9 +11,10 @@ function broker = zrt_broker_start(varargin)
   % The shell replaces itself with the broker, so the pid is the broker's;
   % its output goes to a file, where it never blocks the broker. Octave's
   % children inherit its blocked signals: env unblocks SIGTERM, which stops
-  % the broker.
+  % the broker. The broker gets a session of its own, so that a Ctrl-C
+  % typed at Octave's terminal reaches Octave only.
   [in, out, pid] = popen2('/bin/sh', {'-c', ['out=$1; shift; ' ...
-                                      'exec env --default-signal=TERM,INT "$0" --port 0 "$@" >"$out"'], ...
+                                      'exec setsid env --default-signal=TERM,INT "$0" --port 0 "$@" >"$out"'], ...
                                       program, portFile, varargin{:}});
   fclose(in);
   fclose(out);
