@@ -1,9 +1,26 @@
-classdef ZRProxy
+classdef ZRProxy < handle
   % ZRProxy  A module of a remote broker, callable like a function.
   %
   %   p = ZRProxy('moduleName', 'host', port) asks the broker at host:port
-  %   where the module lives and connects to it. host is a dotted address
-  %   or a name ('.local.' is appended to a name without '.local').
+  %   where the module lives and connects to it. host is a dotted address,
+  %   an IPv6 address ('::1' or '[::1]') or a name: '.local.' is appended
+  %   to a name without '.local', and when that name does not resolve but
+  %   the name as given does ('localhost', DNS and /etc/hosts names), the
+  %   name as given is used.
+  %
+  %   p = ZRProxy(..., 'Timeout', s, 'ConnectTimeout', s, 'ArrayResults', a)
+  %   sets options, which are also properties that can be changed later
+  %   (p.Timeout = 5):
+  %     Timeout         seconds a call may take, from connecting to the
+  %                     last byte of the reply ([] or Inf: no limit, the
+  %                     default)
+  %     ConnectTimeout  seconds the look-up at the broker, and each TCP
+  %                     connect, may take ([] or Inf: no limit, the default)
+  %     ArrayResults    'cell' (the default) or 'numeric'
+  %   A limit that expires fails the call with zrbridge:timeout; the
+  %   connection is dropped and the next call reconnects. Ctrl-C ends any
+  %   wait of a call within a fraction of a second, with zrbridge:interrupted,
+  %   and leaves the session and the proxy usable.
   %
   %   result = p('method', {arg1, arg2, ...}) calls a method of the module
   %   with one argument per cell, in column-major cell order; p('method')
@@ -37,39 +54,136 @@ classdef ZRProxy
   %     Invalid, Object -> no output (an empty cell inside a cell array);
   %               asking for an output then is an error
   %
-  %   Errors: a module that the broker does not know or a broker that
-  %   cannot be reached fails the constructor ("\tZRNetwork::getModuleByName
-  %   \n\tfailed to get module <name> <url>"). A remote failure fails the
-  %   call with "\t<Module>::SOAP error:<fault text>\n\tSOAP detail:
-  %   <detail>": a SOAP fault with the module's own texts, a lost
-  %   connection or an unreadable reply with the transport's. Octave puts
-  %   the gateway's name in front ("invoker: ..."). Nothing is retried;
-  %   the next call reconnects. Proxies live until the process ends.
+  %   Errors: every error has an identifier, one per cause, so that
+  %   try ... catch err can tell them apart by err.identifier:
+  %     zrbridge:usage             too few arguments
+  %     zrbridge:badArgument       an argument of the wrong kind or value
+  %     zrbridge:unsupportedType   a parameter that has no wire form
+  %     zrbridge:invalidHandle     a released or unknown proxy
+  %                                ("Object is NULL !")
+  %     zrbridge:brokerUnreachable no connection to the broker
+  %     zrbridge:unknownModule     the broker answered the look-up with a
+  %                                fault (an unknown module)
+  %     zrbridge:lookupFailed      any other failure of the look-up
+  %     zrbridge:remoteFault       a SOAP fault sent by the module
+  %     zrbridge:connectionFailed  connection refused or lost, HTTP error
+  %     zrbridge:badReply          a reply that cannot be decoded
+  %     zrbridge:timeout           Timeout or ConnectTimeout expired
+  %     zrbridge:interrupted       Ctrl-C
+  %     zrbridge:noResult          an output was asked of a method that
+  %                                returned none
+  %   The texts are as they have always been: a failed look-up reads
+  %   "\tZRNetwork::getModuleByName\n\tfailed to get module <name> <url>",
+  %   a remote failure "\t<Module>::SOAP error:<fault text>\n\tSOAP detail:
+  %   <detail>". Octave puts the gateway's name in front ("invoker: ...").
+  %   The fault string and detail are also at hand without reading the
+  %   message: p.LastFault after a failed call, ZRProxy.lookupFault() after
+  %   a failed construction (structs with fields faultstring and detail).
+  %
+  %   Reconnection: when a call cannot connect to the module (the request
+  %   was not sent), the broker is asked once where the module is now and
+  %   the call is made once more there; a request that may have reached the
+  %   module is never repeated. After a lost connection the next call
+  %   reconnects.
+  %
+  %   Releasing: ZRProxy is a handle class. delete(p), or clearing the last
+  %   variable that holds it, closes its connection and frees it; delete may
+  %   be called more than once. A released proxy answers "Object is NULL !".
+  %
+  %   Saving: a saved proxy (save/load, a parallel worker) keeps module,
+  %   host, port and options; it looks the module up again on its first
+  %   call, and never uses a handle made by another process.
   %
   %   The raw gateways stay available: h = connector('Echo', '127.0.0.1',
-  %   port) returns the handle (a 1x1 uint32) that invoker(h, 'echo',
-  %   {1, 'a'}) calls through; p.handle is that handle.
+  %   port[, options]) returns the handle (a 1x1 uint32) that invoker(h,
+  %   'echo', {1, 'a'}[, options]) calls through; options is a struct with
+  %   the fields Timeout and ConnectTimeout. connector('release', h)
+  %   releases a handle (true when it named a live proxy),
+  %   connector('count') is the number of live proxies, connector('fault')
+  %   and connector('fault', h) give the fault texts of the last failed
+  %   look-up and of h's last failed call. p.handle is ZRProxy's handle.
   %
   %   Example:
-  %     p = ZRProxy('Echo', '127.0.0.1', 5000);
+  %     p = ZRProxy('Echo', '127.0.0.1', 5000, 'Timeout', 10);
   %     r = p('echo', {1, 'text', int32(7)})   % {1; 'text'; int32(7)}
+  %     clear p                                 % closes the connection
+
+  properties (SetAccess = private, Transient)
+    handle = []      % the 1x1 uint32 handle that connector returned
+  end
 
   properties (SetAccess = private)
-    handle      % the 1x1 uint32 handle that connector returned
-    moduleName  % the module's name at the broker
-    host        % the broker's host as given
-    port        % the broker's port as given
+    moduleName       % the module's name at the broker
+    host             % the broker's host as given
+    port             % the broker's port as given
+    LastFault = struct('faultstring', '', 'detail', '')  % of the last failed call
+  end
+
+  properties
+    Timeout = []         % seconds a call may take ([]: no limit)
+    ConnectTimeout = []  % seconds the look-up and each connect may take
+    ArrayResults = 'cell'  % 'cell' or 'numeric'
+  end
+
+  properties (Access = private, Transient)
+    released = false
   end
 
   methods
-    function obj = ZRProxy(moduleName, host, port)
-      if nargin < 3
-        error('ZRProxy:usage', 'Usage: proxy = ZRProxy(''moduleName'',''ip'',port)');
+    function obj = ZRProxy(moduleName, host, port, varargin)
+      if nargin == 1 && isstruct(moduleName)
+        % The form saveobj gives: connect on the first call.
+        obj.restore(moduleName);
+        return;
       end
-      obj.handle = connector(moduleName, host, port);
+      if nargin < 3
+        error('zrbridge:usage', 'Usage: proxy = ZRProxy(''moduleName'',''ip'',port)');
+      end
+      if mod(numel(varargin), 2) ~= 0
+        error('zrbridge:badArgument', 'Options come in name-value pairs');
+      end
+      for k = 1:2:numel(varargin)
+        switch lower(char(varargin{k}))
+          case 'timeout'
+            obj.Timeout = varargin{k + 1};
+          case 'connecttimeout'
+            obj.ConnectTimeout = varargin{k + 1};
+          case 'arrayresults'
+            obj.ArrayResults = varargin{k + 1};
+          otherwise
+            error('zrbridge:badArgument', 'Unknown option ''%s''', char(varargin{k}));
+        end
+      end
       obj.moduleName = moduleName;
       obj.host = host;
       obj.port = port;
+      obj.connect();
+    end
+
+    function set.Timeout(obj, value)
+      obj.Timeout = ZRProxy.checkedSeconds(value, 'Timeout');
+    end
+
+    function set.ConnectTimeout(obj, value)
+      obj.ConnectTimeout = ZRProxy.checkedSeconds(value, 'ConnectTimeout');
+    end
+
+    function set.ArrayResults(obj, value)
+      if ~(ischar(value) || isa(value, 'string')) || ~any(strcmp(char(value), {'cell', 'numeric'}))
+        error('zrbridge:badArgument', 'ArrayResults must be ''cell'' or ''numeric''');
+      end
+      obj.ArrayResults = char(value);
+    end
+
+    function delete(obj)
+      % Closes the connection and frees the proxy; safe to call again.
+      if ~obj.released && ~isempty(obj.handle)
+        try
+          connector('release', obj.handle);
+        catch
+        end
+      end
+      obj.released = true;
     end
 
     function varargout = subsref(obj, s)
@@ -86,12 +200,20 @@ classdef ZRProxy
         otherwise
           args = {};     % invoker answers with the usage text
       end
+      if isempty(obj.handle) && ~obj.released
+        obj.connect();   % a loaded proxy looks its module up again
+      end
       % invoker leaves its output unset for a result without a MATLAB form;
       % called as a statement it then leaves no 'ans' behind.
-      invoker(obj.handle, args{:});
+      try
+        invoker(obj.handle, args{:}, obj.callOptions());
+      catch err
+        obj.noteFault();
+        rethrow(err);
+      end
       if exist('ans', 'var') ~= 1
         if nargout > 0
-          error('ZRProxy:noResult', 'The method ''%s'' returned no value', args{1});
+          error('zrbridge:noResult', 'The method ''%s'' returned no value', args{1});
         end
         varargout = {};
         return;
@@ -115,8 +237,82 @@ classdef ZRProxy
     end
 
     function disp(obj)
-      fprintf('  ZRProxy for module ''%s'' at broker %s:%g (handle %d)\n', ...
-              obj.moduleName, obj.host, obj.port, obj.handle);
+      if isempty(obj.handle)
+        shown = 'not connected';
+      else
+        shown = sprintf('handle %d', obj.handle);
+      end
+      fprintf('  ZRProxy for module ''%s'' at broker %s:%g (%s)\n', ...
+              obj.moduleName, obj.host, obj.port, shown);
+    end
+
+    function s = saveobj(obj)
+      % Only what a new look-up needs: a handle means nothing to another
+      % process.
+      s = struct('moduleName', obj.moduleName, 'host', obj.host, 'port', obj.port, ...
+                 'Timeout', obj.Timeout, 'ConnectTimeout', obj.ConnectTimeout, ...
+                 'ArrayResults', obj.ArrayResults);
+    end
+  end
+
+  methods (Static)
+    function obj = loadobj(s)
+      if isstruct(s)
+        obj = ZRProxy(s);
+      else
+        obj = s;
+      end
+    end
+
+    function fault = lookupFault()
+      % The fault texts of the last failed look-up (a failed construction).
+      fault = connector('fault');
+    end
+  end
+
+  methods (Access = private)
+    function connect(obj)
+      limits = struct('Timeout', {obj.Timeout}, 'ConnectTimeout', {obj.ConnectTimeout});
+      obj.handle = connector(obj.moduleName, obj.host, obj.port, limits);
+    end
+
+    function restore(obj, s)
+      obj.moduleName = s.moduleName;
+      obj.host = s.host;
+      obj.port = s.port;
+      names = {'Timeout', 'ConnectTimeout', 'ArrayResults'};
+      for k = 1:numel(names)
+        if isfield(s, names{k})
+          obj.(names{k}) = s.(names{k});
+        end
+      end
+    end
+
+    function options = callOptions(obj)
+      options = struct('Timeout', {obj.Timeout}, 'ConnectTimeout', {obj.ConnectTimeout}, ...
+                       'ArrayResults', obj.ArrayResults);
+    end
+
+    function noteFault(obj)
+      try
+        obj.LastFault = connector('fault', obj.handle);
+      catch
+        obj.LastFault = struct('faultstring', '', 'detail', '');
+      end
+    end
+  end
+
+  methods (Static, Access = private)
+    function value = checkedSeconds(value, name)
+      if isempty(value) || (isnumeric(value) && isscalar(value) && isreal(value) && value > 0)
+        if isempty(value) || isinf(value)
+          value = [];
+        else
+          value = double(value);
+        end
+        return;
+      end
+      error('zrbridge:badArgument', '%s must be a positive number of seconds, or [] or Inf for no limit', name);
     end
   end
 end

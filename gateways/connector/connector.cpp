@@ -1,12 +1,22 @@
-// The connector MEX module: connector(moduleName, host, port) looks the
-// module up at the broker and returns a handle, a 1x1 uint32 key into the
-// registry of live proxies that invoker calls through.
+// The connector MEX module: connector(moduleName, host, port[, options])
+// looks the module up at the broker and returns a handle, a 1x1 uint32 key
+// into the registry of live proxies that invoker calls through. It also
+// releases proxies and answers what their owner needs to know:
+//   connector('release', h)  closes the proxy's connection and forgets the
+//                            key; true when there was such a proxy
+//   connector('count')       the number of live proxies
+//   connector('fault')       the fault texts of the last failed look-up
+//   connector('fault', h)    the fault texts of the proxy's last failed call
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include "mex.h"
+#include "zrcalloptions.h"
+#include "zrhostinterrupt.h"
+#include "zrhostname.h"
 #include "zrmxconvert.h"
 #include "zrproxyregistry.h"
 #include "zrproxyremote.h"
@@ -15,6 +25,12 @@ namespace {
 
 const char kUsage[] = "Usage: proxy = ZRProxy('moduleName','ip',port)";
 const char kBadPort[] = "The port must be a real number from 0 to 65535";
+const char kBadHost[] = "The host must be a host name or an address, without blanks";
+const char kNullObject[] = "Object is NULL !\n";
+
+// What the broker said when the last look-up failed, kept for the caller
+// that asks after catching the error (there is no proxy to ask).
+ZR::ZRFaultTexts lastLookUpFault;
 
 // The broker port, truncated toward zero (5000.9 is port 5000).
 int portOf(const mxArray* array)
@@ -27,16 +43,74 @@ int portOf(const mxArray* array)
     return static_cast<int>(port);
 }
 
+// The key a handle holds; 0 (which names no proxy) for an empty one.
+std::uint32_t keyOf(const mxArray* handle)
+{
+    if (!mxIsUint32(handle))
+        throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
+    if (mxGetNumberOfElements(handle) == 0)
+        return 0;
+    return *static_cast<const std::uint32_t*>(mxGetData(handle));
+}
+
+mxArray* faultStruct(const ZR::ZRFaultTexts& fault)
+{
+    const char* fields[] = {"faultstring", "detail"};
+    mxArray* result = mxCreateStructMatrix(1, 1, 2, fields);
+    mxSetField(result, 0, "faultstring", mxCreateString(fault.faultString.c_str()));
+    mxSetField(result, 0, "detail", mxCreateString(fault.detail.c_str()));
+    return result;
+}
+
+// A command instead of a module name: true when one was carried out.
+bool command(mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs < 1 || nrhs > 2 || !mxIsChar(prhs[0]))
+        return false;
+    const std::string name = ZR::mxArrayText(prhs[0], "");
+    if (name == "release" && nrhs == 2) {
+        plhs[0] = mxCreateLogicalScalar(ZR::ZRProxyRegistry::remove(keyOf(prhs[1])));
+    } else if (name == "count" && nrhs == 1) {
+        plhs[0] = mxCreateDoubleScalar(static_cast<double>(ZR::ZRProxyRegistry::size()));
+    } else if (name == "fault" && nrhs == 1) {
+        plhs[0] = faultStruct(lastLookUpFault);
+    } else if (name == "fault" && nrhs == 2) {
+        const ZR::ZRProxyRemote* proxy = ZR::ZRProxyRegistry::find(keyOf(prhs[1]));
+        if (!proxy)
+            throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
+        plhs[0] = faultStruct(proxy->lastFault());
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
+    if (command(plhs, nrhs, prhs))
+        return;
     if (nrhs < 3)
         throw ZR::ZRMxArgumentError(ZR::identifier::usage, kUsage);
     const std::string moduleName = ZR::mxArrayText(prhs[0], "The module name must be a char array");
     const std::string host = ZR::mxArrayText(prhs[1], "The host must be a char array");
+    // Refused before any I/O: such a host would make an end point without
+    // a host, which the SOAP runtime serves from the standard streams.
+    if (!ZR::isAcceptableHost(host))
+        throw ZR::ZRMxArgumentError(kBadHost);
     const int port = portOf(prhs[2]);
+    ZR::ZRCallLimits limits;
+    if (nrhs >= 4)
+        ZR::readCallLimits(prhs[3], limits);
 
-    const std::uint32_t key =
-        ZR::ZRProxyRegistry::add(std::make_unique<ZR::ZRProxyRemote>(moduleName, host, port, 0, 0));
+    lastLookUpFault = ZR::ZRFaultTexts();
+    std::unique_ptr<ZR::ZRProxyRemote> proxy;
+    try {
+        proxy.reset(new ZR::ZRProxyRemote(moduleName, host, port, limits, ZR::hostInterruptRequested));
+    } catch (const ZR::ZRError& error) {
+        lastLookUpFault = ZR::ZRFaultTexts{error.faultString(), error.faultDetail()};
+        throw;
+    }
+    const std::uint32_t key = ZR::ZRProxyRegistry::add(std::move(proxy));
     // The registry and the gSOAP runtime that the proxies' connections use
     // live in libraries this module loaded: keep it in memory for as long
     // as a handle may be used, that is for the rest of the process.

@@ -1,11 +1,14 @@
-// The invoker MEX module: invoker(handle, methodName, parameters) calls one
-// method of the module behind a proxy that connector made and returns the
-// converted result.
+// The invoker MEX module: invoker(handle, methodName, parameters[, options])
+// calls one method of the module behind a proxy that connector made and
+// returns the converted result. Options (a struct) may limit the call in
+// time; the user's Ctrl-C ends it.
 #include <cstdint>
 #include <iostream>
 #include <string>
 
 #include "mex.h"
+#include "zrcalloptions.h"
+#include "zrhostinterrupt.h"
 #include "zrmxconvert.h"
 #include "zrproxyregistry.h"
 #include "zrproxyremote.h"
@@ -57,8 +60,12 @@ void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     ZR::ZRProxyRemote* proxy = handleToProxy(prhs[0]);
     const std::string methodName = ZR::mxArrayText(prhs[1], "The method name must be a char array");
     const ZR::ZRValue parameters = parametersOf(prhs[2]);
+    // The proxy's own limits unless the options say otherwise.
+    ZR::ZRCallLimits limits = proxy->limits();
+    if (nrhs >= 4)
+        ZR::readCallLimits(prhs[3], limits);
     ZR::ZRValue result;
-    proxy->call(methodName, parameters, result);
+    proxy->call(methodName, parameters, result, limits, ZR::hostInterruptRequested);
     plhs[0] = ZR::zrValueToMxArray(result);
 }
 

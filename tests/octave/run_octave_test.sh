@@ -10,8 +10,16 @@ shift
 ZRT_PIDFILE=$(mktemp)
 export ZRT_PIDFILE
 
-"$@"
+# Standard input is a pipe that stays open, as a terminal would: a call that
+# fell back to reading it would hang here instead of meeting end-of-file.
+stdin_pipe=$(mktemp -u)
+mkfifo "$stdin_pipe"
+sleep 3600 >"$stdin_pipe" &
+holder=$!
+"$@" <"$stdin_pipe"
 status=$?
+kill "$holder" 2>/dev/null
+rm -f "$stdin_pipe"
 
 while read -r pid; do
   environ=/proc/$pid/environ

@@ -60,7 +60,8 @@ unwind_protect
   assert(~isempty(strfind(shown, expected)), 'disp shows "%s"', shown);
   text = evalc('help ZRProxy');
   for phrase = {'single precision', 'Array of M rows', 'column cell array', 'int32', ...
-                'uint8 column', 'Unknown parameter type', 'no output'}
+                'uint8 column', 'Unknown parameter type', 'no output', 'zrbridge:timeout', ...
+                'ConnectTimeout', 'Ctrl-C', 'connector(''release'', h)', 'lookupFault', 'delete(p)'}
     assert(~isempty(strfind(text, phrase{1})), 'help ZRProxy does not mention "%s"', phrase{1});
   end
   printf('zrproxy_class: all checks passed\n');

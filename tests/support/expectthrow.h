@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 #include <typeinfo>
 
@@ -64,6 +65,20 @@ template <typename Expected, typename Statement>
         return ::testing::AssertionFailure() << "threw something that is not a std::exception";
     }
     return ::testing::AssertionFailure() << "threw nothing, expected " << typeName(typeid(Expected));
+}
+
+// The exception of type Expected (or derived) that `statement` throws, for
+// checks beyond its text; a test failure and null when it throws none.
+template <typename Expected, typename Statement>
+std::unique_ptr<Expected> caught(Statement&& statement)
+{
+    try {
+        statement();
+    } catch (const Expected& error) {
+        return std::unique_ptr<Expected>(new Expected(error));
+    }
+    ADD_FAILURE() << "threw nothing, expected " << typeName(typeid(Expected));
+    return nullptr;
 }
 
 }  // namespace ZRTest

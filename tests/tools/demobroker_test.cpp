@@ -83,6 +83,8 @@ public:
         return finish(reply);
     }
 
+    struct soap* context() { return soap_; }
+
 private:
     Reply finish(Reply& reply) {
         if (reply.code != SOAP_OK) {
@@ -254,6 +256,8 @@ TEST_F(DemoBroker, MethodsAnswerAsDocumented) {
         {"Math", "scale", array({ZRValue(2), array({ZRValue(1), array({ZRValue(1.5f)})})}),
          array({ZRValue(2.0f), array({ZRValue(3.0f)})})},
         {"Faulty", "stall", array({ZRValue(0)}), ZRValue(0.0f)},
+        // Last: the trickled reply closes the connection.
+        {"Faulty", "trickle", array({ZRValue(0.001f)}), ZRValue("trickled")},
     };
     BrokerClient client(broker.port());
     for (const auto& c : cases) {
@@ -349,6 +353,17 @@ TEST_F(DemoBroker, DroppedReplyFailsTheCallOnly) {
     EXPECT_NE(dropped.code, SOAP_OK);
     EXPECT_FALSE(dropped.value.hasValue());
     EXPECT_EQ(client.call("Echo", "echo", ZRValue(7)).value, ZRValue(7));
+}
+
+// A silent method holds its connection until the client gives up; the
+// broker then lets it go and goes on serving.
+TEST_F(DemoBroker, SilentCallEndsWhenTheClientGivesUp) {
+    BrokerClient client(broker.port());
+    client.context()->recv_timeout = 1;
+    Reply silent = client.call("Faulty", "silent", ZRValue());
+    EXPECT_NE(silent.code, SOAP_OK);
+    EXPECT_FALSE(silent.value.hasValue());
+    EXPECT_EQ(BrokerClient(broker.port()).call("Echo", "echo", ZRValue(4)).value, ZRValue(4));
 }
 
 TEST_F(DemoBroker, StalledCallDoesNotHoldUpOtherClients) {

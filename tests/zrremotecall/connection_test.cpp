@@ -103,6 +103,7 @@ TEST(Connection, SetEndPointWritesHostAndPortVerbatim)
         {"10.0.0.5", -1, "http://10.0.0.5:-1"},
         {"robot.local.", 1234567, "http://robot.local.:1234567"},
         {"", 80, "http://:80"},
+        {"::1", 8000, "http://[::1]:8000"},
     };
     ZRNetwork network;
     const boost::shared_ptr<ZRConnection> connection(new ZRConnection);

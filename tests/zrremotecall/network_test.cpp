@@ -23,8 +23,10 @@
 #include "zrproxyremote.h"
 
 using ZR::zr__ZRModuleInfoVexel;
+using ZR::ZRCallLimits;
 using ZR::ZRConnection;
 using ZR::ZRError;
+using ZR::ZRErrorKind;
 using ZR::ZRNetwork;
 using ZR::ZRNetworkError;
 using ZR::ZRProxyRemote;
@@ -147,20 +149,28 @@ TEST(ProxyWire, FixesUpTheReportedAddress)
     }
 }
 
-// Every failure of the look-up gives the same text; none of its cause.
+// Every failure of the look-up gives the same text; the cause is told by
+// the error's kind, and the broker's own texts ride along as fault texts.
 TEST(NetworkWire, FailedLookupRaisesFailedToGetModule)
 {
     const struct {
         const char* name;
         ScriptedResponse reply;
+        ZRErrorKind kind;
+        const char* faultString;
     } cases[] = {
-        {"SOAP fault", ScriptedResponse::keepAlive(faultReply("No such module", "<why>gone</why>"))},
-        {"HTTP 404", ScriptedResponse::keepAlive(httpResponse("not here", 404, "Not Found", "text/plain"))},
-        {"not XML", ScriptedResponse::keepAlive(httpResponse("hello"))},
-        {"boolean True", ScriptedResponse::keepAlive(lookupReply("<isABroker>True</isABroker>"))},
-        {"boolean 2", ScriptedResponse::keepAlive(lookupReply("<isABroker>2</isABroker>"))},
-        {"closed", ScriptedResponse::closeBefore()},
-        {"cut short", ScriptedResponse::closeMidReply(lookupReply("Tracker", "1.2.3.4", 1), 60)},
+        {"SOAP fault", ScriptedResponse::keepAlive(faultReply("No such module", "<why>gone</why>")),
+         ZRErrorKind::UnknownModule, "No such module"},
+        {"HTTP 404", ScriptedResponse::keepAlive(httpResponse("not here", 404, "Not Found", "text/plain")),
+         ZRErrorKind::LookupFailed, "HTTP Error"},
+        {"not XML", ScriptedResponse::keepAlive(httpResponse("hello")), ZRErrorKind::LookupFailed, nullptr},
+        {"boolean True", ScriptedResponse::keepAlive(lookupReply("<isABroker>True</isABroker>")),
+         ZRErrorKind::LookupFailed, nullptr},
+        {"boolean 2", ScriptedResponse::keepAlive(lookupReply("<isABroker>2</isABroker>")),
+         ZRErrorKind::LookupFailed, nullptr},
+        {"closed", ScriptedResponse::closeBefore(), ZRErrorKind::LookupFailed, nullptr},
+        {"cut short", ScriptedResponse::closeMidReply(lookupReply("Tracker", "1.2.3.4", 1), 60),
+         ZRErrorKind::LookupFailed, nullptr},
     };
     for (const auto& c : cases) {
         ScriptedPeer broker;
@@ -168,18 +178,34 @@ TEST(NetworkWire, FailedLookupRaisesFailedToGetModule)
         DirectConnection direct(broker.endpoint());
         direct.info->ip = "kept";
         direct.info->port = 99;
-        EXPECT_THROW_MSG(direct.network.getModuleByName(direct.handle, "Tracker", direct.info),
-                         ZRNetworkError,
-                         "\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + broker.endpoint())
+        const auto error = caught<ZRNetworkError>(
+            [&] { direct.network.getModuleByName(direct.handle, "Tracker", direct.info); });
+        ASSERT_TRUE(error) << c.name;
+        EXPECT_EQ(visibleText(error->what()),
+                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + broker.endpoint()))
             << c.name;
+        EXPECT_EQ(error->kind(), c.kind) << c.name;
+        if (c.faultString) {
+            EXPECT_EQ(error->faultString(), c.faultString) << c.name;
+        }
         EXPECT_EQ(direct.info->ip, "kept") << c.name;
         EXPECT_EQ(direct.info->port, 99) << c.name;
     }
 
+    // No broker there, or no host to look for one at: nothing is sent, and
+    // nothing goes to standard output instead.
     const std::string nobody = refusingEndpoint();
-    DirectConnection direct(nobody);
-    EXPECT_THROW_MSG(direct.network.getModuleByName(direct.handle, "Tracker", direct.info), ZRNetworkError,
-                     "\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + nobody);
+    for (const std::string& endpoint : {nobody, std::string("http://127.0.0.1 :1"), std::string("http://:1")}) {
+        DirectConnection direct(endpoint);
+        testing::internal::CaptureStdout();
+        const auto error = caught<ZRNetworkError>(
+            [&] { direct.network.getModuleByName(direct.handle, "Tracker", direct.info); });
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << endpoint;
+        ASSERT_TRUE(error) << endpoint;
+        EXPECT_EQ(visibleText(error->what()),
+                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + endpoint));
+        EXPECT_EQ(error->kind(), ZRErrorKind::BrokerUnreachable) << endpoint;
+    }
 }
 
 TEST(ProxyWire, ConstructionFailsWithTheLookupError)
@@ -242,33 +268,63 @@ TEST(NetworkWire, FailedCallRaisesTheFaultTexts)
         const char* name;
         ScriptedResponse reply;
         std::string expected;
+        ZRErrorKind kind;
     } cases[] = {
         {"fault without detail", ScriptedResponse::keepAlive(faultReply("Unknown method")),
-         "\tTracker::SOAP error:Unknown method\n\tSOAP detail: "},
+         "\tTracker::SOAP error:Unknown method\n\tSOAP detail: ", ZRErrorKind::RemoteFault},
         {"fault with detail",
          ScriptedResponse::keepAlive(faultReply("Bad argument", "<reason>x &lt; 0</reason>")),
-         "\tTracker::SOAP error:Bad argument\n\tSOAP detail: <reason>x &lt; 0</reason>"},
+         "\tTracker::SOAP error:Bad argument\n\tSOAP detail: <reason>x &lt; 0</reason>", ZRErrorKind::RemoteFault},
         {"HTTP 500 without SOAP body",
          ScriptedResponse::keepAlive(httpResponse("it broke", 500, "Internal Server Error", "text/plain")),
-         "\tTracker::SOAP error:Error 500: HTTP 500 Internal Server Error\n\tSOAP detail: "},
+         "\tTracker::SOAP error:Error 500: HTTP 500 Internal Server Error\n\tSOAP detail: ",
+         ZRErrorKind::ConnectionFailed},
         {"peer closes after the HTTP header", ScriptedResponse::closeMidReply(reply, headerSize),
-         "\tTracker::SOAP error:Error 200: HTTP 200 OK\n\tSOAP detail: "},
+         "\tTracker::SOAP error:Error 200: HTTP 200 OK\n\tSOAP detail: ", ZRErrorKind::BadReply},
         {"peer closes mid-body", ScriptedResponse::closeMidReply(reply, reply.find("<item") + 5),
-         "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: "},
+         "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: ",
+         ZRErrorKind::ConnectionFailed},
         {"peer closes without reply", ScriptedResponse::closeBefore(),
-         "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: "},
+         "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: ",
+         ZRErrorKind::ConnectionFailed},
+        {"not XML", ScriptedResponse::keepAlive(httpResponse("hello")),
+         "\tTracker::SOAP error:Error 200: HTTP 200 OK\n\tSOAP detail: ", ZRErrorKind::BadReply},
     };
     for (const auto& c : cases) {
         ScriptedPeer peer;
         peer.push(c.reply);
         DirectConnection direct(peer.endpoint());
-        EXPECT_THROW_MSG(direct.call("getData"), ZRError, c.expected) << c.name;
+        const auto error = caught<ZRError>([&] { direct.call("getData"); });
+        ASSERT_TRUE(error) << c.name;
+        EXPECT_EQ(visibleText(error->what()), visibleText(c.expected)) << c.name;
+        EXPECT_EQ(error->kind(), c.kind) << c.name;
+        EXPECT_EQ("\t" + direct.info->name + "::SOAP error:" + error->faultString() +
+                      "\n\tSOAP detail: " + error->faultDetail(),
+                  c.expected)
+            << c.name;
     }
 
-    DirectConnection direct(unreachable);
-    EXPECT_THROW_MSG(
-        direct.call("getData"), ZRError,
-        "\tTracker::SOAP error:Connection refused\n\tSOAP detail: connect failed in tcp_connect()");
+    // Nobody listening, or an end point without a usable host: no request
+    // leaves, and none goes to standard output instead.
+    const struct {
+        std::string endpoint;
+        std::string expected;
+    } unsent[] = {
+        {unreachable, "\tTracker::SOAP error:Connection refused\n\tSOAP detail: connect failed in tcp_connect()"},
+        {"http://127.0.0.1 :1", "\tTracker::SOAP error:Host not found\n\tSOAP detail: no usable host in the end point"},
+        {"http://::1:1", "\tTracker::SOAP error:Host not found\n\tSOAP detail: no usable host in the end point"},
+        {"http://no-such-host.invalid:1",
+         "\tTracker::SOAP error:Name or service not known\n\tSOAP detail: getaddrinfo failed in tcp_connect()"},
+    };
+    for (const auto& c : unsent) {
+        DirectConnection direct(c.endpoint);
+        testing::internal::CaptureStdout();
+        const auto error = caught<ZRError>([&] { direct.call("getData"); });
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << c.endpoint;
+        ASSERT_TRUE(error) << c.endpoint;
+        EXPECT_EQ(visibleText(error->what()), visibleText(c.expected)) << c.endpoint;
+        EXPECT_EQ(error->kind(), ZRErrorKind::ConnectionFailed) << c.endpoint;
+    }
 }
 
 TEST(NetworkWire, ConnectionWorksAfterAFailedCall)
@@ -277,22 +333,28 @@ TEST(NetworkWire, ConnectionWorksAfterAFailedCall)
         const char* name;
         std::string failure;
         std::string expected;
+        ZRErrorKind kind;
     } cases[] = {
-        {"SOAP fault", faultReply("Unknown method"), "\tTracker::SOAP error:Unknown method\n\tSOAP detail: "},
+        {"SOAP fault", faultReply("Unknown method"), "\tTracker::SOAP error:Unknown method\n\tSOAP detail: ",
+         ZRErrorKind::RemoteFault},
         // A fault element in place of the value is raised by the value
         // reader, in the middle of reading the reply.
         {"fault as value",
          callReply("<SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
                    "<faultstring>boom</faultstring></SOAP-ENV:Fault>"),
          "\tZRValue::Receving Fault response: \n\tFault: 'SOAP-ENV:Fault': faultcode: SOAP-ENV:Server, "
-         "faultstring: boom, "},
+         "faultstring: boom, ",
+         ZRErrorKind::BadReply},
     };
     for (const auto& c : cases) {
         ScriptedPeer peer;
         peer.push(c.failure);
         peer.push(callReply(intItem(5)));
         DirectConnection direct(peer.endpoint());
-        EXPECT_THROW_MSG(direct.call("getData"), ZRError, c.expected) << c.name;
+        const auto error = caught<ZRError>([&] { direct.call("getData"); });
+        ASSERT_TRUE(error) << c.name;
+        EXPECT_EQ(visibleText(error->what()), visibleText(c.expected)) << c.name;
+        EXPECT_EQ(error->kind(), c.kind) << c.name;
         ZRValue result;
         EXPECT_NO_THROW(result = direct.call("getData")) << c.name;
         EXPECT_TRUE(result == ZRValue(5)) << c.name;
@@ -459,6 +521,89 @@ TEST(NetworkWire, PeerDroppingTheConnectionDoesNotRaiseSigpipe)
     EXPECT_THROW_MSG(direct.call("store", bulky), ZRError,
                      "\tTracker::SOAP error:Broken pipe\n\tSOAP detail: ");
     EXPECT_EQ(listener.dropped(), 1);
+}
+
+// A peer that stays silent holds a call only as long as the caller allows:
+// the call's Timeout, the look-up's ConnectTimeout, or an interrupt. The
+// connection is dropped, and the next call works on a new one.
+TEST(ProxyWire, LimitsAndInterruptsEndSilentWaits)
+{
+    const auto silence = std::chrono::milliseconds(1500);
+    {
+        ScriptedPeer broker;
+        broker.push(ScriptedResponse::stalled(lookupReply("Tracker", "127.0.0.1", 1), silence));
+        ZRCallLimits limits;
+        limits.connectTimeout = 0.2;
+        const auto error = caught<ZRNetworkError>([&] { ZRProxyRemote("Tracker", "127.0.0.1", broker.port(), limits); });
+        ASSERT_TRUE(error);
+        EXPECT_EQ(visibleText(error->what()),
+                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + broker.endpoint() +
+                              ": no answer within 0.2 s (ConnectTimeout)"));
+        EXPECT_EQ(error->kind(), ZRErrorKind::Timeout);
+    }
+
+    ScriptedPeer broker;
+    ScriptedPeer module;
+    broker.push(lookupReply("Tracker", "127.0.0.1", module.port()));
+    ZRProxyRemote proxy("Tracker", "127.0.0.1", broker.port(), ZRCallLimits());
+    std::atomic<int> checks{0};
+    const struct {
+        const char* name;
+        ZRCallLimits limits;
+        ZR::ZRInterruptCheck interrupted;
+        std::string expected;
+        ZRErrorKind kind;
+    } cases[] = {
+        {"Timeout", ZRCallLimits{0.25, 0}, nullptr, "\tTracker::getData\n\tno complete reply within 0.25 s (Timeout)",
+         ZRErrorKind::Timeout},
+        {"interrupt", ZRCallLimits(), [&] { return ++checks > 3; }, "\tTracker::getData\n\tinterrupted",
+         ZRErrorKind::Interrupted},
+    };
+    for (const auto& c : cases) {
+        module.push(ScriptedResponse::stalled(callReply(intItem(1)), silence));
+        module.push(callReply(intItem(2)));
+        ZRValue result;
+        const auto error = caught<ZRError>([&] { proxy.call("getData", ZRValue(), result, c.limits, c.interrupted); });
+        ASSERT_TRUE(error) << c.name;
+        const int connectionsBefore = module.connectionCount();
+        EXPECT_EQ(visibleText(error->what()), visibleText(c.expected)) << c.name;
+        EXPECT_EQ(error->kind(), c.kind) << c.name;
+        // The peer answers only once its silence is over.
+        proxy.call("getData", ZRValue(), result, ZRCallLimits(), nullptr);
+        EXPECT_TRUE(result == ZRValue(2)) << c.name;
+        EXPECT_EQ(module.connectionCount(), connectionsBefore + 1) << c.name;
+    }
+}
+
+// A module that moved is found again, but only when the request certainly
+// did not reach the old address.
+TEST(ProxyWire, CallThatCannotConnectLooksTheModuleUpOnceAndRetries)
+{
+    ScriptedPeer broker;
+    std::unique_ptr<ScriptedPeer> before(new ScriptedPeer);
+    ScriptedPeer after;
+    broker.push(lookupReply("Tracker", "127.0.0.1", before->port()));
+    ZRProxyRemote proxy("Tracker", "127.0.0.1", broker.port(), ZRCallLimits());
+    before->push(callReply(intItem(1)));
+    ZRValue result;
+    proxy.call("getData", ZRValue(), result);
+    EXPECT_TRUE(result == ZRValue(1));
+
+    before.reset();
+    broker.push(lookupReply("Tracker", "127.0.0.1", after.port()));
+    after.push(callReply(intItem(2)));
+    proxy.call("getData", ZRValue(), result);
+    EXPECT_TRUE(result == ZRValue(2));
+    EXPECT_EQ(broker.requests().size(), 2u);
+    EXPECT_EQ(proxy.endpoint(), after.endpoint());
+
+    // The request went out and the answer was lost: not repeated.
+    after.push(ScriptedResponse::closeBefore());
+    const auto error = caught<ZRError>([&] { proxy.call("getData", ZRValue(), result); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), ZRErrorKind::ConnectionFailed);
+    EXPECT_EQ(broker.requests().size(), 2u);
+    EXPECT_EQ(after.requests().size(), 2u);
 }
 
 }  // namespace

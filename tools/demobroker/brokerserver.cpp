@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 #include "zrsoapH.h"
 
@@ -54,6 +57,27 @@ int dropMidReply(struct soap* soap) {
     ::shutdown(soap->socket, SHUT_RDWR);
     soap->keep_alive = 0;
     return SOAP_EOF;
+}
+
+// Ends a connection that gets no (further) reply.
+int closeWithoutReply(struct soap* soap) {
+    ::shutdown(soap->socket, SHUT_RDWR);
+    soap->keep_alive = 0;
+    return SOAP_EOF;
+}
+
+// Faulty.trickle's reply: a complete, well-formed answer (the String
+// "trickled") with its exact length announced.
+std::string trickledReply() {
+    static const char envelope[] =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
+        " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
+        " xmlns:zrbroker=\"urn:zrbroker\"><SOAP-ENV:Body><zrbroker:callVexelResponse><zrbroker:return>"
+        "<item xsi:type=\"xsd:string\">trickled</item>"
+        "</zrbroker:return></zrbroker:callVexelResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
+           std::to_string(sizeof envelope - 1) + "\r\nConnection: close\r\n\r\n" + envelope;
 }
 
 }  // namespace
@@ -122,8 +146,8 @@ void BrokerServer::acceptOne() {
     for (const Worker& worker : workers_) {
         live += worker.done ? 0 : 1;
     }
-    if (live >= static_cast<std::size_t>(maxConnections)) {
-        std::fprintf(stderr, "zrdemobroker: %d connections open, refusing another\n", maxConnections);
+    if (live >= static_cast<std::size_t>(maxConnections_)) {
+        std::fprintf(stderr, "zrdemobroker: %d connections open, refusing another\n", maxConnections_);
         ::close(socket);
         return;
     }
@@ -205,6 +229,9 @@ int BrokerServer::getModuleByName(struct soap* soap, const std::string& moduleNa
     if (verbose_) {
         std::fprintf(stderr, "getModuleByName %s\n", moduleName.c_str());
     }
+    if (lookupDelay_ > 0 && !waitWhileConnected(soap, lookupDelay_)) {
+        return closeWithoutReply(soap);
+    }
     int index = modules_.find(moduleName);
     if (index < 0) {
         return sendFault(soap, {true, "Unknown module", moduleName});
@@ -213,7 +240,7 @@ int BrokerServer::getModuleByName(struct soap* soap, const std::string& moduleNa
     info.name = module.name;
     info.architecture = 3;
     info.ip = module.anyAddress ? "0.0.0.0" : reportedAddress_;
-    info.port = port_;
+    info.port = reportedPort_ > 0 ? reportedPort_ : port_;
     info.processId = static_cast<int>(::getpid());
     info.modulePointer = index + 1;
     info.isABroker = false;
@@ -235,6 +262,12 @@ int BrokerServer::callVexel(struct soap* soap, const std::string& moduleName, co
         return sendFault(soap, fault);
     } catch (const DropConnection&) {
         return dropMidReply(soap);
+    } catch (const StaySilent&) {
+        return staySilent(soap);
+    } catch (const GarbageReply&) {
+        return garbageReply(soap);
+    } catch (const TrickleReply& trickle) {
+        return trickleReply(soap, trickle.interval);
     } catch (const std::exception& error) {
         return sendFault(soap, {false, "Method failed", moduleName + "::" + methodName + ": " + error.what()});
     }
@@ -245,6 +278,50 @@ int BrokerServer::callVexel(struct soap* soap, const std::string& moduleName, co
         soap_set_dime(soap);
     }
     return SOAP_OK;
+}
+
+bool BrokerServer::waitWhileConnected(struct soap* soap, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return true;
+        }
+        if (stop_.requested()) {
+            return false;
+        }
+        // The client sends nothing more while it waits for this reply:
+        // anything readable is its close.
+        pollfd socket{soap->socket, POLLIN | POLLRDHUP, 0};
+        if (::poll(&socket, 1, static_cast<int>(std::min<long long>(left.count(), 100))) > 0) {
+            return false;
+        }
+    }
+}
+
+int BrokerServer::staySilent(struct soap* soap) {
+    while (waitWhileConnected(soap, 1.0)) {
+    }
+    return closeWithoutReply(soap);
+}
+
+int BrokerServer::trickleReply(struct soap* soap, double interval) {
+    const std::string reply = trickledReply();
+    for (char byte : reply) {
+        if (::send(soap->socket, &byte, 1, MSG_NOSIGNAL) != 1 || !waitWhileConnected(soap, interval)) {
+            break;
+        }
+    }
+    return closeWithoutReply(soap);
+}
+
+int BrokerServer::garbageReply(struct soap* soap) {
+    static const char reply[] =
+        "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 12\r\nConnection: close\r\n\r\n"
+        "not a reply\n";
+    ssize_t sent = ::send(soap->socket, reply, sizeof reply - 1, MSG_NOSIGNAL);
+    (void)sent;
+    return closeWithoutReply(soap);
 }
 
 int BrokerServer::sendFault(struct soap* soap, const MethodFault& fault) {

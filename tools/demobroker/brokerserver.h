@@ -30,6 +30,13 @@ public:
     void run(int stopFd);
 
     void setVerbose(bool verbose) { verbose_ = verbose; }
+    // Connections beyond this many at a time are closed at once.
+    void setMaxConnections(int count) { maxConnections_ = count; }
+    // Look-ups report every module at this port instead of the broker's own,
+    // as for modules that run in processes of their own (0: the broker's).
+    void setReportedPort(int port) { reportedPort_ = port; }
+    // Look-ups are answered only after this many seconds (a slow broker).
+    void setLookupDelay(double seconds) { lookupDelay_ = seconds; }
 
     // The two operations, called on the connection threads.
     int callVexel(struct soap* soap, const std::string& moduleName, const std::string& methodName,
@@ -37,8 +44,8 @@ public:
     int getModuleByName(struct soap* soap, const std::string& moduleName,
                         zrsoap::zr__ZRModuleInfo& info) override;
 
-    // Connections beyond this many at a time are closed at once.
-    static constexpr int maxConnections = 32;
+    // At most this many connections at a time unless told otherwise.
+    static constexpr int defaultMaxConnections = 1024;
     // A kept-alive connection idle for this long is closed (the client
     // reconnects on its next call).
     static constexpr int idleSeconds = 120;
@@ -55,6 +62,12 @@ private:
     void joinFinished();
     void shutdownAll();
     int sendFault(struct soap* soap, const MethodFault& fault);
+    // Waits up to `seconds` while the client keeps the connection open and
+    // the broker runs; false when either ended the wait.
+    bool waitWhileConnected(struct soap* soap, double seconds);
+    int staySilent(struct soap* soap);
+    int trickleReply(struct soap* soap, double interval);
+    int garbageReply(struct soap* soap);
 
     StopSignal stop_;
     ModuleHost modules_;
@@ -62,6 +75,9 @@ private:
     int port_ = 0;
     std::string reportedAddress_;
     bool verbose_ = false;
+    int maxConnections_ = defaultMaxConnections;
+    double lookupDelay_ = 0;
+    int reportedPort_ = 0;
 
     std::mutex workersMutex_;
     std::list<Worker> workers_;

@@ -367,6 +367,22 @@ ZRValue ModuleHost::faulty(const std::string& method, const ZRValue& arguments) 
         }
         return ZRValue(static_cast<float>(stop_.waitFor(seconds)));
     }
+    if (method == "silent") {
+        throw StaySilent();
+    }
+    if (method == "garbage") {
+        throw GarbageReply();
+    }
+    if (method == "trickle") {
+        double interval = defaultTrickleInterval;
+        if (arguments.hasValue()) {
+            interval = leadingNumber(arguments, where);
+        }
+        if (!(interval > 0 && interval <= maxTrickleInterval)) {
+            badArgument(where, "the pause must be above 0 and at most 1 second");
+        }
+        throw TrickleReply{interval};
+    }
     throw MethodFault{true, "Unknown method", where};
 }
 

@@ -25,6 +25,20 @@ struct MethodFault {
 // Thrown by Faulty.drop: the server cuts the connection mid-reply.
 struct DropConnection {};
 
+// Thrown by Faulty.silent: the server never answers; it waits until the
+// client gives up (closes the connection) or the broker stops.
+struct StaySilent {};
+
+// Thrown by Faulty.garbage: the server answers with a body that is not a
+// SOAP message.
+struct GarbageReply {};
+
+// Thrown by Faulty.trickle: the server sends a complete reply, one byte
+// every `interval` seconds.
+struct TrickleReply {
+    double interval;
+};
+
 // Set once when the broker shuts down; wakes every stalled method.
 class StopSignal {
 public:
@@ -60,6 +74,10 @@ public:
 
     // Longest sleep Faulty.stall accepts, in seconds.
     static constexpr double maxStallSeconds = 30.0;
+    // Longest pause between two bytes that Faulty.trickle accepts, and the
+    // pause when none is given.
+    static constexpr double maxTrickleInterval = 1.0;
+    static constexpr double defaultTrickleInterval = 0.2;
 
 private:
     ZR::ZRValue echo(const std::string& method, const ZR::ZRValue& arguments);

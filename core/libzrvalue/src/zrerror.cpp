@@ -14,13 +14,33 @@ ZRError::ZRError(const std::string& module, const std::string& method, const std
 {
 }
 
-ZRError::ZRError(const ZRError& other) : std::runtime_error(other.what()), kind_(other.kind_) {}
+ZRError::ZRError(const ZRError& other) : std::runtime_error(other.what()), kind_(other.kind_), fault_(other.fault_)
+{
+}
 
 ZRError::~ZRError() = default;
 
 std::string ZRError::message() const
 {
     return what();
+}
+
+const std::string& ZRError::faultString() const
+{
+    static const std::string none;
+    return fault_ ? fault_->faultString : none;
+}
+
+const std::string& ZRError::faultDetail() const
+{
+    static const std::string none;
+    return fault_ ? fault_->detail : none;
+}
+
+ZRError& ZRError::withFault(const std::string& faultString, const std::string& detail)
+{
+    fault_ = std::make_shared<const Fault>(Fault{faultString, detail});
+    return *this;
 }
 
 std::string ZRError::compose(const std::string& module, const std::string& method,

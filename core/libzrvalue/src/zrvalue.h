@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -59,8 +60,22 @@ public:
     static std::string compose(const std::string& module, const std::string& method,
                                const std::string& description);
 
+    // The peer's own account of a failed exchange (a SOAP fault's string and
+    // detail, or the transport's description), for callers that show it
+    // without taking the message apart. Empty texts when none was recorded.
+    const std::string& faultString() const;
+    const std::string& faultDetail() const;
+    ZRError& withFault(const std::string& faultString, const std::string& detail);
+
 private:
+    struct Fault {
+        std::string faultString;
+        std::string detail;
+    };
+
     ZRErrorKind kind_ = ZRErrorKind::Unspecified;
+    // Shared, so that copying an error in flight cannot throw.
+    std::shared_ptr<const Fault> fault_;
 };
 
 // A failure of the broker connection while a proxy is being built.

@@ -1,7 +1,8 @@
-function broker = zrt_broker_start()
+function broker = zrt_broker_start(varargin)
   % Starts the demo broker on a free loopback port and returns its pid and
-  % port. Its pid also goes to $ZRT_PIDFILE, so that the test runner can
-  % stop it should Octave itself die before zrt_broker_stop runs.
+  % port; further arguments go to the broker's command line (a later
+  % '--port N' wins). Its pid also goes to $ZRT_PIDFILE, so that the test
+  % runner can stop it should Octave itself die before zrt_broker_stop runs.
   program = getenv('ZRT_BROKER');
   if isempty(program)
     error('zrt:setup', 'ZRT_BROKER does not name the demo broker');
@@ -10,9 +11,11 @@ function broker = zrt_broker_start()
   % The shell replaces itself with the broker, so the pid is the broker's;
   % its output goes to a file, where it never blocks the broker. Octave's
   % children inherit its blocked signals: env unblocks SIGTERM, which stops
-  % the broker.
-  [in, out, pid] = popen2('/bin/sh', {'-c', 'exec env --default-signal=TERM,INT "$0" --port 0 >"$1"', ...
-                                      program, portFile});
+  % the broker. The broker gets a session of its own, so that a Ctrl-C
+  % typed at Octave's terminal reaches Octave only.
+  [in, out, pid] = popen2('/bin/sh', {'-c', ['out=$1; shift; ' ...
+                                      'exec setsid env --default-signal=TERM,INT "$0" --port 0 "$@" >"$out"'], ...
+                                      program, portFile, varargin{:}});
   fclose(in);
   fclose(out);
   if pid <= 0

@@ -9,8 +9,10 @@
 #include <sstream>
 #include <utility>
 
+#include "zrhostname.h"
 #include "zrreplylimit.h"
 #include "zrsoapH.h"
+#include "zrtransport.h"
 #include "zrvaluesoap.h"
 
 namespace ZR {
@@ -19,6 +21,9 @@ namespace {
 
 const char* const kModule = "ZRNetwork";
 const char* const kNotInitialized = "connection not initialized";
+// The fault texts of an end point whose host cannot name any host.
+const char* const kNoHost = "Host not found";
+const char* const kNoHostDetail = "no usable host in the end point";
 
 // Time-outs of the default connection, in seconds.
 const int kDefaultConnectionTimeout = 8;
@@ -52,8 +57,11 @@ void configureCommon(struct soap* context)
     context->socket_flags = MSG_NOSIGNAL;
 #endif
     context->max_keep_alive = -1;
+    // Every wait must end on the caller's deadline or Ctrl-C, and no
+    // failure may fall back to the process's standard input and output.
+    installTransport(context);
     // Without time-outs, a read past the end of a reply would wait for as
-    // long as the peer keeps the connection open.
+    // long as the peer keeps the connection open. Wraps the transport.
     installReplyLimit(context);
 }
 
@@ -111,6 +119,79 @@ std::string textOrEmpty(const char* const* slot)
     return (slot && *slot) ? std::string(*slot) : std::string();
 }
 
+// A failed exchange's fault texts. A received fault carries its own; for a
+// transport, HTTP or parse failure gSOAP only records the error code, so
+// have it describe the code.
+void describeFailure(struct soap* context)
+{
+    if (context->error != SOAP_FAULT && !*soap_faultstring(context))
+        soap_set_fault(context);
+}
+
+std::string seconds(double value)
+{
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+// Why a limit ended the exchange, or empty when none did: what did not
+// arrive in time, and the limit by name.
+std::string limitText(const ZRExchangeReport& report, const std::string& missingReply,
+                      const std::string& missingConnection)
+{
+    switch (report.end) {
+    case ZRWaitEnd::TimedOut:
+        return missingReply + " within " + seconds(report.limits.timeout) + " s (Timeout)";
+    case ZRWaitEnd::ConnectTimedOut:
+        return missingConnection + " within " + seconds(report.limits.connectTimeout) + " s (ConnectTimeout)";
+    case ZRWaitEnd::Interrupted:
+        return "interrupted";
+    case ZRWaitEnd::Completed:
+        break;
+    }
+    return std::string();
+}
+
+ZRErrorKind limitKind(const ZRExchangeReport& report)
+{
+    return report.end == ZRWaitEnd::Interrupted ? ZRErrorKind::Interrupted : ZRErrorKind::Timeout;
+}
+
+// A SOAP fault received from the peer; gSOAP tells client and server
+// faults apart.
+bool isReceivedFault(int error)
+{
+    return error == SOAP_FAULT || error == SOAP_CLI_FAULT || error == SOAP_SVR_FAULT;
+}
+
+// gSOAP reports an HTTP reply without a SOAP message in it by its status
+// code. A success status with no message is a reply that cannot be read;
+// any other status an HTTP error.
+bool isTransportFailure(int error)
+{
+    return error == SOAP_EOF || error == SOAP_TCP_ERROR || error == SOAP_HTTP_ERROR || error == SOAP_LENGTH ||
+           error == SOAP_SSL_ERROR || (error >= 100 && error < 600 && (error < 200 || error >= 300));
+}
+
+ZRErrorKind lookUpFailureKind(const struct soap* context, const ZRExchangeReport& report)
+{
+    if (report.connectFailed)
+        return ZRErrorKind::BrokerUnreachable;
+    if (isReceivedFault(context->error))
+        return ZRErrorKind::UnknownModule;
+    return ZRErrorKind::LookupFailed;
+}
+
+ZRErrorKind callFailureKind(const struct soap* context, const ZRExchangeReport& report)
+{
+    if (isReceivedFault(context->error))
+        return ZRErrorKind::RemoteFault;
+    if (report.connectFailed || isTransportFailure(context->error))
+        return ZRErrorKind::ConnectionFailed;
+    return ZRErrorKind::BadReply;
+}
+
 }  // namespace
 
 ZRNetwork::ZRNetwork() : defaultConnection(new ZRConnection), reservedFlag1(false), reservedFlag2(false) {}
@@ -145,16 +226,38 @@ int ZRNetwork::getModuleByName(const boost::shared_ptr<ZRValue>& handle, const s
                                const boost::shared_ptr<zr__ZRModuleInfoVexel>& moduleInfo)
 {
     const boost::shared_ptr<ZRConnection> connection = usableConnection(handle);
-    if (!connection || !moduleInfo)
-        throw ZRNetworkError(kModule, "getModuleByName", kNotInitialized, __FILE__, __LINE__);
+    if (!connection || !moduleInfo) {
+        ZRNetworkError error(kModule, "getModuleByName", kNotInitialized, __FILE__, __LINE__);
+        error.withKind(ZRErrorKind::LookupFailed);
+        throw error;
+    }
 
+    struct soap* context = connection->context;
     const std::string endpoint = connection->getEndpoint();
+    const std::string failed = "failed to get module " + moduleName + " " + endpoint;
+    // gSOAP would talk to standard input and output for lack of a host.
+    if (!isAcceptableHost(hostOfUrl(endpoint))) {
+        ZRNetworkError error(kModule, "getModuleByName", failed, __FILE__, __LINE__);
+        error.withKind(ZRErrorKind::BrokerUnreachable).withFault(kNoHost, kNoHostDetail);
+        throw error;
+    }
+    resetExchangeReport(context);
     zrsoap::zrbroker__getModuleByNameResponse response;
-    const int status = zrsoap::soap_call_zrbroker__getModuleByName(connection->context, endpoint.c_str(), "",
-                                                                   moduleName, response);
-    if (status != SOAP_OK)
-        throw ZRNetworkError(kModule, "getModuleByName",
-                             "failed to get module " + moduleName + " " + endpoint, __FILE__, __LINE__);
+    const int status =
+        zrsoap::soap_call_zrbroker__getModuleByName(context, endpoint.c_str(), "", moduleName, response);
+    if (status != SOAP_OK) {
+        const ZRExchangeReport report = exchangeReport(context);
+        describeFailure(context);
+        const std::string limit = limitText(report, "no answer", "no answer");
+        ZRNetworkError error(kModule, "getModuleByName", limit.empty() ? failed : failed + ": " + limit,
+                             __FILE__, __LINE__);
+        error.withKind(limit.empty() ? lookUpFailureKind(context, report) : limitKind(report))
+            .withFault(textOrEmpty(soap_faultstring(context)), textOrEmpty(soap_faultdetail(context)));
+        // A half-done exchange must not leave its bytes to the next one.
+        if (!limit.empty())
+            soap_force_closesock(context);
+        throw error;
+    }
 
     // The context's memory is left alone here: the received strings are
     // released by the clean-up after the next method call.
@@ -177,7 +280,7 @@ void ZRNetwork::setEndPoint(const boost::shared_ptr<ZRValue>& handle, const std:
     if (!connection)
         throw ZRError(kModule, "setEndPoint", kNotInitialized, __FILE__, __LINE__);
     std::ostringstream url;
-    url << "http://" << ip << ":" << port;
+    url << "http://" << urlHost(ip) << ":" << port;
     connection->endpoint = url.str();
 }
 
@@ -188,7 +291,8 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
     const boost::shared_ptr<zr__ZRModuleInfoVexel> info =
         connection ? connection->getModuleInfo() : boost::shared_ptr<zr__ZRModuleInfoVexel>();
     if (!info)
-        throw ZRError(kModule, "callMethod" + methodName, kNotInitialized, __FILE__, __LINE__);
+        throw ZRError(kModule, "callMethod" + methodName, kNotInitialized, __FILE__, __LINE__)
+            .withKind(ZRErrorKind::ConnectionFailed);
 
     struct soap* context = connection->context;
     zrsoap::zrbroker__callVexelResponse response;
@@ -199,25 +303,49 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
         // readable until now; a run of failing calls must not pile them up.
         const ContextCleanup previous(context);
     }
-    registerBinaryAttachments(context, parameters);
     const std::string endpoint = connection->getEndpoint();
+    // gSOAP would talk to standard input and output for lack of a host.
+    if (!isAcceptableHost(hostOfUrl(endpoint)))
+        throw ZRError(info->name, std::string("SOAP error:") + kNoHost, std::string("SOAP detail: ") + kNoHostDetail,
+                      nullptr, 0)
+            .withKind(ZRErrorKind::ConnectionFailed)
+            .withFault(kNoHost, kNoHostDetail);
+    registerBinaryAttachments(context, parameters);
+    resetExchangeReport(context);
     const ZRValueTextReuse textReuse(context);
-    // A ZRError from the value reader (a fault element where the value
-    // should be) passes through; the reader has dropped the half-read
-    // connection by then.
-    const int status = zrsoap::soap_call_zrbroker__callVexel(context, endpoint.c_str(), "", info->name,
-                                                             methodName, parameters, response);
+    int status = SOAP_OK;
+    try {
+        status = zrsoap::soap_call_zrbroker__callVexel(context, endpoint.c_str(), "", info->name, methodName,
+                                                       parameters, response);
+    } catch (ZRError& error) {
+        // The value reader refused what it read (a fault element where the
+        // value should be) and has dropped the half-read connection. Unless
+        // a limit cut the reply short, that is the error to report.
+        if (exchangeReport(context).end == ZRWaitEnd::Completed) {
+            if (error.kind() == ZRErrorKind::Unspecified)
+                error.withKind(ZRErrorKind::BadReply);
+            throw;
+        }
+        status = SOAP_EOF;
+    }
+    const ZRExchangeReport report = exchangeReport(context);
+    const std::string limit = limitText(report, "no complete reply", "no connection");
+    if (!limit.empty()) {
+        // Whatever was read, the reply is incomplete, and the rest of it
+        // must not be taken for the next one.
+        soap_force_closesock(context);
+        throw ZRError(info->name, methodName, limit, nullptr, 0).withKind(limitKind(report));
+    }
     if (status != SOAP_OK) {
         if (!result.hasValue()) {
-            // A received fault carries its own texts. For a transport, HTTP
-            // or parse failure gSOAP only records the error code; have it
-            // describe the code so the user sees more than an empty text.
-            if (context->error != SOAP_FAULT && !*soap_faultstring(context))
-                soap_set_fault(context);
+            describeFailure(context);
             // The context is not cleaned up: the fault stays readable until
             // the next exchange, which starts afresh anyway.
-            throw ZRError(info->name, "SOAP error:" + textOrEmpty(soap_faultstring(context)),
-                          "SOAP detail: " + textOrEmpty(soap_faultdetail(context)), nullptr, 0);
+            const std::string faultString = textOrEmpty(soap_faultstring(context));
+            const std::string detail = textOrEmpty(soap_faultdetail(context));
+            throw ZRError(info->name, "SOAP error:" + faultString, "SOAP detail: " + detail, nullptr, 0)
+                .withKind(callFailureKind(context, report))
+                .withFault(faultString, detail);
         }
         std::printf("\nThe return value mismatch with communication protocol, check your return value\n");
     }

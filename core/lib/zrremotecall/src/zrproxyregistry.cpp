@@ -1,11 +1,11 @@
 // The registry of live proxies: a map from never-repeating keys to the
-// proxies it owns. Proxies are never removed, so a pointer handed out by
-// find() stays valid for the life of the process.
+// proxies it owns, until they are removed.
 #include "zrproxyregistry.h"
 
 #include <limits>
 #include <map>
 #include <mutex>
+#include <random>
 
 namespace ZR {
 
@@ -13,10 +13,19 @@ namespace ZRProxyRegistry {
 
 namespace {
 
+// Keys start somewhere in [2^20, 2^31): small numbers that tests and
+// users type by hand never name a proxy, and at least 2^31 keys remain.
+std::uint32_t randomFirstKey()
+{
+    std::random_device entropy;
+    std::uniform_int_distribution<std::uint32_t> pick(1u << 20, (1u << 31) - 1);
+    return pick(entropy);
+}
+
 struct Registry {
     std::mutex mutex;
     std::map<std::uint32_t, std::unique_ptr<ZRProxyRemote>> proxies;
-    std::uint32_t lastKey = 0;
+    std::uint32_t lastKey = randomFirstKey();
 };
 
 Registry& registry()
@@ -47,6 +56,22 @@ ZRProxyRemote* find(std::uint32_t key)
     std::lock_guard<std::mutex> lock(r.mutex);
     auto it = r.proxies.find(key);
     return it == r.proxies.end() ? nullptr : it->second.get();
+}
+
+bool remove(std::uint32_t key)
+{
+    std::unique_ptr<ZRProxyRemote> removed;
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        auto it = r.proxies.find(key);
+        if (it == r.proxies.end())
+            return false;
+        removed = std::move(it->second);
+        r.proxies.erase(it);
+    }
+    // Closed outside the lock: closing a connection may take a moment.
+    return true;
 }
 
 std::size_t size()

@@ -1,6 +1,7 @@
 // ZRProxyRemote: builds the broker connection for one module, looks the
 // module up and moves the connection to the module's own address; call()
-// forwards to ZRNetwork::callMethod and unwraps the reply.
+// forwards to ZRNetwork::callMethod, looks the module up again when it
+// cannot be reached, and unwraps the reply.
 #include "zrproxyremote.h"
 
 #include <memory>
@@ -8,8 +9,10 @@
 #include <utility>
 
 #include "zrconnection.h"
+#include "zrhostname.h"
 #include "zrmoduleinfo.h"
 #include "zrnetwork.h"
+#include "zrtransport.h"
 
 namespace ZR {
 
@@ -19,6 +22,17 @@ struct ZRProxyRemoteData {
     boost::shared_ptr<zr__ZRModuleInfoVexel> moduleInfo;
     std::string text;
     boost::shared_ptr<ZRNetwork> network;
+
+    // What a new look-up needs: the name, the host as given, the host
+    // contacted (completed or as given) and the broker's URL.
+    std::string moduleName;
+    std::string givenHost;
+    std::string contactHost;
+    std::string brokerUrl;
+    ZRCallLimits limits;
+    ZRFaultTexts lastFault;
+
+    struct soap* context() const { return boost::static_pointer_cast<ZRConnection>(connection)->context; }
 };
 
 namespace {
@@ -27,24 +41,74 @@ namespace {
 const std::int32_t kUnknownArchitecture = 3;
 const std::int32_t kUnknownId = -1;
 
+// Asks the broker where the module lives and points the connection there.
+// On failure the connection keeps the address it had.
+void lookUp(ZRProxyRemoteData& data, const ZRCallLimits& limits, ZRDeadline callDeadline,
+            const ZRInterruptCheck& interrupted)
+{
+    const boost::shared_ptr<ZRConnection> connection = boost::static_pointer_cast<ZRConnection>(data.connection);
+    const std::string previousEndpoint = connection->endpoint;
+    connection->endpoint = data.brokerUrl;
+    try {
+        const ZRExchangeLimits armed(connection->context, ZRExchangeKind::LookUp, limits, callDeadline,
+                                     interrupted);
+        data.network->getModuleByName(data.connection, data.moduleName, data.moduleInfo);
+    } catch (...) {
+        connection->endpoint = previousEndpoint;
+        throw;
+    }
+
+    // "0.0.0.0" means "wherever you reached me"; and a client that talks to
+    // the loopback address keeps doing so whatever the broker believes its
+    // own address to be.
+    zr__ZRModuleInfoVexel& info = *data.moduleInfo;
+    if (info.ip == "0.0.0.0")
+        info.ip = data.contactHost;
+    if (data.givenHost == "127.0.0.1")
+        info.ip = "127.0.0.1";
+    data.network->setEndPoint(data.connection, std::string(info.ip), info.port);
+}
+
+// Whether a failed call may be made once more at the module's current
+// address: it could not connect, so the module has not seen the request.
+bool mayRetryElsewhere(const ZRError& error, const ZRExchangeReport& report)
+{
+    return error.kind() == ZRErrorKind::ConnectionFailed && report.connectFailed && !report.sent;
+}
+
 }  // namespace
 
 ZRProxyRemote::ZRProxyRemote(const std::string& moduleName, const std::string& host, int port, int /*extra*/,
                              int timeout)
     : d(nullptr)
 {
+    connect(moduleName, host, port, timeout, ZRCallLimits(), ZRInterruptCheck());
+}
+
+ZRProxyRemote::ZRProxyRemote(const std::string& moduleName, const std::string& host, int port,
+                             const ZRCallLimits& limits, const ZRInterruptCheck& interrupted)
+    : d(nullptr)
+{
+    connect(moduleName, host, port, 0, limits, interrupted);
+}
+
+void ZRProxyRemote::connect(const std::string& moduleName, const std::string& host, int port, int timeout,
+                            const ZRCallLimits& limits, const ZRInterruptCheck& interrupted)
+{
     // Owned locally until construction has succeeded: a failed look-up
     // leaves no record behind.
     std::unique_ptr<ZRProxyRemoteData> data(new ZRProxyRemoteData);
     data->network.reset(new ZRNetwork);
-
-    const std::string completedHost = normalizeHost(host);
+    data->moduleName = moduleName;
+    data->givenHost = host;
+    data->contactHost = chooseHost(host);
+    data->limits = limits;
 
     data->moduleInfo.reset(new zr__ZRModuleInfoVexel);
     zr__ZRModuleInfoVexel& info = *data->moduleInfo;
     info.name = moduleName;
     info.architecture = kUnknownArchitecture;
-    info.ip = completedHost;
+    info.ip = data->contactHost;
     info.port = port;
     info.processId = kUnknownId;
     info.modulePointer = kUnknownId;
@@ -52,21 +116,12 @@ ZRProxyRemote::ZRProxyRemote(const std::string& moduleName, const std::string& h
     data->flag = 0;
 
     std::ostringstream url;
-    url << "http://" << completedHost << ":" << port;
+    url << "http://" << urlHost(data->contactHost) << ":" << port;
+    data->brokerUrl = url.str();
 
-    data->network->initDefaultConnection(url.str());
-    data->connection = data->network->createConnection(data->moduleInfo, url.str(), timeout);
-    data->network->getModuleByName(data->connection, moduleName, data->moduleInfo);
-
-    // "0.0.0.0" means "wherever you reached me"; and a client that talks to
-    // the loopback address keeps doing so whatever the broker believes its
-    // own address to be.
-    if (info.ip == "0.0.0.0")
-        info.ip = completedHost;
-    if (host == "127.0.0.1")
-        info.ip = "127.0.0.1";
-
-    data->network->setEndPoint(data->connection, std::string(info.ip), info.port);
+    data->network->initDefaultConnection(data->brokerUrl);
+    data->connection = data->network->createConnection(data->moduleInfo, data->brokerUrl, timeout);
+    lookUp(*data, limits, noDeadline(), interrupted);
     d = data.release();
 }
 
@@ -77,7 +132,52 @@ ZRProxyRemote::~ZRProxyRemote()
 
 void ZRProxyRemote::call(const std::string& methodName, const ZRValue& parameters, ZRValue& result)
 {
-    result = unwrapReply(d->network->callMethod(d->connection, methodName, parameters));
+    call(methodName, parameters, result, d->limits, ZRInterruptCheck());
+}
+
+void ZRProxyRemote::call(const std::string& methodName, const ZRValue& parameters, ZRValue& result,
+                         const ZRCallLimits& limits, const ZRInterruptCheck& interrupted)
+{
+    d->lastFault = ZRFaultTexts();
+    const ZRDeadline deadline = deadlineAfter(limits.timeout);
+    try {
+        ZRValue reply;
+        {
+            const ZRExchangeLimits armed(d->context(), ZRExchangeKind::Call, limits, deadline, interrupted);
+            try {
+                reply = d->network->callMethod(d->connection, methodName, parameters);
+            } catch (const ZRError& error) {
+                if (!mayRetryElsewhere(error, exchangeReport(d->context())))
+                    throw;
+                try {
+                    lookUp(*d, limits, deadline, interrupted);
+                } catch (const ZRError& lookUpError) {
+                    // The user asked to stop, or time ran out: say so. Any
+                    // other failure of the look-up tells less than the
+                    // call's own.
+                    if (lookUpError.kind() == ZRErrorKind::Timeout ||
+                        lookUpError.kind() == ZRErrorKind::Interrupted)
+                        throw;
+                    throw error;
+                }
+                reply = d->network->callMethod(d->connection, methodName, parameters);
+            }
+        }
+        result = unwrapReply(std::move(reply));
+    } catch (const ZRError& error) {
+        d->lastFault = ZRFaultTexts{error.faultString(), error.faultDetail()};
+        throw;
+    }
+}
+
+const ZRCallLimits& ZRProxyRemote::limits() const
+{
+    return d->limits;
+}
+
+const ZRFaultTexts& ZRProxyRemote::lastFault() const
+{
+    return d->lastFault;
 }
 
 const zr__ZRModuleInfoVexel& ZRProxyRemote::moduleInfo() const

@@ -6,6 +6,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "zrcalllimits.h"
 #include "zrexport.h"
 #include "zrvalue.h"
 
@@ -15,6 +16,12 @@ class ZRNetwork;
 struct zr__ZRModuleInfoVexel;
 struct ZRProxyRemoteData;
 
+// The peer's own texts of the last failure (see ZRError::faultString()).
+struct ZRFaultTexts {
+    std::string faultString;
+    std::string detail;
+};
+
 class ZR_API ZRProxyRemote {
 public:
     // Raises ZRNetworkError when the broker cannot be reached or does not
@@ -22,13 +29,30 @@ public:
     // connection (0: no time-outs).
     ZRProxyRemote(const std::string& moduleName, const std::string& host, int port, int extra,
                   int timeout);
+    // The same with the caller's limits: ConnectTimeout bounds the look-up,
+    // and both become the defaults of call(). `interrupted` is asked while
+    // the look-up waits.
+    ZRProxyRemote(const std::string& moduleName, const std::string& host, int port, const ZRCallLimits& limits,
+                  const ZRInterruptCheck& interrupted = ZRInterruptCheck());
     virtual ~ZRProxyRemote();
 
     ZRProxyRemote(const ZRProxyRemote&) = delete;
     ZRProxyRemote& operator=(const ZRProxyRemote&) = delete;
 
     // One remote call; a reply Array(Int 1 or Int 0, X, ...) is unwrapped to X.
+    // Runs under the limits given at construction.
     void call(const std::string& methodName, const ZRValue& parameters, ZRValue& result);
+    // The same under `limits`, asking `interrupted` while it waits. When the
+    // module cannot be connected to (the request was certainly not sent),
+    // the broker is asked once for the module's current address and the
+    // call is made once more.
+    void call(const std::string& methodName, const ZRValue& parameters, ZRValue& result,
+              const ZRCallLimits& limits, const ZRInterruptCheck& interrupted);
+
+    // The limits given at construction.
+    const ZRCallLimits& limits() const;
+    // The fault texts of the last call when it failed; empty otherwise.
+    const ZRFaultTexts& lastFault() const;
 
     // The module's description as the broker reported it (after the fix-ups).
     const zr__ZRModuleInfoVexel& moduleInfo() const;
@@ -45,6 +69,9 @@ public:
     static ZRValue unwrapReply(ZRValue reply);
 
 private:
+    void connect(const std::string& moduleName, const std::string& host, int port, int timeout,
+                 const ZRCallLimits& limits, const ZRInterruptCheck& interrupted);
+
     ZRProxyRemoteData* d;
 };
 

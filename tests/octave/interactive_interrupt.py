@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""Ctrl-C in an interactive Octave session on a pseudo-terminal.
+
+interactive_interrupt.py OCTAVE-COMMAND...  (run through run_octave_test.sh,
+which names the demo broker in $ZRT_BROKER)
+
+Starts Octave interactively, makes a proxy, starts a call that never gets an
+answer, types Ctrl-C, and checks that the prompt is back within a second and
+that the next call on the same proxy works.
+"""
+import os
+import pty
+import select
+import signal
+import sys
+import time
+
+PROMPT = b"ZRT> "
+
+
+class Session:
+    def __init__(self, command):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.execvp(command[0], command)
+        self.seen = b""
+
+    def send(self, text):
+        os.write(self.fd, text.encode() if isinstance(text, str) else text)
+
+    def wait_for(self, marker, seconds):
+        """Seconds until `marker` appears in what Octave printed next, and
+        the text before it."""
+        start = time.monotonic()
+        while True:
+            found = self.seen.find(marker)
+            if found >= 0:
+                before = self.seen[:found].decode(errors="replace")
+                self.seen = self.seen[found + len(marker):]
+                return time.monotonic() - start, before
+            left = start + seconds - time.monotonic()
+            if left <= 0:
+                raise AssertionError("no %r within %g s; Octave printed %r" % (marker, seconds, self.seen[-400:]))
+            ready, _, _ = select.select([self.fd], [], [], left)
+            if ready:
+                try:
+                    self.seen += os.read(self.fd, 4096)
+                except OSError:
+                    raise AssertionError("Octave ended; it printed %r" % self.seen[-400:])
+
+    def command(self, text, seconds=20):
+        """What Octave printed in answer to `text`."""
+        self.send(text + "\n")
+        return self.wait_for(PROMPT, seconds)[1]
+
+    def close(self):
+        try:
+            os.kill(self.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        os.waitpid(self.pid, 0)
+        os.close(self.fd)
+
+
+def main():
+    session = Session(sys.argv[1:])
+    try:
+        # Spelled in two parts, so that the echo of this line is no prompt.
+        session.command("PS1(['ZR' 'T> ']);", 30)
+        # One call first, so that loading and parsing are over when the
+        # silent call starts: a Ctrl-C before that is Octave's own business.
+        session.command("b = zrt_broker_start(); p = ZRProxy('Faulty', '127.0.0.1', b.port); p('stall', {0});")
+        session.send("r = p('silent')\n")
+        time.sleep(1.0)
+        session.send(b"\x03")
+        back, shown = session.wait_for(PROMPT, 5)
+        print("prompt back %.3f s after Ctrl-C" % back)
+        if back > 1.0:
+            raise AssertionError("the prompt took %.3f s to come back" % back)
+        if "interrupted" not in shown:
+            raise AssertionError("the call did not end with its own error: %r" % shown)
+        shown = session.command("disp(class(p('stall', {0})))")
+        if "double" not in shown:
+            raise AssertionError("the call after Ctrl-C did not work: %r" % shown)
+        session.command("zrt_broker_stop(b);")
+    finally:
+        session.close()
+    print("interactive_interrupt: all checks passed")
+
+
+if __name__ == "__main__":
+    main()
