@@ -6,13 +6,15 @@
 #include <functional>
 #include <string>
 
+#include "zrexport.h"
+
 namespace ZR {
 
 // Whether `host` can name a host or an address: not empty, at most 255
 // characters of letters, digits and - . _ : % only, optionally inside one
 // pair of brackets. Anything else (whitespace, control characters, a URL)
 // would make a malformed end point.
-bool isAcceptableHost(const std::string& host);
+ZR_API bool isAcceptableHost(const std::string& host);
 
 // Whether `host` is an IPv6 literal ("::1", "[::1]", "::ffff:127.0.0.1").
 bool isIPv6Literal(const std::string& host);
