@@ -1,8 +1,7 @@
-// The invoker MEX module: invoker(handle, methodName, parameters) calls one
-// method of the module behind a proxy that connector made and returns the
-// converted result.
+// The invoker MEX module: invoker(handle, methodName, parameters[, options])
+// calls one method of the module behind a proxy that connector made and
+// returns the converted result.
 #include <cstdint>
-#include <iostream>
 #include <string>
 
 #include "mex.h"
@@ -20,7 +19,7 @@ const char kNullObject[] = "Object is NULL !\n";
 ZR::ZRProxyRemote* handleToProxy(const mxArray* handle)
 {
     if (!mxIsUint32(handle)) {
-        std::cerr << "wrong pointertype!\n" << std::flush;
+        mexPrintf("wrong pointertype!\n");
         throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
     }
     if (mxGetNumberOfElements(handle) == 0)
@@ -57,9 +56,10 @@ void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     ZR::ZRProxyRemote* proxy = handleToProxy(prhs[0]);
     const std::string methodName = ZR::mxArrayText(prhs[1], "The method name must be a char array");
     const ZR::ZRValue parameters = parametersOf(prhs[2]);
+    const ZR::ZRArrayResults arrayResults = ZR::arrayResultsOption(nrhs > 3 ? prhs[3] : nullptr);
     ZR::ZRValue result;
     proxy->call(methodName, parameters, result);
-    plhs[0] = ZR::zrValueToMxArray(result);
+    plhs[0] = ZR::zrValueToMxArray(result, arrayResults);
 }
 
 }  // namespace
