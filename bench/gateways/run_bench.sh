@@ -35,9 +35,12 @@ done
 [[ -n $port ]] || { echo "run_bench: the broker reported no port" >&2; exit 1; }
 
 for payload in small vector matrix; do
-  echo "== Octave: $payload" >&2
-  octave-cli --no-gui --norc --quiet --no-history --path "$build/mex" --path "$root/matlab" \
-    --path "$here" --eval "bench_gateways($port, '$payload')" | tee "$work/octave-$payload.txt" >&2
+  for mode in "" _numeric; do
+    [[ $payload == small && -n $mode ]] && continue
+    echo "== Octave: $payload$mode" >&2
+    octave-cli --no-gui --norc --quiet --no-history --path "$build/mex" --path "$root/matlab" \
+      --path "$here" --eval "bench_gateways($port, '$payload$mode')" | tee "$work/octave-$payload$mode.txt" >&2
+  done
   echo "== floor and core call: $payload" >&2
   repeat=()
   [[ $payload == small ]] && repeat=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true)
@@ -83,14 +86,17 @@ for key, label in (("invoker", "invoker from Octave"), ("zrproxy", "ZRProxy from
           f"  {per/floor['wall']:5.2f}x floor (best round {best/floor['wall']:.2f}x)")
 
 for payload, label in (("vector", "1x1000000 double vector"), ("matrix", "1000x1000 double matrix")):
-    o, r = octave(payload), replay(payload)
+    r = replay(payload)
     floor, core = r["BM_Replay"], r["BM_CoreCall"]
     print(f"echo of a {label} ({floor['request_bytes']/1e6:.1f} MB request, {floor['response_bytes']/1e6:.1f} MB response):")
     print(f"  floor (raw bytes)        {floor['wall']:7.2f} s wall")
     print(f"  core library call        {core['wall']:7.2f} s wall  {core['cpu']:6.2f} s CPU"
           f"  {core['wall']/floor['wall']:5.2f}x floor  VmHWM {core['VmHWM_MB']:.0f} MB")
-    print(f"  invoker from Octave      {o['seconds_min']:7.2f} s wall  {o['cpu_seconds_median']:6.2f} s CPU"
-          f"  {o['seconds_min']/floor['wall']:5.2f}x floor  (median {o['seconds_median']:.2f} s)")
-    print(f"    Octave VmHWM {o['vmhwm_start_mb']:.0f} MB at start, {o['vmhwm_after_first_mb']:.0f} MB after the first"
-          f" call (+{o['vmhwm_after_first_mb']-o['vmhwm_start_mb']:.0f} MB), {o['vmhwm_end_mb']:.0f} MB after three")
+    for mode, name in (("", "cell results"), ("_numeric", "numeric results")):
+        o = octave(payload + mode)
+        print(f"  invoker, {name:16s}{o['seconds_min']:7.2f} s wall  {o['cpu_seconds_median']:6.2f} s CPU"
+              f"  {o['seconds_min']/floor['wall']:5.2f}x floor  core + {o['seconds_min']-core['wall']:.2f} s"
+              f"  (median {o['seconds_median']:.2f} s)")
+        print(f"    Octave VmHWM {o['vmhwm_start_mb']:.0f} MB at start, {o['vmhwm_after_first_mb']:.0f} MB after the first"
+              f" call (+{o['vmhwm_after_first_mb']-o['vmhwm_start_mb']:.0f} MB), {o['vmhwm_end_mb']:.0f} MB after three")
 PY
