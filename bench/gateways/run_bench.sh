@@ -3,6 +3,7 @@
 # payload, so each peak resident size is its own) and zrgateways_replay for
 # the floor, against one demo broker on a free loopback port, then prints
 # the figures and their ratios.
+# zrconvert_bench.mex times the conversion alone.
 # Usage: bench/gateways/run_bench.sh BUILD_DIR   (configured with
 # -DZR_BUILD_BENCH=ON and built)
 set -euo pipefail
@@ -11,7 +12,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 broker=$(find "$build/tools" -name zrdemobroker -type f -perm -u+x | head -n 1)
 replay=$(find "$build/bench/gateways" -name zrgateways_replay -type f -perm -u+x | head -n 1)
-[[ -x $broker && -x $replay ]] || { echo "run_bench: build zrdemobroker and zrgateways_replay first" >&2; exit 1; }
+convert=$(find "$build/bench/gateways" -name zrconvert_bench.mex -type f | head -n 1)
+[[ -x $broker && -x $replay && -n $convert ]] ||
+  { echo "run_bench: build zrdemobroker, zrgateways_replay and zrconvert_bench first" >&2; exit 1; }
 
 work=$(mktemp -d)
 broker_pid=
@@ -47,6 +50,10 @@ for payload in small vector matrix; do
   "$replay" --port="$port" --benchmark_filter="/$payload:" --benchmark_format=json "${repeat[@]}" \
     >"$work/replay-$payload.json"
 done
+
+echo "== conversion alone" >&2
+octave-cli --no-gui --norc --quiet --no-history --path "$(dirname "$convert")" --eval "zrconvert_bench()" |
+  tee "$work/octave-convert.txt" >&2
 
 python3 - "$work" <<'PY'
 import json, sys
@@ -84,6 +91,12 @@ for key, label in (("invoker", "invoker from Octave"), ("zrproxy", "ZRProxy from
     best = 1 / small[key + "_calls_per_s_best"]
     print(f"  {label:44s}{per*1e6:8.1f} us {1/per:8.0f} calls/s  CPU {small[key + '_cpu_us_per_call']:6.1f} us"
           f"  {per/floor['wall']:5.2f}x floor (best round {best/floor['wall']:.2f}x)")
+
+c = octave("convert")
+print("conversion alone, 1000000 elements (median):")
+print(f"  Float Array to a cell array   {c['result_cell_ms']:8.1f} ms")
+print(f"  Float Array to a double row   {c['result_numeric_ms']:8.1f} ms")
+print(f"  double row to a parameter     {c['parameter_ms']:8.1f} ms")
 
 for payload, label in (("vector", "1x1000000 double vector"), ("matrix", "1000x1000 double matrix")):
     r = replay(payload)
