@@ -57,9 +57,10 @@ classdef ZRProxy
   %   an MxN matrix. Every other Array comes back as a column cell array as
   %   above, its elements converted the same way, so mixed lists still give
   %   cells; an empty Array stays a 0x1 cell. So p('echo', {A}) returns
-  %   {double(single(A))} for a row, a column or a matrix A, while
-  %   p('echo', {[1 2], [3 4]}) returns [1 2; 3 4]: the wire does not tell
-  %   a list of equal rows from a matrix. Raw callers pass
+  %   {double(single(A))} for a row, a column or a matrix A of two or more
+  %   elements, while p('echo', {[1 2], [3 4]}) returns [1 2; 3 4] and
+  %   p('echo', {5}) returns 5: the wire does not tell a list of equal
+  %   rows from a matrix, nor a list of numbers from a row. Raw callers pass
   %   struct('ArrayResults', 'numeric') as invoker's fourth argument.
   %
   %   Under MATLAB also: a string scalar ("abc") is accepted wherever a
