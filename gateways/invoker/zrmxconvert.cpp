@@ -40,18 +40,24 @@ using HostArray = std::unique_ptr<mxArray, HostArrayDeleter>;
     throw ZRMxArgumentError(identifier::unsupportedType, kUnknownParameterType);
 }
 
+// "2x3", "2x2x2".
+std::string sizeOf(const mxArray* array)
+{
+    std::string size;
+    const mwSize dimensions = mxGetNumberOfDimensions(array);
+    const mwSize* lengths = mxGetDimensions(array);
+    for (mwSize k = 0; k < dimensions; ++k)
+        size += (k > 0 ? "x" : "") + std::to_string(lengths[k]);
+    return size;
+}
+
 // "2x2x2 double", "sparse logical", "complex int8": what a user needs to
 // see to find the offending argument.
 std::string formOf(const mxArray* array)
 {
     std::string form;
-    const mwSize dimensions = mxGetNumberOfDimensions(array);
-    if (dimensions > 2) {
-        const mwSize* size = mxGetDimensions(array);
-        for (mwSize k = 0; k < dimensions; ++k)
-            form += (k > 0 ? "x" : "") + std::to_string(size[k]);
-        form += ' ';
-    }
+    if (mxGetNumberOfDimensions(array) > 2)
+        form += sizeOf(array) + " ";
     if (mxIsSparse(array))
         form += "sparse ";
     if (mxIsComplex(array))
@@ -213,9 +219,8 @@ ZRValue scalarToValue(const mxArray* array, mxClassID classId)
 ZRValue binaryToValue(const mxArray* array)
 {
     if (mxGetNumberOfElements(array) != 1)
-        throw ZRMxArgumentError(identifier::unsupportedType, "Unsupported parameter type: " +
-                                                                 std::to_string(mxGetM(array)) + "x" +
-                                                                 std::to_string(mxGetN(array)) + " zrbinary\n");
+        throw ZRMxArgumentError(identifier::unsupportedType,
+                                "Unsupported parameter type: " + sizeOf(array) + " zrbinary\n");
     const HostArray bytes(mxGetProperty(array, 0, "bytes"));
     if (!bytes || mxGetClassID(bytes.get()) != mxUINT8_CLASS)
         throw ZRMxArgumentError(identifier::unsupportedType, "A zrbinary object without uint8 bytes\n");
