@@ -320,7 +320,7 @@ mxArray* textToMx(const TZRValueString& text)
     // mxCreateString would read the bytes in the host's locale encoding.
     const std::u16string units = utf16FromUtf8(text.data(), std::strlen(text.c_str()));
     // '' comes back as a 0x0 char array, as mxCreateString makes it.
-    const mwSize size[2] = {units.empty() ? 0 : 1, static_cast<mwSize>(units.size())};
+    const mwSize size[2] = {static_cast<mwSize>(units.empty() ? 0 : 1), static_cast<mwSize>(units.size())};
     mxArray* chars = mxCreateCharArray(2, size);
     std::copy(units.begin(), units.end(), mxGetChars(chars));
     return chars;
