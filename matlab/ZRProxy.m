@@ -16,7 +16,8 @@ classdef ZRProxy < handle
   %                     default)
   %     ConnectTimeout  seconds the look-up at the broker, and each TCP
   %                     connect, may take ([] or Inf: no limit, the default)
-  %     ArrayResults    'cell' (the default) or 'numeric'
+  %     ArrayResults    'cell' (the default) or 'numeric' (see Numeric
+  %                     results below)
   %   A limit that expires fails the call with zrbridge:timeout; the
   %   connection is dropped and the next call reconnects. Ctrl-C ends any
   %   wait of a call within a fraction of a second, with zrbridge:interrupted,
@@ -41,10 +42,16 @@ classdef ZRProxy < handle
   %     cell of 2 or more elements -> Array of its converted cells,
   %                                   column-major, nested cells included
   %     []                         -> Float 0
+  %     zrbinary(bytes)            -> Binary (see below)
   %   Refused, with the class id printed first and the error
-  %   "Unknown parameter type": a 1x1 or empty cell, single, int64, uint64,
-  %   struct, function handles and every other class, at any size, and
-  %   sparse or complex arrays.
+  %   "Unknown parameter type": a 1x1 or empty cell, single, int64, uint64
+  %   (but see MATLAB below), struct, function handles and every other
+  %   class, at any size.
+  %   Refused by form, with nothing printed and an error that names it
+  %   ("Unsupported parameter type: 2x2x2 double", "... sparse double",
+  %   "... complex double"), at any depth of the cells: arrays of more than
+  %   two dimensions, sparse arrays and complex ones. Both refusals raise
+  %   the error identifier zrbridge:unsupportedType.
   %
   %   Results, wire to MATLAB:
   %     Array  -> column cell array (an empty Array gives a 0x1 cell)
@@ -53,6 +60,33 @@ classdef ZRProxy < handle
   %     Binary -> uint8 column (an empty Binary gives a 0x1 uint8)
   %     Invalid, Object -> no output (an empty cell inside a cell array);
   %               asking for an output then is an error
+  %
+  %   Bytes: zrbinary(bytes) sends uint8, int8 or char data of any shape,
+  %   column-major, as one Binary (like every Binary, in a DIME
+  %   attachment). A Binary result, a uint8 column, wrapped again goes back
+  %   unchanged: st('put', {'k2', zrbinary(st('get', {'k'}))}) copies the
+  %   bytes stored under 'k'. See help zrbinary.
+  %
+  %   Numeric results, on request: with ArrayResults 'numeric' (default
+  %   'cell'), as in p = ZRProxy('Echo', host, port, 'ArrayResults',
+  %   'numeric'), an Array whose elements are all Floats comes back as a
+  %   1xN double row, all Ints as an int32 row, all Bools as a logical row,
+  %   and an Array of two or more such rows of one kind and one length as
+  %   an MxN matrix. Every other Array comes back as a column cell array as
+  %   above, its elements converted the same way, so mixed lists still give
+  %   cells; an empty Array stays a 0x1 cell. So p('echo', {A}) returns
+  %   {double(single(A))} for a row, a column or a matrix A of two or more
+  %   elements, while p('echo', {[1 2], [3 4]}) returns [1 2; 3 4] and
+  %   p('echo', {5}) returns 5: the wire does not tell a list of equal
+  %   rows from a matrix, nor a list of numbers from a row. Raw callers pass
+  %   struct('ArrayResults', 'numeric') as invoker's fourth argument.
+  %
+  %   Under MATLAB also: a string scalar ("abc") is accepted wherever a
+  %   char array is (module name, host, method name, parameters), and a
+  %   string array travels as an Array of Strings, column-major; int64 and
+  %   uint64 values that fit in an int32 travel as Ints, others are refused
+  %   (they never wrap; uint32 keeps its wrap); text travels as UTF-8 both
+  %   ways, whatever the host's locale.
   %
   %   Errors: every error has an identifier, one per cause, so that
   %   try ... catch err can tell them apart by err.identifier:

@@ -4,6 +4,8 @@ function bench_gateways(port, what)
   %                                  invoker and through ZRProxy
   %   bench_gateways(port, 'vector') echo of a 1x1000000 double vector
   %   bench_gateways(port, 'matrix') echo of a 1000x1000 double matrix
+  %   bench_gateways(port, 'vector_numeric'), (port, 'matrix_numeric')
+  %                                  the same with ArrayResults 'numeric'
   %   Prints "RESULT <name> <value>" lines; the peak resident size (VmHWM)
   %   is the process's, so run each large payload in its own Octave.
   h = connector('Echo', '127.0.0.1', port);
@@ -44,16 +46,20 @@ function bench_gateways(port, what)
         result([names{path} '_calls_per_s_best'], calls / min(wall(path, :)));
         result([names{path} '_cpu_us_per_call'], median(cpu(path, :)) / calls * 1e6);
       end
-    case {'vector', 'matrix'}
+    case {'vector', 'matrix', 'vector_numeric', 'matrix_numeric'}
       v = mod(0:999999, 1000) + 0.25;
-      if strcmp(what, 'matrix')
+      if strncmp(what, 'matrix', 6)
         v = reshape(v, 1000, 1000);
+      end
+      options = struct();
+      if numel(what) > 6
+        options.ArrayResults = 'numeric';
       end
       [times, cpu] = deal(zeros(1, 3));
       for k = 1:numel(times)
         t0 = cputime();
         tic;
-        r = invoker(h, 'echo', {v});
+        r = invoker(h, 'echo', {v}, options);
         times(k) = toc;
         cpu(k) = cputime() - t0;
         if k == 1
@@ -73,7 +79,9 @@ end
 
 function check(echoed, sent)
   % The echo must come back whole: rows of the matrix, or the vector.
-  if rows(sent) == 1
+  if isnumeric(echoed)
+    assert(isequal(echoed, sent));
+  elseif rows(sent) == 1
     assert(numel(echoed) == numel(sent) && echoed{end} == sent(end));
   else
     assert(numel(echoed) == rows(sent) && echoed{end}{end} == sent(end, end));

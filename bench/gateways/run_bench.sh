@@ -3,6 +3,7 @@
 # payload, so each peak resident size is its own) and zrgateways_replay for
 # the floor, against one demo broker on a free loopback port, then prints
 # the figures and their ratios.
+# zrconvert_bench.mex times the conversion alone.
 # Usage: bench/gateways/run_bench.sh BUILD_DIR   (configured with
 # -DZR_BUILD_BENCH=ON and built)
 set -euo pipefail
@@ -11,7 +12,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 broker=$(find "$build/tools" -name zrdemobroker -type f -perm -u+x | head -n 1)
 replay=$(find "$build/bench/gateways" -name zrgateways_replay -type f -perm -u+x | head -n 1)
-[[ -x $broker && -x $replay ]] || { echo "run_bench: build zrdemobroker and zrgateways_replay first" >&2; exit 1; }
+convert=$(find "$build/bench/gateways" -name zrconvert_bench.mex -type f | head -n 1)
+[[ -x $broker && -x $replay && -n $convert ]] ||
+  { echo "run_bench: build zrdemobroker, zrgateways_replay and zrconvert_bench first" >&2; exit 1; }
 
 work=$(mktemp -d)
 broker_pid=
@@ -35,15 +38,22 @@ done
 [[ -n $port ]] || { echo "run_bench: the broker reported no port" >&2; exit 1; }
 
 for payload in small vector matrix; do
-  echo "== Octave: $payload" >&2
-  octave-cli --no-gui --norc --quiet --no-history --path "$build/mex" --path "$root/matlab" \
-    --path "$here" --eval "bench_gateways($port, '$payload')" | tee "$work/octave-$payload.txt" >&2
+  for mode in "" _numeric; do
+    [[ $payload == small && -n $mode ]] && continue
+    echo "== Octave: $payload$mode" >&2
+    octave-cli --no-gui --norc --quiet --no-history --path "$build/mex" --path "$root/matlab" \
+      --path "$here" --eval "bench_gateways($port, '$payload$mode')" | tee "$work/octave-$payload$mode.txt" >&2
+  done
   echo "== floor and core call: $payload" >&2
   repeat=()
   [[ $payload == small ]] && repeat=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true)
   "$replay" --port="$port" --benchmark_filter="/$payload:" --benchmark_format=json "${repeat[@]}" \
     >"$work/replay-$payload.json"
 done
+
+echo "== conversion alone" >&2
+octave-cli --no-gui --norc --quiet --no-history --path "$(dirname "$convert")" --eval "zrconvert_bench()" |
+  tee "$work/octave-convert.txt" >&2
 
 python3 - "$work" <<'PY'
 import json, sys
@@ -82,15 +92,24 @@ for key, label in (("invoker", "invoker from Octave"), ("zrproxy", "ZRProxy from
     print(f"  {label:44s}{per*1e6:8.1f} us {1/per:8.0f} calls/s  CPU {small[key + '_cpu_us_per_call']:6.1f} us"
           f"  {per/floor['wall']:5.2f}x floor (best round {best/floor['wall']:.2f}x)")
 
+c = octave("convert")
+print("conversion alone, 1000000 elements (median):")
+print(f"  Float Array to a cell array   {c['result_cell_ms']:8.1f} ms")
+print(f"  Float Array to a double row   {c['result_numeric_ms']:8.1f} ms")
+print(f"  double row to a parameter     {c['parameter_ms']:8.1f} ms")
+
 for payload, label in (("vector", "1x1000000 double vector"), ("matrix", "1000x1000 double matrix")):
-    o, r = octave(payload), replay(payload)
+    r = replay(payload)
     floor, core = r["BM_Replay"], r["BM_CoreCall"]
     print(f"echo of a {label} ({floor['request_bytes']/1e6:.1f} MB request, {floor['response_bytes']/1e6:.1f} MB response):")
     print(f"  floor (raw bytes)        {floor['wall']:7.2f} s wall")
     print(f"  core library call        {core['wall']:7.2f} s wall  {core['cpu']:6.2f} s CPU"
           f"  {core['wall']/floor['wall']:5.2f}x floor  VmHWM {core['VmHWM_MB']:.0f} MB")
-    print(f"  invoker from Octave      {o['seconds_min']:7.2f} s wall  {o['cpu_seconds_median']:6.2f} s CPU"
-          f"  {o['seconds_min']/floor['wall']:5.2f}x floor  (median {o['seconds_median']:.2f} s)")
-    print(f"    Octave VmHWM {o['vmhwm_start_mb']:.0f} MB at start, {o['vmhwm_after_first_mb']:.0f} MB after the first"
-          f" call (+{o['vmhwm_after_first_mb']-o['vmhwm_start_mb']:.0f} MB), {o['vmhwm_end_mb']:.0f} MB after three")
+    for mode, name in (("", "cell results"), ("_numeric", "numeric results")):
+        o = octave(payload + mode)
+        print(f"  invoker, {name:16s}{o['seconds_min']:7.2f} s wall  {o['cpu_seconds_median']:6.2f} s CPU"
+              f"  {o['seconds_min']/floor['wall']:5.2f}x floor  core + {o['seconds_min']-core['wall']:.2f} s"
+              f"  (median {o['seconds_median']:.2f} s)")
+        print(f"    Octave VmHWM {o['vmhwm_start_mb']:.0f} MB at start, {o['vmhwm_after_first_mb']:.0f} MB after the first"
+              f" call (+{o['vmhwm_after_first_mb']-o['vmhwm_start_mb']:.0f} MB), {o['vmhwm_end_mb']:.0f} MB after three")
 PY

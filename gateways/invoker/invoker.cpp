@@ -1,9 +1,8 @@
 // The invoker MEX module: invoker(handle, methodName, parameters[, options])
 // calls one method of the module behind a proxy that connector made and
 // returns the converted result. Options (a struct) may limit the call in
-// time; the user's Ctrl-C ends it.
+// time and ask for numeric array results; the user's Ctrl-C ends it.
 #include <cstdint>
-#include <iostream>
 #include <string>
 
 #include "mex.h"
@@ -23,7 +22,7 @@ const char kNullObject[] = "Object is NULL !\n";
 ZR::ZRProxyRemote* handleToProxy(const mxArray* handle)
 {
     if (!mxIsUint32(handle)) {
-        std::cerr << "wrong pointertype!\n" << std::flush;
+        mexPrintf("wrong pointertype!\n");
         throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
     }
     if (mxGetNumberOfElements(handle) == 0)
@@ -60,13 +59,14 @@ void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     ZR::ZRProxyRemote* proxy = handleToProxy(prhs[0]);
     const std::string methodName = ZR::mxArrayText(prhs[1], "The method name must be a char array");
     const ZR::ZRValue parameters = parametersOf(prhs[2]);
+    const ZR::ZRArrayResults arrayResults = ZR::arrayResultsOption(nrhs > 3 ? prhs[3] : nullptr);
     // The proxy's own limits unless the options say otherwise.
     ZR::ZRCallLimits limits = proxy->limits();
     if (nrhs >= 4)
         ZR::readCallLimits(prhs[3], limits);
     ZR::ZRValue result;
     proxy->call(methodName, parameters, result, limits, ZR::hostInterruptRequested);
-    plhs[0] = ZR::zrValueToMxArray(result);
+    plhs[0] = ZR::zrValueToMxArray(result, arrayResults);
 }
 
 }  // namespace

@@ -1,10 +1,17 @@
 // MATLAB arrays to call parameters and call results back to MATLAB arrays.
-// Matrices travel as Arrays of rows; results come back as column cells.
+// Matrices travel as Arrays of rows; results come back as column cells or,
+// on request, as numeric rows and matrices.
 #include "zrmxconvert.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <type_traits>
+
+#include "zrutf16.h"
 
 namespace ZR {
 
@@ -12,11 +19,18 @@ namespace {
 
 const char kUnknownParameterType[] = "Unknown parameter type\n";
 const char kNullPointer[] = "NULL pointer\n";
+const char kBadArrayResults[] = "ArrayResults must be 'cell' or 'numeric'";
 
 // Bounds the recursion over nested cell arrays (both ways), well beyond
 // any nesting a module's interface uses, so that a pathological structure
 // ends in an error instead of a stack overflow.
 const int kMaxNesting = 1000;
+
+struct HostArrayDeleter {
+    void operator()(mxArray* array) const { mxDestroyArray(array); }
+};
+// An array the gateway made and must destroy itself.
+using HostArray = std::unique_ptr<mxArray, HostArrayDeleter>;
 
 [[noreturn]] void refuse(mxClassID classId)
 {
@@ -26,6 +40,40 @@ const int kMaxNesting = 1000;
     throw ZRMxArgumentError(identifier::unsupportedType, kUnknownParameterType);
 }
 
+// "2x3", "2x2x2".
+std::string sizeOf(const mxArray* array)
+{
+    std::string size;
+    const mwSize dimensions = mxGetNumberOfDimensions(array);
+    const mwSize* lengths = mxGetDimensions(array);
+    for (mwSize k = 0; k < dimensions; ++k)
+        size += (k > 0 ? "x" : "") + std::to_string(lengths[k]);
+    return size;
+}
+
+// "2x2x2 double", "sparse logical", "complex int8": what a user needs to
+// see to find the offending argument.
+std::string formOf(const mxArray* array)
+{
+    std::string form;
+    if (mxGetNumberOfDimensions(array) > 2)
+        form += sizeOf(array) + " ";
+    if (mxIsSparse(array))
+        form += "sparse ";
+    if (mxIsComplex(array))
+        form += "complex ";
+    return form + mxGetClassName(array);
+}
+
+// Sparse data holds only the non-zeros, the wire has no complex numbers,
+// and folding the pages of an N-d array into rows would lose its shape:
+// such arrays are refused rather than misread.
+void checkForm(const mxArray* array)
+{
+    if (mxGetNumberOfDimensions(array) > 2 || mxIsSparse(array) || mxIsComplex(array))
+        throw ZRMxArgumentError(identifier::unsupportedType, "Unsupported parameter type: " + formOf(array) + "\n");
+}
+
 bool isIntegerClass(mxClassID classId)
 {
     return classId >= mxINT8_CLASS && classId <= mxUINT32_CLASS;
@@ -33,6 +81,10 @@ bool isIntegerClass(mxClassID classId)
 
 bool isNumericOrLogical(mxClassID classId)
 {
+#ifdef ZR_MATLAB_HOST
+    if (classId == mxINT64_CLASS || classId == mxUINT64_CLASS)
+        return true;
+#endif
     return classId == mxDOUBLE_CLASS || classId == mxLOGICAL_CLASS || isIntegerClass(classId);
 }
 
@@ -42,6 +94,19 @@ ZRValue intValue(std::int64_t number)
 {
     return ZRValue(static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(number))));
 }
+
+#ifdef ZR_MATLAB_HOST
+// 64-bit integers never wrap: only values an Int holds exactly travel.
+template <typename Wide>
+ZRValue narrowedInt(Wide number, const char* className)
+{
+    if (number < static_cast<Wide>(0) ? number < static_cast<Wide>(INT32_MIN) : number > static_cast<Wide>(INT32_MAX))
+        throw ZRMxArgumentError(identifier::unsupportedType, std::string("Unsupported parameter value: ") + className +
+                                                                 " " + std::to_string(number) +
+                                                                 " does not fit in 32 bits\n");
+    return ZRValue(static_cast<int>(number));
+}
+#endif
 
 // Reads elements of one numeric or logical array by linear index.
 class ElementReader {
@@ -77,6 +142,12 @@ public:
             return intValue(static_cast<const std::int32_t*>(data_)[index]);
         case mxUINT32_CLASS:
             return intValue(static_cast<const std::uint32_t*>(data_)[index]);
+#ifdef ZR_MATLAB_HOST
+        case mxINT64_CLASS:
+            return narrowedInt(static_cast<const std::int64_t*>(data_)[index], "int64");
+        case mxUINT64_CLASS:
+            return narrowedInt(static_cast<const std::uint64_t*>(data_)[index], "uint64");
+#endif
         default:
             refuse(classId_);
         }
@@ -135,8 +206,6 @@ ZRValue cellsToValue(const mxArray* array, int depth)
 // An array of at most one element, or an empty one.
 ZRValue scalarToValue(const mxArray* array, mxClassID classId)
 {
-    if (!isNumericOrLogical(classId))
-        refuse(classId);
     const ElementReader reader(array, classId);
     // An empty array stands for its class's zero, as the host reads it.
     if (reader.empty())
@@ -144,6 +213,69 @@ ZRValue scalarToValue(const mxArray* array, mxClassID classId)
                : classId == mxDOUBLE_CLASS ? ZRValue(0.0f)
                                            : ZRValue(0);
     return reader.at(0);
+}
+
+// A zrbinary object: its bytes, which zrbinary.m keeps as a uint8 column.
+ZRValue binaryToValue(const mxArray* array)
+{
+    if (mxGetNumberOfElements(array) != 1)
+        throw ZRMxArgumentError(identifier::unsupportedType,
+                                "Unsupported parameter type: " + sizeOf(array) + " zrbinary\n");
+    const HostArray bytes(mxGetProperty(array, 0, "bytes"));
+    if (!bytes || mxGetClassID(bytes.get()) != mxUINT8_CLASS)
+        throw ZRMxArgumentError(identifier::unsupportedType, "A zrbinary object without uint8 bytes\n");
+    const int count = checkedCount(mxGetNumberOfElements(bytes.get()));
+    ZRValue binary;
+    binary.assignBytes(count > 0 ? mxGetData(bytes.get()) : nullptr, count);
+    return binary;
+}
+
+#ifdef ZR_MATLAB_HOST
+// Calls a MATLAB function of one argument and one result. An error in it
+// comes back as an exception object instead of leaving the MEX call.
+HostArray callHost(const char* function, const mxArray* argument, const char* failure)
+{
+    mxArray* input = const_cast<mxArray*>(argument);  // only read by the callee
+    mxArray* output = nullptr;
+    if (mxArray* exception = mexCallMATLABWithTrap(1, &output, 1, &input, function)) {
+        mxDestroyArray(exception);
+        throw ZRMxArgumentError(failure);
+    }
+    if (!output)
+        throw ZRMxArgumentError(failure);
+    return HostArray(output);
+}
+
+const char kUnreadableString[] = "A string argument could not be read as text";
+
+// MATLAB's string objects have no C accessor; cellstr turns them into
+// char arrays. A scalar is one String, any other array an Array of them.
+ZRValue stringsToValue(const mxArray* array)
+{
+    checkForm(array);
+    const HostArray cells(callHost("cellstr", array, kUnreadableString));
+    const std::size_t count = mxGetNumberOfElements(cells.get());
+    if (mxGetNumberOfElements(array) == 1 && count == 1)
+        return ZRValue(mxArrayText(mxGetCell(cells.get(), 0), kUnreadableString));
+    ZRValue result;
+    result.resizeArray(checkedCount(count));
+    for (std::size_t k = 0; k < count; ++k)
+        result[static_cast<int>(k)] = ZRValue(mxArrayText(mxGetCell(cells.get(), k), kUnreadableString));
+    return result;
+}
+#endif
+
+// Arrays of classes without a wire form of their own: a zrbinary object,
+// under MATLAB a string; anything else is refused.
+ZRValue objectToValue(const mxArray* array, mxClassID classId)
+{
+    if (mxIsClass(array, "zrbinary"))
+        return binaryToValue(array);
+#ifdef ZR_MATLAB_HOST
+    if (mxIsClass(array, "string"))
+        return stringsToValue(array);
+#endif
+    refuse(classId);
 }
 
 ZRValue toValue(const mxArray* array, int depth)
@@ -155,17 +287,18 @@ ZRValue toValue(const mxArray* array, int depth)
     const mxClassID classId = mxGetClassID(array);
     if (classId == mxCHAR_CLASS)
         return ZRValue(mxArrayText(array, kUnknownParameterType));
-    // A sparse array's data holds only its non-zeros, and the wire has no
-    // complex numbers: both are refused rather than misread or cut.
-    if (mxIsSparse(array) || mxIsComplex(array))
-        refuse(classId);
+    if (!isNumericOrLogical(classId) && classId != mxCELL_CLASS)
+        return objectToValue(array, classId);
+    checkForm(array);
     if (mxGetM(array) > 1 || mxGetN(array) > 1) {
-        if (isNumericOrLogical(classId))
-            return matrixToValue(array, classId);
         if (classId == mxCELL_CLASS)
             return cellsToValue(array, depth);
-        refuse(classId);
+        return matrixToValue(array, classId);
     }
+    // A 1x1 or empty cell has no wire form: its content would travel
+    // without the cell around it.
+    if (classId == mxCELL_CLASS)
+        refuse(classId);
     return scalarToValue(array, classId);
 }
 
@@ -179,16 +312,124 @@ mxArray* binaryToMx(const ZRValue& value)
     return bytes;
 }
 
-mxArray* toMx(ZRValue& value, int depth)
+// A String's text up to its first zero byte, which ends a C string on the
+// host side too.
+mxArray* textToMx(const TZRValueString& text)
+{
+#ifdef ZR_MATLAB_HOST
+    // mxCreateString would read the bytes in the host's locale encoding.
+    const std::u16string units = utf16FromUtf8(text.data(), std::strlen(text.c_str()));
+    // '' comes back as a 0x0 char array, as mxCreateString makes it.
+    const mwSize size[2] = {static_cast<mwSize>(units.empty() ? 0 : 1), static_cast<mwSize>(units.size())};
+    mxArray* chars = mxCreateCharArray(2, size);
+    std::copy(units.begin(), units.end(), mxGetChars(chars));
+    return chars;
+#else
+    // Octave's char arrays hold the UTF-8 bytes as they are.
+    return mxCreateString(text.c_str());
+#endif
+}
+
+bool isNumberKind(ZRValue::Type type)
+{
+    return type == ZRValue::Float || type == ZRValue::Int || type == ZRValue::Bool;
+}
+
+bool allOfType(const TZRValueElements& elements, ZRValue::Type type)
+{
+    return std::all_of(elements.begin(), elements.end(),
+                       [type](const ZRValue& element) { return element.valueType() == type; });
+}
+
+mxArray* createNumberMatrix(std::size_t rows, std::size_t columns, ZRValue::Type kind)
+{
+    const mwSize m = static_cast<mwSize>(rows), n = static_cast<mwSize>(columns);
+    switch (kind) {
+    case ZRValue::Float:
+        return mxCreateNumericMatrix(m, n, mxDOUBLE_CLASS, mxREAL);
+    case ZRValue::Int:
+        return mxCreateNumericMatrix(m, n, mxINT32_CLASS, mxREAL);
+    default:
+        return mxCreateLogicalMatrix(m, n);
+    }
+}
+
+// Writes row `row` of a matrix with `rows` rows: element j goes to the
+// column-major position row + j * rows. Every element is of type `kind`.
+template <typename Number>
+void fillRow(mxArray* matrix, std::size_t row, std::size_t rows, const TZRValueElements& elements)
+{
+    Number* out = static_cast<Number*>(mxGetData(matrix)) + row;
+    for (const ZRValue& element : elements) {
+        if constexpr (std::is_same<Number, mxLogical>::value)
+            *out = static_cast<bool>(element);
+        else if constexpr (std::is_same<Number, double>::value)
+            *out = static_cast<float>(element);
+        else
+            *out = static_cast<int>(element);
+        out += rows;
+    }
+}
+
+void fillRow(mxArray* matrix, std::size_t row, std::size_t rows, const TZRValueElements& elements,
+             ZRValue::Type kind)
+{
+    switch (kind) {
+    case ZRValue::Float:
+        return fillRow<double>(matrix, row, rows, elements);
+    case ZRValue::Int:
+        return fillRow<std::int32_t>(matrix, row, rows, elements);
+    default:
+        return fillRow<mxLogical>(matrix, row, rows, elements);
+    }
+}
+
+// The numeric form of an Array, or null when it has none: all Floats, all
+// Ints or all Bools give a 1xN row; two or more Arrays that are such rows,
+// of one type and one length, give an MxN matrix. A single such row inside
+// an Array stays a cell, since a 1xN matrix travels as the flat row itself.
+mxArray* numbersToMx(const ZRValue& value)
+{
+    const TZRValueElements& elements = value.elements();
+    if (elements.empty())
+        return nullptr;
+    const ZRValue::Type first = elements.front().valueType();
+    if (isNumberKind(first)) {
+        if (!allOfType(elements, first))
+            return nullptr;
+        mxArray* row = createNumberMatrix(1, elements.size(), first);
+        fillRow(row, 0, 1, elements, first);
+        return row;
+    }
+    if (first != ZRValue::Array || elements.size() < 2)
+        return nullptr;
+    const TZRValueElements& firstRow = elements.front().elements();
+    if (firstRow.empty() || !isNumberKind(firstRow.front().valueType()))
+        return nullptr;
+    const ZRValue::Type kind = firstRow.front().valueType();
+    for (const ZRValue& row : elements)
+        if (row.valueType() != ZRValue::Array || row.elements().size() != firstRow.size() ||
+            !allOfType(row.elements(), kind))
+            return nullptr;
+    mxArray* matrix = createNumberMatrix(elements.size(), firstRow.size(), kind);
+    for (std::size_t i = 0; i < elements.size(); ++i)
+        fillRow(matrix, i, elements.size(), elements[i].elements(), kind);
+    return matrix;
+}
+
+mxArray* toMx(ZRValue& value, ZRArrayResults arrayResults, int depth)
 {
     switch (value.valueType()) {
     case ZRValue::Array: {
+        if (arrayResults == ZRArrayResults::Numeric)
+            if (mxArray* numbers = numbersToMx(value))
+                return numbers;
         if (depth >= kMaxNesting)
             throw ZRMxArgumentError("Result nested too deeply\n");
         const int count = value.size();
         mxArray* cells = mxCreateCellMatrix(static_cast<mwSize>(count), 1);
         for (int i = 0; i < count; ++i)
-            mxSetCell(cells, static_cast<mwIndex>(i), toMx(value[i], depth + 1));
+            mxSetCell(cells, static_cast<mwIndex>(i), toMx(value[i], arrayResults, depth + 1));
         return cells;
     }
     case ZRValue::Bool:
@@ -200,10 +441,8 @@ mxArray* toMx(ZRValue& value, int depth)
     }
     case ZRValue::Float:
         return mxCreateDoubleScalar(static_cast<double>(static_cast<float>(value)));
-    case ZRValue::String: {
-        const TZRValueString& text = value;
-        return mxCreateString(text.c_str());
-    }
+    case ZRValue::String:
+        return textToMx(value);
     case ZRValue::Binary:
         return binaryToMx(value);
     case ZRValue::Invalid:
@@ -213,6 +452,36 @@ mxArray* toMx(ZRValue& value, int depth)
     return nullptr;
 }
 
+// The text of a char array, column-major.
+std::string charText(const mxArray* array, const char* failure)
+{
+#ifdef ZR_MATLAB_HOST
+    // MATLAB holds text as UTF-16; the wire carries UTF-8 whatever the locale.
+    const std::size_t count = mxGetNumberOfElements(array);
+    if (count == 0)
+        return std::string();
+    const mxChar* units = mxGetChars(array);
+    if (!units)
+        throw ZRMxArgumentError(failure);
+    return utf8FromUtf16(units, count);
+#else
+    // Octave's char arrays are bytes already (UTF-8).
+    char* text = mxArrayToString(array);
+    if (!text)
+        throw ZRMxArgumentError(failure);
+    std::string copy(text);
+    mxFree(text);
+    return copy;
+#endif
+}
+
+bool equalsIgnoringCase(const std::string& text, const char* word)
+{
+    return std::equal(text.begin(), text.end(), word, word + std::strlen(word), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
+}
+
 }  // namespace
 
 ZRValue mxArrayToZRValue(const mxArray* array)
@@ -220,27 +489,45 @@ ZRValue mxArrayToZRValue(const mxArray* array)
     return toValue(array, 0);
 }
 
-mxArray* zrValueToMxArray(ZRValue& value)
+ZRArrayResults arrayResultsOption(const mxArray* options)
 {
-    return toMx(value, 0);
+    // [] stands for no options, as MATLAB functions commonly take it.
+    if (!options || (mxIsDouble(options) && mxIsEmpty(options)))
+        return ZRArrayResults::Cell;
+    if (!mxIsStruct(options) || mxGetNumberOfElements(options) != 1)
+        throw ZRMxArgumentError("The options must be a struct");
+    const mxArray* field = mxGetField(options, 0, "ArrayResults");
+    if (!field)
+        return ZRArrayResults::Cell;
+    const std::string mode = mxArrayText(field, kBadArrayResults);
+    if (equalsIgnoringCase(mode, "cell"))
+        return ZRArrayResults::Cell;
+    if (equalsIgnoringCase(mode, "numeric"))
+        return ZRArrayResults::Numeric;
+    throw ZRMxArgumentError(kBadArrayResults);
+}
+
+mxArray* zrValueToMxArray(ZRValue& value, ZRArrayResults arrayResults)
+{
+    return toMx(value, arrayResults, 0);
 }
 
 std::string mxArrayText(const mxArray* array, const char* failure)
 {
-    if (!array || !mxIsChar(array))
+    if (!array)
         throw ZRMxArgumentError(failure);
 #ifdef ZR_MATLAB_HOST
-    // MATLAB holds text as UTF-16; the wire carries UTF-8 whatever the locale.
-    char* text = mxArrayToUTF8String(array);
-#else
-    // Octave's char arrays are bytes already (UTF-8).
-    char* text = mxArrayToString(array);
+    // A string scalar ("abc") means the same text as the char array 'abc'.
+    if (mxIsClass(array, "string")) {
+        if (mxGetNumberOfElements(array) != 1)
+            throw ZRMxArgumentError(failure);
+        const HostArray chars(callHost("char", array, failure));
+        return charText(chars.get(), failure);
+    }
 #endif
-    if (!text)
+    if (!mxIsChar(array))
         throw ZRMxArgumentError(failure);
-    std::string copy(text);
-    mxFree(text);
-    return copy;
+    return charText(array, failure);
 }
 
 ZRMxArgumentError::ZRMxArgumentError(const std::string& text) : ZRMxArgumentError(identifier::badArgument, text)

@@ -49,8 +49,12 @@ unwind_protect
     {1, 'x'; int8(2), true},            {1; int32(2); 'x'; true}
     {1, {2, 'x'}},                      {1; {2; 'x'}}
     {[1 2], {'deep', {true, int16(3)}}}, {{1; 2}; {'deep'; {true; int32(3)}}}
-    % N-d arrays are read as M x (N*...) matrices
-    cat(3, [1; 2], [3; 4]),             {{1; 3}; {2; 4}}
+    % zrbinary: bytes of any shape, column-major, as one Binary
+    zrbinary(uint8([1 2; 3 4])),        uint8([1; 3; 2; 4])
+    zrbinary(int8([-1 0 127])),         uint8([255; 0; 127])
+    zrbinary(char([97 0 98])),          uint8([97; 0; 98])
+    zrbinary(uint8([])),                zeros(0, 1, 'uint8')
+    {zrbinary(uint8(0)), 'k'},          {uint8(0); 'k'}
     % a 0xN array visits no row: an Invalid value, an empty cell on return
     zeros(0, 3),                        []
     zeros(2, 0),                        {[]; []}
@@ -79,9 +83,7 @@ unwind_protect
     @sin,               16
     {1, single(2)},     7
     {1, {'a'}},         1
-    sparse([1 0; 0 2]), 6
-    sparse(true),       3
-    1 + 2i,             6
+    single(1 + 2i),     7
   };
   for k = 1:rows(refused)
     out = zrt_expect_error(@() invoker(h, 'echo', refused(k, 1)), unknown, ...
@@ -89,6 +91,66 @@ unwind_protect
     expected = sprintf('Unknown parameter type: %d\n', refused{k, 2});
     assert(strcmp(out, expected), 'refused case %d printed "%s", not "%s"', k, out, expected);
   end
+
+  % Arrays without a faithful wire form are refused by their form, at any
+  % depth, and nothing is printed first.
+  refused = {
+    cat(3, [1; 2], [3; 4]),   '2x1x2 double'
+    ones(2, 2, 2),            '2x2x2 double'
+    zeros(0, 3, 2),           '0x3x2 double'
+    cell(1, 2, 2),            '1x2x2 cell'
+    {1, true(1, 1, 2)},       '1x1x2 logical'
+    sparse([1 0; 0 2]),       'sparse double'
+    sparse(true),             'sparse logical'
+    1 + 2i,                   'complex double'
+    {'a', 3i},                'complex double'
+  };
+  for k = 1:rows(refused)
+    out = zrt_expect_error(@() invoker(h, 'echo', refused(k, 1)), zrt_fail_message('invoker', ...
+        ['Unsupported parameter type: ' refused{k, 2}]), sprintf('refused form %s', refused{k, 2}));
+    assert(isempty(out), 'refused form %s printed "%s"', refused{k, 2}, out);
+  end
+  try
+    invoker(h, 'echo', {ones(2, 2, 2)});
+  catch err
+  end
+  zrt_check_equal(err.identifier, 'zrbridge:unsupportedType', 'identifier of a refused form');
+  zrt_expect_error(@() zrbinary([1 2]), ...
+                   'zrbinary: the bytes must be uint8, int8 or char, not double', 'zrbinary of doubles');
+
+  % Numeric results on request: rows of one kind become a row, two or more
+  % equal rows of one kind a matrix; all else stays cells, as by default.
+  numeric = struct('ArrayResults', 'numeric');
+  cases = {
+    [0.1 0.2 0.3],              double(single([0.1 0.2 0.3]))
+    [0.1; 0.2; 0.3],            double(single([0.1; 0.2; 0.3]))
+    magic(4) / 10,              double(single(magic(4) / 10))
+    int16([1 -2; 3 4]),         int32([1 -2; 3 4])
+    [true false true],          [true false true]
+    [true; false],              [true; false]
+    {[1 2], [3 4]},             [1 2; 3 4]
+    {[1 2], [3 4 5]},           {[1 2]; [3 4 5]}
+    {[1 2], int8([3 4])},       {[1 2]; int32([3 4])}
+    {1, 'x'},                   {1; 'x'}
+    {1, int8(2)},               {1; int32(2)}
+    {{1, 2}, {3, 4}, {5, 'x'}}, {[1 2]; [3 4]; {5; 'x'}}
+    zrbinary(uint8([1 2])),     uint8([1; 2])
+  };
+  for k = 1:rows(cases)
+    result = invoker(h, 'echo', cases(k, 1), numeric);
+    zrt_check_equal(result, cases(k, 2:2), sprintf('numeric echo case %d', k));
+  end
+  zrt_check_equal(invoker(h, 'echo', {1, 2.5}, numeric), [1 2.5], 'numeric parameter list');
+  zrt_check_equal(invoker(h, 'types', {}, numeric), cell(0, 1), 'numeric empty Array');
+  zrt_check_equal(invoker(h, 'echo', {[1 2]}, struct('ArrayResults', 'cell', 'Other', 1)), {{1; 2}}, ...
+                  'explicit cell results');
+  zrt_check_equal(invoker(h, 'echo', {[1 2]}, struct('Other', 1)), {{1; 2}}, 'options without ArrayResults');
+  badMode = zrt_fail_message('invoker', 'ArrayResults must be ''cell'' or ''numeric''');
+  for mode = {'cells', 1, ''}
+    zrt_expect_error(@() invoker(h, 'echo', {1}, struct('ArrayResults', mode)), badMode, 'bad ArrayResults');
+  end
+  zrt_expect_error(@() invoker(h, 'echo', {1}, 'numeric'), ...
+                   zrt_fail_message('invoker', 'The options must be a struct'), 'options not a struct');
 
   % Results of every kind, and the Echo module's reading of the parameters.
   zrt_check_equal(invoker(h, 'types', {'a', 1, int8(1), true, [1 2]}), ...
@@ -128,6 +190,15 @@ unwind_protect
   zrt_check_equal(invoker(s, 'get', {'blob'}), uint8(content)', 'get after put');
   zrt_check_equal(invoker(s, 'put', {'empty', ''}), int32(0), 'put of nothing');
   zrt_check_equal(invoker(s, 'get', {'empty'}), zeros(0, 1, 'uint8'), 'empty binary');
+  % Bytes sent with zrbinary come back unchanged, and a Binary result
+  % wrapped again travels back as it came.
+  for bytes = {zeros(0, 1, 'uint8'), uint8(7), uint8([0; 0; 1; 0]), uint8(mod(0:10 * 2^20 - 1, 251))'}
+    zrt_check_equal(invoker(s, 'put', {'b', zrbinary(bytes{1})}), int32(numel(bytes{1})), 'put of bytes');
+    got = invoker(s, 'get', {'b'});
+    zrt_check_equal(got, bytes{1}, sprintf('get of %d bytes', numel(bytes{1})));
+    invoker(s, 'put', {'again', zrbinary(got)});
+    zrt_check_equal(invoker(s, 'get', {'again'}), bytes{1}, sprintf('%d bytes sent back', numel(bytes{1})));
+  end
   printf('conversion: all checks passed\n');
 unwind_protect_cleanup
   zrt_broker_stop(broker);
