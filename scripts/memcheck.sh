@@ -30,7 +30,7 @@ fi
 
 log="$build/memcheck.log"
 status=0
-LD_PRELOAD="$runtime" \
+ZRT_SANITIZED=1 LD_PRELOAD="$runtime" \
 ASAN_OPTIONS="detect_leaks=0:halt_on_error=1:abort_on_error=0:detect_stack_use_after_return=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   ctest --test-dir "$build" -L octave --output-on-failure >"$log" 2>&1 || status=$?

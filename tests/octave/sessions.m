@@ -208,7 +208,11 @@ unwind_protect
          fds, open_descriptors(), live, connector('count'), rss, resident_kb());
   zrt_check_equal(open_descriptors(), fds, 'descriptors after 2000 cycles');
   zrt_check_equal(connector('count'), live, 'live proxies after 2000 cycles');
-  assert(resident_kb() - rss < 8192, 'RSS grew by %d kB over 2000 cycles', resident_kb() - rss);
+  % Under the sanitizer freed memory stays in its quarantine (256 MB), so
+  % the resident size says nothing there.
+  if isempty(getenv('ZRT_SANITIZED'))
+    assert(resident_kb() - rss < 8192, 'RSS grew by %d kB over 2000 cycles', resident_kb() - rss);
+  end
 
   % 1,000 proxies held at once all work, and all go again.
   held = cell(1, 1000);
