@@ -11,6 +11,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "zrdiagnostics.h"
 #include "zrutf16.h"
 
 namespace ZR {
@@ -573,6 +574,25 @@ const char* identifierOf(ZRErrorKind kind) noexcept
         break;
     }
     return identifier::unspecified;
+}
+
+namespace {
+
+void printToHost(const char* text)
+{
+    mexPrintf("%s", text);
+}
+
+}  // namespace
+
+HostDiagnostics::HostDiagnostics() noexcept
+{
+    setDiagnosticPrinter(printToHost);
+}
+
+HostDiagnostics::~HostDiagnostics()
+{
+    setDiagnosticPrinter(nullptr);
 }
 
 void raise(const ZRMxFailure& failure)

@@ -97,12 +97,26 @@ std::string mxArrayText(const mxArray* array, const char* failure);
 // handed to mexErrMsgTxt outside every try block.
 const char* hostCopy(const char* text) noexcept;
 
+// Sends the core library's warning lines to the host for as long as it
+// lives. Only for the length of one MEX call: the module that installs the
+// printer may be unloaded between calls.
+class HostDiagnostics {
+public:
+    HostDiagnostics() noexcept;
+    ~HostDiagnostics();
+    HostDiagnostics(const HostDiagnostics&) = delete;
+    HostDiagnostics& operator=(const HostDiagnostics&) = delete;
+};
+
 // Runs `body` and turns every exception into its identifier and text (see
 // hostCopy), so that no C++ exception leaves the MEX module. Empty when
 // `body` succeeded.
+// While the call runs, the core library's warning lines go to the host's
+// command window (mexPrintf) rather than the process's standard output.
 template <typename Body>
 ZRMxFailure failureOf(Body body) noexcept
 {
+    const HostDiagnostics diagnostics;
     ZRMxFailure failure;
     try {
         body();

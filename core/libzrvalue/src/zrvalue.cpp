@@ -9,6 +9,7 @@
 #include <memory>
 #include <utility>
 
+#include "zrdiagnostics.h"
 #include "zrvaluefailure.h"
 
 namespace ZR {
@@ -494,9 +495,12 @@ ZRValue::operator const TZRValueString&()
 {
     if (type_ == Binary && value_.bytes->size() < kBinaryToStringLimit) {
         const TZRValueBytes& bytes = *value_.bytes;
-        std::printf("WARNING: ZRValue::operator const TZRValueString&: creating a string on the fly to patch "
-                    "possible ruby encoding problem (size of binary: %d)\n",
-                    static_cast<int>(bytes.size()));
+        char warning[200];
+        std::snprintf(warning, sizeof warning,
+                      "WARNING: ZRValue::operator const TZRValueString&: creating a string on the fly to patch "
+                      "possible ruby encoding problem (size of binary: %d)\n",
+                      static_cast<int>(bytes.size()));
+        printDiagnostic(warning);
         std::unique_ptr<TZRValueString> string(new TZRValueString(bytes.begin(), bytes.end()));
         string->push_back('\0');
         reset();

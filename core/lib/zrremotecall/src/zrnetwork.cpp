@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "zrhostname.h"
+#include "zrdiagnostics.h"
 #include "zrreplylimit.h"
 #include "zrsoapH.h"
 #include "zrtransport.h"
@@ -347,7 +348,7 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
                 .withKind(callFailureKind(context, report))
                 .withFault(faultString, detail);
         }
-        std::printf("\nThe return value mismatch with communication protocol, check your return value\n");
+        printDiagnostic("\nThe return value mismatch with communication protocol, check your return value\n");
     }
 
     const ContextCleanup cleanup(context);
