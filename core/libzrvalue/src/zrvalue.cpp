@@ -125,6 +125,26 @@ void decodeBase64Into(const char* text, TZRValueBytes& out)
 
 }  // namespace
 
+bool isStrictBase64(const char* text, std::size_t length)
+{
+    std::size_t digits = 0;
+    std::size_t padding = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            continue;
+        if (c == '=') {
+            ++padding;
+            continue;
+        }
+        // A digit after padding, or outside the alphabet.
+        if (padding > 0 || base64Digit(c) < 0)
+            return false;
+        ++digits;
+    }
+    return padding <= 2 && (digits + padding) % 4 == 0;
+}
+
 // ---- Storage ---------------------------------------------------------------
 
 void ZRValue::adopt(Type type, Payload payload)

@@ -1,20 +1,15 @@
 // Text forms of ZRValue: the type names that every type error quotes, and the
 // rendering of a whole value at a chosen verbosity.
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 
+#include "zrnumbertext.h"
 #include "zrvalue.h"
 #include "zrvaluefailure.h"
 
 namespace ZR {
 namespace {
-
-std::string decimal(int number)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", number);
-    return text;
-}
 
 // Upper-case hex digits zero-padded to the width of a pointer, without a
 // prefix: the callers write "0x" themselves.
@@ -28,11 +23,7 @@ std::string pointerDigits(std::uintptr_t bits)
 void appendByte(std::string& text, unsigned char byte)
 {
     text += '\\';
-    if (byte >= 100)
-        text += static_cast<char>('0' + byte / 100);
-    if (byte >= 10)
-        text += static_cast<char>('0' + byte / 10 % 10);
-    text += static_cast<char>('0' + byte % 10);
+    appendDecimal(byte, text);
 }
 
 }  // namespace
@@ -88,7 +79,7 @@ std::string ZRValue::toString(int verbosity) const
         case Array:
             text += tagged ? "\n<Vector>" : "[";
             if (labelled)
-                text += "Vector of " + decimal(value.size()) + " elem(s):";
+                text += "Vector of " + decimalText(value.size()) + " elem(s):";
             open.push_back({&value, 0});
             return;
         case Bool:
@@ -102,7 +93,7 @@ std::string ZRValue::toString(int verbosity) const
                 std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(value.value_.integer));
                 text += std::string("Int: ") + hex + " (";
             }
-            text += decimal(value.value_.integer);
+            text += decimalText(value.value_.integer);
             if (labelled)
                 text += ")";
             if (tagged)
@@ -112,16 +103,19 @@ std::string ZRValue::toString(int verbosity) const
         case Float: {
             if (labelled)
                 text += "Float: ";
-            char number[128];
-            std::snprintf(number, sizeof number, "%.6g", static_cast<double>(value.value_.real));
-            text += number;
+            // As printf's "%.6g" writes it in the C locale, whatever the
+            // process locale.
+            char number[kMaxNumberText];
+            text.append(number, std::to_chars(number, number + sizeof number, static_cast<double>(value.value_.real),
+                                              std::chars_format::general, 6)
+                                    .ptr);
             if (tagged)
                 text += "\n";
             break;
         }
         case String:
             if (labelled)
-                text += "String of size " + decimal(value.size()) + ": ";
+                text += "String of size " + decimalText(value.size()) + ": ";
             text += '"';
             text += *value.value_.string;
             text += '"';
@@ -131,7 +125,7 @@ std::string ZRValue::toString(int verbosity) const
         case Object: text.append(value.value_.bytes->begin(), value.value_.bytes->end()); break;
         case Binary:
             if (tagged)
-                text += "\n<Binary>Binary: " + decimal(value.size()) + " bytes(s):\n";
+                text += "\n<Binary>Binary: " + decimalText(value.size()) + " bytes(s):\n";
             for (unsigned char byte : *value.value_.bytes)
                 appendByte(text, byte);
             // Closed at level 3 and above only: at level 2 the byte list

@@ -1,0 +1,896 @@
+// The reader of the item encoding and of the further forms peers send:
+// arrays described by an arrayType attribute, element types handed down by
+// an array, arrays marked by a namespace, and wrapper elements. One pass over
+// the text straight into the value, with a stack of open elements instead of
+// recursion. Element text is kept exactly as sent (references decoded, white
+// space and NUL bytes included); text that is not well-formed XML, or that
+// its type cannot hold as sent, fails the read with what and where.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include <tinyxml.h>
+
+#include "zrnumbertext.h"
+#include "zrvaluesoap.h"
+
+namespace ZR {
+
+namespace {
+
+const char* const kModule = "ZRValue";
+const char* const kMethod = "readValueXml";
+const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
+// The assertion texts name source lines that brokers and callers have
+// always seen; they must not move when this code does.
+const int kArrayTypeNameTooLongSite = 337;
+const int kBinaryWithoutTextSite = 459;
+const int kFaultSite = 272;
+
+// The peer's count only sizes the first allocation; a hostile one must not
+// make it huge.
+const int kMaxArrayReserve = 1 << 16;
+const std::size_t kMaxArrayTypeName = 511;
+// How much of a refused element text an error quotes.
+const std::size_t kMaxQuotedText = 40;
+// Attribute counts up to this are checked for duplicates pairwise.
+const std::size_t kPairwiseAttributeCheck = 16;
+
+const char kArrayNamespaceMarker[] = "korvantis.broker.array";
+
+bool isXmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// Names as TinyXML reads them: it takes any byte above 127 as a letter.
+bool isNameStart(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' ||
+           static_cast<unsigned char>(c) >= 0x80;
+}
+
+bool isNameChar(char c)
+{
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+bool isWrapperName(const char* name, std::size_t length)
+{
+    static const char* const kWrappers[] = {"p", "r", "xsd:anyType", "return", "zrbroker:p", "zrbroker:return"};
+    for (const char* wrapper : kWrappers)
+        if (std::strlen(wrapper) == length && std::memcmp(name, wrapper, length) == 0)
+            return true;
+    return false;
+}
+
+bool contains(const char* text, std::size_t length, const char* part)
+{
+    const std::size_t partLength = std::strlen(part);
+    return std::search(text, text + length, part, part + partLength) != text + length;
+}
+
+void appendUtf8(unsigned long code, std::string& out)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+std::string quoted(const char* text, std::size_t length)
+{
+    if (length <= kMaxQuotedText)
+        return "'" + std::string(text, length) + "'";
+    return "'" + std::string(text, kMaxQuotedText) + "...'";
+}
+
+[[noreturn]] void raise(ZRError error, ZRErrorKind kind)
+{
+    error.withKind(kind);
+    throw error;
+}
+
+[[noreturn]] void assertFailed(int site)
+{
+    raise(ZRError(kModule, "Assert failed", std::string(kSourcePath) + ":" + decimalText(site), kSourcePath, site),
+          ZRErrorKind::BadReply);
+}
+
+[[noreturn]] void nestedTooDeep()
+{
+    raise(ZRError(kModule, kMethod,
+                  "the value is nested deeper than " + decimalText(kMaxValueNesting) + " elements", kSourcePath,
+                  __LINE__),
+          ZRErrorKind::BadReply);
+}
+
+// A piece of the text: a view into the markup, or into a buffer holding its
+// decoded form.
+struct Text {
+    const char* data = nullptr;
+    std::size_t size = 0;
+};
+
+class Reader {
+public:
+    Reader(const char* data, std::size_t size) : begin_(data), p_(data), end_(data + size) {}
+
+    void read(ZRValue& out);
+
+private:
+    enum class Mode {
+        Value,       // decoded into `out`
+        Wrapper,     // its first child element is decoded in its place
+        Fault,       // a fault where a value should be: its children are described
+        FaultChild,  // one element of a fault's description
+        Skip,        // content that decides nothing, checked only
+    };
+    // The element's first child node, which GetText-style reading takes as
+    // the element's text when it is text.
+    enum class FirstNode { None, Text, Other };
+
+    struct ArrayShape {
+        int capacity = 4;
+        ZRValue::Type childHint = ZRValue::Array;
+        bool nameTooLong = false;
+    };
+
+    struct Frame {
+        Mode mode;
+        const char* name;
+        std::size_t nameLength;
+        const char* start;  // its '<'
+        ZRValue* out;
+        ZRValue::Type kind;  // Value and Wrapper: what the element itself decodes as
+        ZRValue::Type hint;  // Wrapper: the hint its child element gets
+        ArrayShape array;
+        int position;        // Value arrays: the place of the next child node
+        FirstNode first;
+        bool taken;          // Wrapper: a child element stands in for it
+        bool runStarted;     // Fault: its run of child elements has begun
+        bool runEnded;
+    };
+
+    // The start tag just read, with the attributes the decoding needs.
+    struct StartTag {
+        const char* start;
+        const char* name;
+        std::size_t nameLength;
+        bool empty;
+        bool hasType, hasArrayType, hasOtherArrayType, hasNamespace;
+        std::string type, arrayType, otherArrayType, namespaceName;
+    };
+
+    // ---- errors
+    std::string location(const char* at) const;
+    [[noreturn]] void malformed(const char* at, const std::string& what) const;
+    [[noreturn]] void unfaithful(const Frame& frame, const std::string& what) const;
+
+    // ---- markup
+    bool startsWith(const char* literal) const;
+    void skipSpace();
+    const char* scanName(const char* at) const;
+    const char* reference(const char* at, const char* limit, std::string* into) const;
+    void decodeReferences(const char* from, const char* to, std::string& into) const;
+    void readStartTag();
+    void readAttribute(const char* name, std::size_t nameLength);
+    void readEndTag();
+    void readTextRun();
+    void readComment();
+    void readCData();
+    void readInstruction();
+    void skipMisc();
+    void checkWithTinyXml() const;
+
+    // ---- decoding
+    void step();
+    ZRValue::Type kindOf(ZRValue::Type hint, bool& fault) const;
+    ArrayShape arrayShape() const;
+    void openChild();
+    void openValue(ZRValue* out, ZRValue::Type hint, bool allowWrapper);
+    void push(Mode mode, ZRValue* out, ZRValue::Type kind);
+    void textNode(const char* from, const char* to, bool references, bool raw);
+    void otherNode();
+    void closeElement();
+    void finish(const Frame& frame, ZRValue::Type kind);
+    static void startArray(ZRValue& out, const ArrayShape& shape);
+
+    const char* const begin_;
+    const char* p_;
+    const char* const end_;
+    // False once the text holds markup the writer never writes; such text
+    // is also put to TinyXML, whose complaints fail the read too.
+    bool plain_ = true;
+    StartTag tag_{};
+    std::vector<Frame> open_;
+    std::vector<Text> attributeNames_;
+    std::unordered_set<std::string> attributeSet_;
+    // The text of the element being decoded (when it holds references), and
+    // scratch room for text that is only checked.
+    std::string text_;
+    std::string scratch_;
+    Text capturedText_;
+    std::string faultDescription_;
+};
+
+// ---------------------------------------------------------------- errors
+
+std::string Reader::location(const char* at) const
+{
+    long line = 1;
+    const char* lineStart = begin_;
+    for (const char* p = begin_; p < at; ++p) {
+        if (*p == '\n') {
+            ++line;
+            lineStart = p + 1;
+        }
+    }
+    return "line " + decimalText(line) + ", column " + decimalText(at - lineStart + 1);
+}
+
+void Reader::malformed(const char* at, const std::string& what) const
+{
+    raise(ZRError(kModule, kMethod, "the value is not well-formed XML: " + what + " at " + location(at), kSourcePath,
+                  __LINE__),
+          ZRErrorKind::BadReply);
+}
+
+void Reader::unfaithful(const Frame& frame, const std::string& what) const
+{
+    raise(ZRError(kModule, kMethod, what + " at " + location(frame.start), kSourcePath, __LINE__),
+          ZRErrorKind::BadReply);
+}
+
+// ---------------------------------------------------------------- markup
+
+bool Reader::startsWith(const char* literal) const
+{
+    const std::size_t length = std::strlen(literal);
+    return std::size_t(end_ - p_) >= length && std::memcmp(p_, literal, length) == 0;
+}
+
+void Reader::skipSpace()
+{
+    while (p_ != end_ && isXmlSpace(*p_))
+        ++p_;
+}
+
+const char* Reader::scanName(const char* at) const
+{
+    if (at == end_ || !isNameStart(*at))
+        malformed(at, at == end_ ? "the text ends inside a tag" : "a name cannot start with " + quoted(at, 1));
+    while (at != end_ && isNameChar(*at))
+        ++at;
+    return at;
+}
+
+// Checks the reference at `at` (an '&' before `limit`) and appends what it
+// stands for to `into` when given; returns the position after it. Numeric
+// references up to 255 stand for that one byte, as the writer escapes every
+// byte; larger ones for the UTF-8 form of the character.
+const char* Reader::reference(const char* at, const char* limit, std::string* into) const
+{
+    const char* p = at + 1;
+    if (p != limit && *p == '#') {
+        ++p;
+        const bool hexadecimal = p != limit && *p == 'x';
+        if (hexadecimal)
+            ++p;
+        unsigned long code = 0;
+        const char* digits = p;
+        for (; p != limit; ++p) {
+            int digit = -1;
+            if (*p >= '0' && *p <= '9')
+                digit = *p - '0';
+            else if (hexadecimal && *p >= 'a' && *p <= 'f')
+                digit = *p - 'a' + 10;
+            else if (hexadecimal && *p >= 'A' && *p <= 'F')
+                digit = *p - 'A' + 10;
+            if (digit < 0)
+                break;
+            code = code * (hexadecimal ? 16 : 10) + static_cast<unsigned long>(digit);
+            if (code > 0x10FFFF)
+                malformed(at, "the character reference " + quoted(at, std::size_t(p - at + 1)) + " is out of range");
+        }
+        if (p == digits || p == limit || *p != ';')
+            malformed(at, "invalid character reference " + quoted(at, std::size_t(std::min(p + 1, limit) - at)));
+        if (code >= 0xD800 && code <= 0xDFFF)
+            malformed(at, "the character reference " + quoted(at, std::size_t(p + 1 - at)) + " names no character");
+        if (into) {
+            if (code <= 0xFF)
+                *into += static_cast<char>(code);
+            else
+                appendUtf8(code, *into);
+        }
+        return p + 1;
+    }
+    static const struct {
+        const char* name;
+        char character;
+    } kNamed[] = {{"amp;", '&'}, {"lt;", '<'}, {"gt;", '>'}, {"quot;", '"'}, {"apos;", '\''}};
+    for (const auto& named : kNamed) {
+        const std::size_t length = std::strlen(named.name);
+        if (std::size_t(limit - p) >= length && std::memcmp(p, named.name, length) == 0) {
+            if (into)
+                *into += named.character;
+            return p + length;
+        }
+    }
+    const char* nameEnd = p;
+    while (nameEnd != limit && isNameChar(*nameEnd))
+        ++nameEnd;
+    if (nameEnd != p && nameEnd != limit && *nameEnd == ';')
+        malformed(at, "undefined entity reference " + quoted(at, std::size_t(nameEnd + 1 - at)));
+    malformed(at, "'&' starts no reference");
+}
+
+void Reader::decodeReferences(const char* from, const char* to, std::string& into) const
+{
+    while (from != to) {
+        const char* amp = static_cast<const char*>(std::memchr(from, '&', std::size_t(to - from)));
+        if (!amp) {
+            into.append(from, to);
+            return;
+        }
+        into.append(from, amp);
+        from = reference(amp, to, &into);
+    }
+}
+
+void Reader::readStartTag()
+{
+    tag_.start = p_;
+    tag_.name = p_ + 1;
+    p_ = scanName(tag_.name);
+    tag_.nameLength = std::size_t(p_ - tag_.name);
+    tag_.hasType = tag_.hasArrayType = tag_.hasOtherArrayType = tag_.hasNamespace = false;
+    attributeNames_.clear();
+    // Clearing sweeps every bucket, and a hostile tag may have made many.
+    if (!attributeSet_.empty())
+        attributeSet_.clear();
+    for (;;) {
+        const char* space = p_;
+        skipSpace();
+        if (p_ == end_)
+            malformed(tag_.start, "the start tag is not closed");
+        const bool oneSpace = p_ == space + 1 && *space == ' ';
+        if (*p_ == '>' || *p_ == '/') {
+            if (p_ != space)
+                plain_ = false;
+            tag_.empty = *p_ == '/';
+            if (tag_.empty && (p_ + 1 == end_ || p_[1] != '>'))
+                malformed(p_, "'/' must end the tag");
+            p_ += tag_.empty ? 2 : 1;
+            return;
+        }
+        if (p_ == space)
+            malformed(p_, "attributes must stand apart, unexpected " + quoted(p_, 1));
+        if (!oneSpace)
+            plain_ = false;
+        const char* name = p_;
+        p_ = scanName(name);
+        readAttribute(name, std::size_t(p_ - name));
+    }
+}
+
+void Reader::readAttribute(const char* name, std::size_t nameLength)
+{
+    const char* const afterName = p_;
+    skipSpace();
+    if (p_ == end_ || *p_ != '=')
+        malformed(name, "the attribute " + quoted(name, nameLength) + " has no value");
+    ++p_;
+    skipSpace();
+    if (p_ != afterName + 1)
+        plain_ = false;
+    if (p_ == end_ || (*p_ != '"' && *p_ != '\''))
+        malformed(p_, "the value of the attribute " + quoted(name, nameLength) + " is not quoted");
+    const char quote = *p_++;
+    if (quote != '"')
+        plain_ = false;
+    const char* const value = p_;
+    const char* const close = static_cast<const char*>(std::memchr(p_, quote, std::size_t(end_ - p_)));
+    if (!close)
+        malformed(value - 1, "the value of the attribute " + quoted(name, nameLength) + " is not closed");
+    p_ = close + 1;
+    if (const char* bad = std::find_if(value, close, [](char c) { return c == '<' || c == '\0'; }); bad != close)
+        malformed(bad, *bad == '<' ? "'<' inside an attribute value" : "a NUL byte inside an attribute value");
+
+    // Duplicates: pairwise for the few attributes of an ordinary tag, by set
+    // for the many of a hostile one.
+    const Text current{name, nameLength};
+    auto same = [&](const Text& other) {
+        return other.size == nameLength && std::memcmp(other.data, name, nameLength) == 0;
+    };
+    if (attributeNames_.size() < kPairwiseAttributeCheck) {
+        if (std::any_of(attributeNames_.begin(), attributeNames_.end(), same))
+            malformed(name, "the attribute " + quoted(name, nameLength) + " is duplicated");
+        attributeNames_.push_back(current);
+    } else {
+        if (attributeSet_.empty())
+            for (const Text& earlier : attributeNames_)
+                attributeSet_.emplace(earlier.data, earlier.size);
+        if (!attributeSet_.emplace(name, nameLength).second)
+            malformed(name, "the attribute " + quoted(name, nameLength) + " is duplicated");
+    }
+
+    auto store = [&](bool& has, std::string& into) {
+        has = true;
+        into.clear();
+        decodeReferences(value, close, into);
+    };
+    auto named = [&](const char* literal) {
+        return std::strlen(literal) == nameLength && std::memcmp(name, literal, nameLength) == 0;
+    };
+    if (named("xsi:type"))
+        store(tag_.hasType, tag_.type);
+    else if (named("SOAP-ENC:arrayType"))
+        store(tag_.hasArrayType, tag_.arrayType);
+    else if (named("n2:arrayType"))
+        store(tag_.hasOtherArrayType, tag_.otherArrayType);
+    else if (named("xmlns"))
+        store(tag_.hasNamespace, tag_.namespaceName);
+    else if (std::memchr(value, '&', std::size_t(close - value))) {
+        scratch_.clear();
+        decodeReferences(value, close, scratch_);
+    }
+}
+
+void Reader::readEndTag()
+{
+    const Frame& frame = open_.back();
+    const char* const start = p_;
+    const char* const name = p_ + 2;
+    p_ = scanName(name);
+    const std::size_t length = std::size_t(p_ - name);
+    if (length != frame.nameLength || std::memcmp(name, frame.name, length) != 0)
+        malformed(start, "the end tag " + quoted(start, length + 2) + "> does not close the element " +
+                             quoted(frame.name - 1, frame.nameLength + 1) + ">");
+    const char* const space = p_;
+    skipSpace();
+    if (p_ != space)
+        plain_ = false;
+    if (p_ == end_ || *p_ != '>')
+        malformed(start, "the end tag " + quoted(start, length + 2) + "> is not closed");
+    ++p_;
+    closeElement();
+}
+
+void Reader::readTextRun()
+{
+    const char* const from = p_;
+    const char* lt = static_cast<const char*>(std::memchr(p_, '<', std::size_t(end_ - p_)));
+    const char* const to = lt ? lt : end_;
+    if (const char* nul = static_cast<const char*>(std::memchr(from, '\0', std::size_t(to - from))))
+        malformed(nul, "a NUL byte in element text");
+    p_ = to;
+    const bool references = std::memchr(from, '&', std::size_t(to - from)) != nullptr;
+    const bool blank = !references && std::all_of(from, to, isXmlSpace);
+    // White space between markup only lays the text out, unless it is the
+    // whole content of its element.
+    if (blank && !(open_.back().first == FirstNode::None && startsWith("</"))) {
+        plain_ = false;
+        return;
+    }
+    textNode(from, to, references, false);
+}
+
+void Reader::readComment()
+{
+    const char* const start = p_;
+    const char* const close = std::search(p_ + 4, end_, "-->", "-->" + 3);
+    if (close == end_)
+        malformed(start, "the comment is not closed");
+    p_ = close + 3;
+}
+
+void Reader::readCData()
+{
+    const char* const start = p_;
+    const char* const from = p_ + 9;
+    const char* const close = std::search(from, end_, "]]>", "]]>" + 3);
+    if (close == end_)
+        malformed(start, "the CDATA section is not closed");
+    if (const char* nul = static_cast<const char*>(std::memchr(from, '\0', std::size_t(close - from))))
+        malformed(nul, "a NUL byte in a CDATA section");
+    p_ = close + 3;
+    textNode(from, close, false, true);
+}
+
+void Reader::readInstruction()
+{
+    const char* const start = p_;
+    const char* const close = std::search(p_ + 2, end_, "?>", "?>" + 2);
+    if (close == end_)
+        malformed(start, "the processing instruction is not closed");
+    p_ = close + 2;
+}
+
+// White space, comments and processing instructions around the element.
+void Reader::skipMisc()
+{
+    for (;;) {
+        skipSpace();
+        if (startsWith("<!--"))
+            readComment();
+        else if (startsWith("<?"))
+            readInstruction();
+        else
+            return;
+        plain_ = false;
+    }
+}
+
+void Reader::checkWithTinyXml() const
+{
+    const std::string text(begin_, end_);
+    TiXmlDocument document;
+    document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
+    if (document.Error())
+        raise(ZRError(kModule, kMethod,
+                      "the value is not well-formed XML: " + std::string(document.ErrorDesc()) + " at line " +
+                          decimalText(document.ErrorRow()) + ", column " + decimalText(document.ErrorCol()),
+                      kSourcePath, __LINE__),
+              ZRErrorKind::BadReply);
+}
+
+// ---------------------------------------------------------------- decoding
+
+void Reader::read(ZRValue& out)
+{
+    out.reset();
+    skipMisc();
+    if (p_ == end_ || *p_ != '<' || p_ + 1 == end_ || !isNameStart(p_[1]))
+        malformed(p_, "the text holds no element");
+    readStartTag();
+    openValue(&out, ZRValue::Invalid, true);
+    if (tag_.empty)
+        closeElement();
+    while (!open_.empty())
+        step();
+    skipMisc();
+    if (p_ != end_)
+        malformed(p_, "text after the element");
+    if (!plain_)
+        checkWithTinyXml();
+}
+
+void Reader::step()
+{
+    if (p_ == end_)
+        malformed(open_.back().start, "the element " + quoted(open_.back().name - 1, open_.back().nameLength + 1) +
+                                          "> is not closed");
+    if (*p_ != '<') {
+        readTextRun();
+    } else if (startsWith("</")) {
+        readEndTag();
+    } else if (startsWith("<!--")) {
+        plain_ = false;
+        readComment();
+        otherNode();
+    } else if (startsWith("<![CDATA[")) {
+        plain_ = false;
+        readCData();
+    } else if (startsWith("<?")) {
+        plain_ = false;
+        readInstruction();
+        otherNode();
+    } else if (startsWith("<!")) {
+        malformed(p_, "a markup declaration inside an element");
+    } else {
+        if (static_cast<int>(open_.size()) >= kMaxValueNesting)
+            nestedTooDeep();
+        readStartTag();
+        openChild();
+        if (tag_.empty)
+            closeElement();
+    }
+}
+
+ZRValue::Type Reader::kindOf(ZRValue::Type hint, bool& fault) const
+{
+    fault = false;
+    if (tag_.hasType)
+        return xsdTypeToValueType(tag_.type.c_str());
+    if (contains(tag_.name, tag_.nameLength, "Fault")) {
+        fault = true;
+        return ZRValue::Invalid;
+    }
+    if (hint != ZRValue::Invalid)
+        return hint;
+    std::string lowered = tag_.namespaceName;
+    for (char& c : lowered)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lowered.find(kArrayNamespaceMarker) != std::string::npos ? ZRValue::Array : ZRValue::Invalid;
+}
+
+Reader::ArrayShape Reader::arrayShape() const
+{
+    ArrayShape shape;
+    const std::string* arrayType =
+        tag_.hasArrayType ? &tag_.arrayType : tag_.hasOtherArrayType ? &tag_.otherArrayType : nullptr;
+    if (!arrayType)
+        return shape;
+    // Without "[" the whole value names the element type and no count is
+    // given.
+    const std::size_t bracket = arrayType->find('[');
+    const std::size_t nameLength = bracket == std::string::npos ? arrayType->size() : bracket;
+    if (nameLength > kMaxArrayTypeName) {
+        shape.nameTooLong = true;
+        return shape;
+    }
+    if (bracket != std::string::npos) {
+        // Leading digits, as atoi reads them; only a reserve size.
+        long count = 0;
+        for (std::size_t i = bracket + 1; i < arrayType->size() && (*arrayType)[i] >= '0' && (*arrayType)[i] <= '9'; ++i)
+            count = std::min<long>(count * 10 + ((*arrayType)[i] - '0'), kMaxArrayReserve);
+        shape.capacity = static_cast<int>(count);
+    }
+    shape.childHint = xsdTypeToValueType(arrayType->substr(0, nameLength).c_str());
+    return shape;
+}
+
+void Reader::startArray(ZRValue& out, const ArrayShape& shape)
+{
+    if (shape.nameTooLong)
+        assertFailed(kArrayTypeNameTooLongSite);
+    out.reset();
+    out.reserveArray(shape.capacity);
+}
+
+void Reader::push(Mode mode, ZRValue* out, ZRValue::Type kind)
+{
+    Frame frame{};
+    frame.mode = mode;
+    frame.name = tag_.name;
+    frame.nameLength = tag_.nameLength;
+    frame.start = tag_.start;
+    frame.out = out;
+    frame.kind = kind;
+    frame.first = FirstNode::None;
+    open_.push_back(frame);
+}
+
+void Reader::openValue(ZRValue* out, ZRValue::Type hint, bool allowWrapper)
+{
+    bool fault = false;
+    const ZRValue::Type kind = kindOf(hint, fault);
+    if (allowWrapper && isWrapperName(tag_.name, tag_.nameLength)) {
+        push(Mode::Wrapper, out, kind);
+        open_.back().hint = hint;
+        if (kind == ZRValue::Array)
+            open_.back().array = arrayShape();
+        return;
+    }
+    if (fault) {
+        push(Mode::Fault, nullptr, ZRValue::Invalid);
+        faultDescription_ = "Fault: '" + std::string(tag_.name, tag_.nameLength) + "': ";
+        return;
+    }
+    push(Mode::Value, out, kind);
+    if (kind == ZRValue::Array) {
+        Frame& frame = open_.back();
+        frame.array = arrayShape();
+        startArray(*out, frame.array);
+    }
+}
+
+void Reader::openChild()
+{
+    Frame& parent = open_.back();
+    switch (parent.mode) {
+    case Mode::Value:
+        if (parent.kind == ZRValue::Array) {
+            const int position = parent.position++;
+            parent.out->resizeArray(position + 1);
+            ZRValue* slot = &(*parent.out)[position];
+            openValue(slot, parent.array.childHint, true);
+            return;
+        }
+        break;
+    case Mode::Wrapper:
+        if (!parent.taken) {
+            parent.taken = true;
+            openValue(parent.out, parent.hint, false);
+            return;
+        }
+        break;
+    case Mode::Fault:
+        if (!parent.runEnded) {
+            parent.runStarted = true;
+            push(Mode::FaultChild, nullptr, ZRValue::Invalid);
+            return;
+        }
+        break;
+    case Mode::FaultChild:
+    case Mode::Skip:
+        break;
+    }
+    if (parent.first == FirstNode::None)
+        parent.first = FirstNode::Other;
+    push(Mode::Skip, nullptr, ZRValue::Invalid);
+}
+
+// A text node: character data (with `references` when it holds any) or,
+// `raw`, the content of a CDATA section.
+void Reader::textNode(const char* from, const char* to, bool references, bool raw)
+{
+    Frame& frame = open_.back();
+    const bool capturing = frame.mode == Mode::Wrapper || frame.mode == Mode::FaultChild ||
+                           (frame.mode == Mode::Value && frame.kind != ZRValue::Array);
+    if (capturing && frame.first == FirstNode::None) {
+        frame.first = FirstNode::Text;
+        if (!references || raw) {
+            capturedText_ = {from, std::size_t(to - from)};
+        } else {
+            text_.clear();
+            decodeReferences(from, to, text_);
+            capturedText_ = {text_.data(), text_.size()};
+        }
+        return;
+    }
+    if (references && !raw) {
+        scratch_.clear();
+        decodeReferences(from, to, scratch_);
+    }
+    otherNode();
+}
+
+// A child node that is not an element (or text that is not the element's
+// own): it takes a place in an array and ends a fault's run of elements.
+void Reader::otherNode()
+{
+    Frame& frame = open_.back();
+    if (frame.mode == Mode::Value && frame.kind == ZRValue::Array)
+        ++frame.position;
+    if (frame.mode == Mode::Fault && frame.runStarted)
+        frame.runEnded = true;
+    if (frame.first == FirstNode::None)
+        frame.first = FirstNode::Other;
+}
+
+void Reader::closeElement()
+{
+    const Frame frame = open_.back();
+    open_.pop_back();
+    switch (frame.mode) {
+    case Mode::Value:
+        finish(frame, frame.kind);
+        break;
+    case Mode::Wrapper:
+        if (!frame.taken) {
+            if (frame.kind == ZRValue::Array)
+                startArray(*frame.out, frame.array);
+            else
+                finish(frame, frame.kind);
+        }
+        break;
+    case Mode::Fault:
+        raise(ZRError(kModule, "Receving Fault response: ", faultDescription_, kSourcePath, kFaultSite),
+              ZRErrorKind::RemoteFault);
+    case Mode::FaultChild:
+        faultDescription_.append(frame.name, frame.nameLength);
+        faultDescription_ += ": ";
+        if (frame.first == FirstNode::Text) {
+            faultDescription_.append(capturedText_.data, capturedText_.size);
+            faultDescription_ += ", ";
+        }
+        break;
+    case Mode::Skip:
+        break;
+    }
+}
+
+void Reader::finish(const Frame& frame, ZRValue::Type kind)
+{
+    ZRValue& out = *frame.out;
+    const bool hasText = frame.first == FirstNode::Text;
+    const char* text = hasText ? capturedText_.data : "";
+    const std::size_t size = hasText ? capturedText_.size : 0;
+    const bool blank = std::all_of(text, text + size, isXmlSpace);
+    switch (kind) {
+    case ZRValue::Array:
+        break;
+    case ZRValue::Bool: {
+        // Empty text is false, as it has always been.
+        const char* from = text;
+        const char* to = text + size;
+        while (from != to && isXmlSpace(*from))
+            ++from;
+        while (to != from && isXmlSpace(to[-1]))
+            --to;
+        std::string lowered(from, to);
+        for (char& c : lowered)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        if (lowered == "true" || lowered == "1")
+            out = true;
+        else if (lowered.empty() || lowered == "false" || lowered == "0")
+            out = false;
+        else
+            unfaithful(frame, "the Bool text " + quoted(text, size) + " is not true, false, 1 or 0");
+        break;
+    }
+    case ZRValue::Int: {
+        int number = 0;
+        if (!blank && !readIntText(text, text + size, number))
+            unfaithful(frame, "the Int text " + quoted(text, size) + " is not a 32-bit integer");
+        out = number;
+        break;
+    }
+    case ZRValue::Float: {
+        float number = 0.0f;
+        if (!blank && !readFloatText(text, text + size, number))
+            unfaithful(frame, "the Float text " + quoted(text, size) + " is not a number");
+        out = number;
+        break;
+    }
+    case ZRValue::String:
+        out = TZRValueString(text, size);
+        break;
+    case ZRValue::Object:
+    case ZRValue::Binary: {
+        if (kind == ZRValue::Binary && !hasText)
+            assertFailed(kBinaryWithoutTextSite);
+        if (!isStrictBase64(text, size))
+            unfaithful(frame, std::string("the ") + (kind == ZRValue::Binary ? "Binary" : "Object") +
+                                  " text is not base64");
+        // The decoder reads NUL-terminated text; base64 holds no NUL.
+        const std::string terminated(text, size);
+        if (kind == ZRValue::Binary)
+            out.decodeBase64(terminated.c_str());
+        else
+            out.decodeBase64Object(terminated.c_str());
+        break;
+    }
+    default:
+        out.reset();
+        break;
+    }
+}
+
+}  // namespace
+
+ZRValue::Type xsdTypeToValueType(const char* name)
+{
+    if (!name)
+        return ZRValue::Invalid;
+    if (std::strcmp(name, "xsd:string") == 0)
+        return ZRValue::String;
+    if (std::strcmp(name, "xsd:int") == 0)
+        return ZRValue::Int;
+    if (std::strcmp(name, "xsd:double") == 0 || std::strcmp(name, "xsd:float") == 0)
+        return ZRValue::Float;
+    if (std::strstr(name, "bool"))
+        return ZRValue::Bool;
+    if (std::strcmp(name, "xsd:base64Object") == 0)
+        return ZRValue::Object;
+    if (std::strcmp(name, "xsd:base64Binary") == 0)
+        return ZRValue::Binary;
+    if (std::strstr(name, "Array"))
+        return ZRValue::Array;
+    return ZRValue::Invalid;
+}
+
+void readValueXml(const char* text, std::size_t size, ZRValue& out)
+{
+    Reader reader(text, size);
+    reader.read(out);
+}
+
+}  // namespace ZR
