@@ -12,32 +12,89 @@ namespace {
 const char kCDataPrefix[] = "[CDATA[";
 const int kCDataPrefixLength = 7;
 
+// memchr pays for itself on long runs only; the spans between markup in a
+// value's text are mostly short.
+const char* findByte(const char* from, const char* end, char wanted)
+{
+    const std::size_t kShortRun = 16;
+    for (std::size_t i = 0; i < kShortRun && from != end; ++i, ++from)
+        if (*from == wanted)
+            return from;
+    if (from == end)
+        return end;
+    const void* found = std::memchr(from, wanted, std::size_t(end - from));
+    return found ? static_cast<const char*>(found) : end;
+}
+
 }  // namespace
 
 ZRElementScanner::Result ZRElementScanner::scan(const char* data, std::size_t size)
 {
-    std::size_t i = 0;
-    while (result_ == NeedMore && i < size) {
-        // Character data and attribute values are most of a value's text;
-        // jump over them to the next byte that matters.
-        const char* stop = nullptr;
-        if (state_ == Text)
-            stop = static_cast<const char*>(std::memchr(data + i, '<', size - i));
-        else if (state_ == QuotedDouble)
-            stop = static_cast<const char*>(std::memchr(data + i, '"', size - i));
-        else if (state_ == QuotedSingle)
-            stop = static_cast<const char*>(std::memchr(data + i, '\'', size - i));
-        if (state_ == Text || state_ == QuotedDouble || state_ == QuotedSingle) {
-            const std::size_t skipped = (stop ? std::size_t(stop - data) : size) - i;
-            i += skipped;
-            offset_ += skipped;
-            if (!stop)
+    // Character data, names, attribute values and end tags are most of a
+    // value's text: the states they put the scanner in jump straight to the
+    // next byte that matters; the others take one byte at a time.
+    const std::size_t base = offset_;
+    const char* p = data;
+    const char* const end = data + size;
+    auto offsetOf = [&](const char* at) { return base + std::size_t(at - data); };
+    while (result_ == NeedMore && p != end) {
+        switch (state_) {
+        case Text:
+            p = findByte(p, end, '<');
+            if (p == end)
                 break;
+            state_ = Open;
+            markupStart_ = offsetOf(p++);
+            continue;
+        case QuotedDouble:
+        case QuotedSingle:
+            p = findByte(p, end, state_ == QuotedDouble ? '"' : '\'');
+            if (p == end)
+                break;
+            ++p;
+            state_ = StartTag;
+            afterSlash_ = false;
+            continue;
+        case EndTag:
+            p = findByte(p, end, '>');
+            if (p == end)
+                break;
+            ++p;
+            state_ = Text;
+            if (--depth_ == 0)
+                finish(Complete, offsetOf(p));
+            continue;
+        case StartTag: {
+            const char* stop = p;
+            while (stop != end && *stop != '"' && *stop != '\'' && *stop != '>')
+                ++stop;
+            // Only the byte before '>' tells whether the tag closes itself.
+            if (stop != p)
+                afterSlash_ = stop[-1] == '/';
+            p = stop;
+            if (p == end)
+                break;
+            const char c = *p++;
+            if (c == '"') {
+                state_ = QuotedDouble;
+            } else if (c == '\'') {
+                state_ = QuotedSingle;
+            } else {
+                state_ = Text;
+                if (afterSlash_ && --depth_ == 0)
+                    finish(Complete, offsetOf(p));
+            }
+            afterSlash_ = false;
+            continue;
         }
-        step(data[i]);
-        ++i;
-        ++offset_;
+        default:
+            offset_ = offsetOf(p);
+            step(*p++);
+            continue;
+        }
+        break;
     }
+    offset_ = offsetOf(p);
     return result_;
 }
 

@@ -46,30 +46,71 @@ bool isXmlSpace(char c)
 }
 
 // Names as TinyXML reads them: it takes any byte above 127 as a letter.
+struct NameClasses {
+    bool start[256];
+    bool inside[256];
+    NameClasses() : start(), inside()
+    {
+        for (int c = 0; c < 256; ++c) {
+            start[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+            inside[c] = start[c] || (c >= '0' && c <= '9') || c == '-' || c == '.';
+        }
+    }
+};
+const NameClasses kNames;
+
 bool isNameStart(char c)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' ||
-           static_cast<unsigned char>(c) >= 0x80;
+    return kNames.start[static_cast<unsigned char>(c)];
 }
 
 bool isNameChar(char c)
 {
-    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    return kNames.inside[static_cast<unsigned char>(c)];
+}
+
+bool equals(const char* text, std::size_t length, const char* literal, std::size_t literalLength)
+{
+    return length == literalLength && std::memcmp(text, literal, length) == 0;
+}
+
+template <std::size_t N>
+bool equals(const char* text, std::size_t length, const char (&literal)[N])
+{
+    return equals(text, length, literal, N - 1);
 }
 
 bool isWrapperName(const char* name, std::size_t length)
 {
-    static const char* const kWrappers[] = {"p", "r", "xsd:anyType", "return", "zrbroker:p", "zrbroker:return"};
-    for (const char* wrapper : kWrappers)
-        if (std::strlen(wrapper) == length && std::memcmp(name, wrapper, length) == 0)
-            return true;
-    return false;
+    return equals(name, length, "p") || equals(name, length, "r") || equals(name, length, "xsd:anyType") ||
+           equals(name, length, "return") || equals(name, length, "zrbroker:p") ||
+           equals(name, length, "zrbroker:return");
 }
 
 bool contains(const char* text, std::size_t length, const char* part)
 {
     const std::size_t partLength = std::strlen(part);
     return std::search(text, text + length, part, part + partLength) != text + length;
+}
+
+// The value type a schema type name stands for (xsdTypeToValueType).
+ZRValue::Type typeNamed(const char* name, std::size_t length)
+{
+    if (equals(name, length, "xsd:string"))
+        return ZRValue::String;
+    if (equals(name, length, "xsd:int"))
+        return ZRValue::Int;
+    if (equals(name, length, "xsd:double") || equals(name, length, "xsd:float"))
+        return ZRValue::Float;
+    if (contains(name, length, "bool"))
+        return ZRValue::Bool;
+    if (equals(name, length, "xsd:base64Object"))
+        return ZRValue::Object;
+    if (equals(name, length, "xsd:base64Binary"))
+        return ZRValue::Binary;
+    if (contains(name, length, "Array"))
+        return ZRValue::Array;
+    return ZRValue::Invalid;
 }
 
 void appendUtf8(unsigned long code, std::string& out)
@@ -166,24 +207,31 @@ private:
     };
 
     // The start tag just read, with the attributes the decoding needs.
+    // An attribute the decoding needs: its value as written, or as decoded
+    // when it holds references.
+    struct Attribute {
+        bool present;
+        Text value;
+        std::string decoded;
+    };
     struct StartTag {
         const char* start;
         const char* name;
         std::size_t nameLength;
         bool empty;
-        bool hasType, hasArrayType, hasOtherArrayType, hasNamespace;
-        std::string type, arrayType, otherArrayType, namespaceName;
+        Attribute type, arrayType, otherArrayType, namespaceName;
     };
 
     // ---- errors
     std::string location(const char* at) const;
     [[noreturn]] void malformed(const char* at, const std::string& what) const;
-    [[noreturn]] void unfaithful(const Frame& frame, const std::string& what) const;
+    [[noreturn]] void unfaithful(const char* start, const std::string& what) const;
 
     // ---- markup
     bool startsWith(const char* literal) const;
     void skipSpace();
-    const char* scanName(const char* at) const;
+    inline const char* scanName(const char* at) const;
+    [[noreturn]] void badName(const char* at) const;
     const char* reference(const char* at, const char* limit, std::string* into) const;
     void decodeReferences(const char* from, const char* to, std::string& into) const;
     void readStartTag();
@@ -206,7 +254,9 @@ private:
     void textNode(const char* from, const char* to, bool references, bool raw);
     void otherNode();
     void closeElement();
+    bool readPlainItem();
     void finish(const Frame& frame, ZRValue::Type kind);
+    void finish(ZRValue& out, ZRValue::Type kind, const char* start, bool hasText, Text text);
     static void startArray(ZRValue& out, const ArrayShape& shape);
 
     const char* const begin_;
@@ -249,9 +299,9 @@ void Reader::malformed(const char* at, const std::string& what) const
           ZRErrorKind::BadReply);
 }
 
-void Reader::unfaithful(const Frame& frame, const std::string& what) const
+void Reader::unfaithful(const char* start, const std::string& what) const
 {
-    raise(ZRError(kModule, kMethod, what + " at " + location(frame.start), kSourcePath, __LINE__),
+    raise(ZRError(kModule, kMethod, what + " at " + location(start), kSourcePath, __LINE__),
           ZRErrorKind::BadReply);
 }
 
@@ -272,10 +322,15 @@ void Reader::skipSpace()
 const char* Reader::scanName(const char* at) const
 {
     if (at == end_ || !isNameStart(*at))
-        malformed(at, at == end_ ? "the text ends inside a tag" : "a name cannot start with " + quoted(at, 1));
-    while (at != end_ && isNameChar(*at))
-        ++at;
+        badName(at);
+    for (++at; at != end_ && isNameChar(*at); ++at) {
+    }
     return at;
+}
+
+void Reader::badName(const char* at) const
+{
+    malformed(at, at == end_ ? "the text ends inside a tag" : "a name cannot start with " + quoted(at, 1));
 }
 
 // Checks the reference at `at` (an '&' before `limit`) and appends what it
@@ -357,7 +412,7 @@ void Reader::readStartTag()
     tag_.name = p_ + 1;
     p_ = scanName(tag_.name);
     tag_.nameLength = std::size_t(p_ - tag_.name);
-    tag_.hasType = tag_.hasArrayType = tag_.hasOtherArrayType = tag_.hasNamespace = false;
+    tag_.type.present = tag_.arrayType.present = tag_.otherArrayType.present = tag_.namespaceName.present = false;
     attributeNames_.clear();
     // Clearing sweeps every bucket, and a hostile tag may have made many.
     if (!attributeSet_.empty())
@@ -407,8 +462,12 @@ void Reader::readAttribute(const char* name, std::size_t nameLength)
     if (!close)
         malformed(value - 1, "the value of the attribute " + quoted(name, nameLength) + " is not closed");
     p_ = close + 1;
-    if (const char* bad = std::find_if(value, close, [](char c) { return c == '<' || c == '\0'; }); bad != close)
-        malformed(bad, *bad == '<' ? "'<' inside an attribute value" : "a NUL byte inside an attribute value");
+    bool references = false;
+    for (const char* c = value; c != close; ++c) {
+        if (*c == '<' || *c == '\0')
+            malformed(c, *c == '<' ? "'<' inside an attribute value" : "a NUL byte inside an attribute value");
+        references = references || *c == '&';
+    }
 
     // Duplicates: pairwise for the few attributes of an ordinary tag, by set
     // for the many of a hostile one.
@@ -428,25 +487,25 @@ void Reader::readAttribute(const char* name, std::size_t nameLength)
             malformed(name, "the attribute " + quoted(name, nameLength) + " is duplicated");
     }
 
-    auto store = [&](bool& has, std::string& into) {
-        has = true;
+    Attribute* needed = nullptr;
+    if (equals(name, nameLength, "xsi:type"))
+        needed = &tag_.type;
+    else if (equals(name, nameLength, "SOAP-ENC:arrayType"))
+        needed = &tag_.arrayType;
+    else if (equals(name, nameLength, "n2:arrayType"))
+        needed = &tag_.otherArrayType;
+    else if (equals(name, nameLength, "xmlns"))
+        needed = &tag_.namespaceName;
+    if (needed) {
+        needed->present = true;
+        needed->value = {value, std::size_t(close - value)};
+    }
+    if (references) {
+        std::string& into = needed ? needed->decoded : scratch_;
         into.clear();
         decodeReferences(value, close, into);
-    };
-    auto named = [&](const char* literal) {
-        return std::strlen(literal) == nameLength && std::memcmp(name, literal, nameLength) == 0;
-    };
-    if (named("xsi:type"))
-        store(tag_.hasType, tag_.type);
-    else if (named("SOAP-ENC:arrayType"))
-        store(tag_.hasArrayType, tag_.arrayType);
-    else if (named("n2:arrayType"))
-        store(tag_.hasOtherArrayType, tag_.otherArrayType);
-    else if (named("xmlns"))
-        store(tag_.hasNamespace, tag_.namespaceName);
-    else if (std::memchr(value, '&', std::size_t(close - value))) {
-        scratch_.clear();
-        decodeReferences(value, close, scratch_);
+        if (needed)
+            needed->value = {into.data(), into.size()};
     }
 }
 
@@ -458,14 +517,14 @@ void Reader::readEndTag()
     p_ = scanName(name);
     const std::size_t length = std::size_t(p_ - name);
     if (length != frame.nameLength || std::memcmp(name, frame.name, length) != 0)
-        malformed(start, "the end tag " + quoted(start, length + 2) + "> does not close the element " +
-                             quoted(frame.name - 1, frame.nameLength + 1) + ">");
+        malformed(start, "the end tag '" + std::string(start, length + 2) + ">' does not close '" +
+                             std::string(frame.name - 1, frame.nameLength + 1) + ">'");
     const char* const space = p_;
     skipSpace();
     if (p_ != space)
         plain_ = false;
     if (p_ == end_ || *p_ != '>')
-        malformed(start, "the end tag " + quoted(start, length + 2) + "> is not closed");
+        malformed(start, "the end tag '" + std::string(start, length + 2) + "' is not closed");
     ++p_;
     closeElement();
 }
@@ -475,11 +534,15 @@ void Reader::readTextRun()
     const char* const from = p_;
     const char* lt = static_cast<const char*>(std::memchr(p_, '<', std::size_t(end_ - p_)));
     const char* const to = lt ? lt : end_;
-    if (const char* nul = static_cast<const char*>(std::memchr(from, '\0', std::size_t(to - from))))
-        malformed(nul, "a NUL byte in element text");
+    bool references = false;
+    bool blank = true;
+    for (const char* c = from; c != to; ++c) {
+        if (*c == '\0')
+            malformed(c, "a NUL byte in element text");
+        references = references || *c == '&';
+        blank = blank && isXmlSpace(*c);
+    }
     p_ = to;
-    const bool references = std::memchr(from, '&', std::size_t(to - from)) != nullptr;
-    const bool blank = !references && std::all_of(from, to, isXmlSpace);
     // White space between markup only lays the text out, unless it is the
     // whole content of its element.
     if (blank && !(open_.back().first == FirstNode::None && startsWith("</"))) {
@@ -572,8 +635,8 @@ void Reader::read(ZRValue& out)
 void Reader::step()
 {
     if (p_ == end_)
-        malformed(open_.back().start, "the element " + quoted(open_.back().name - 1, open_.back().nameLength + 1) +
-                                          "> is not closed");
+        malformed(open_.back().start,
+                  "the element '" + std::string(open_.back().name - 1, open_.back().nameLength + 1) + ">' is not closed");
     if (*p_ != '<') {
         readTextRun();
     } else if (startsWith("</")) {
@@ -594,6 +657,8 @@ void Reader::step()
     } else {
         if (static_cast<int>(open_.size()) >= kMaxValueNesting)
             nestedTooDeep();
+        if (readPlainItem())
+            return;
         readStartTag();
         openChild();
         if (tag_.empty)
@@ -601,18 +666,65 @@ void Reader::step()
     }
 }
 
+// The writer's scalar items inside an array, <item xsi:type="T">text</item>,
+// in one go: the general path decides the same for them at several times
+// the cost. Anything else is left to it, with nothing consumed.
+bool Reader::readPlainItem()
+{
+    static const char kStart[] = "<item xsi:type=\"";
+    static const char kEnd[] = "</item>";
+    const std::size_t startLength = sizeof kStart - 1;
+    const std::size_t endLength = sizeof kEnd - 1;
+    Frame& parent = open_.back();
+    if (parent.mode != Mode::Value || parent.kind != ZRValue::Array || std::size_t(end_ - p_) < startLength ||
+        std::memcmp(p_, kStart, startLength) != 0)
+        return false;
+    const char* const type = p_ + startLength;
+    const char* typeEnd = type;
+    while (typeEnd != end_ && *typeEnd != '"' && *typeEnd != '&' && *typeEnd != '<' && *typeEnd != '\0')
+        ++typeEnd;
+    if (end_ - typeEnd < 2 || typeEnd[0] != '"' || typeEnd[1] != '>')
+        return false;
+    const ZRValue::Type kind = typeNamed(type, std::size_t(typeEnd - type));
+    if (kind == ZRValue::Array)
+        return false;
+    const char* const text = typeEnd + 2;
+    const char* textEnd = text;
+    bool references = false;
+    for (; textEnd != end_ && *textEnd != '<'; ++textEnd) {
+        if (*textEnd == '\0')
+            return false;
+        references = references || *textEnd == '&';
+    }
+    if (std::size_t(end_ - textEnd) < endLength || std::memcmp(textEnd, kEnd, endLength) != 0)
+        return false;
+
+    const char* const start = p_;
+    p_ = textEnd + endLength;
+    const int position = parent.position++;
+    parent.out->resizeArray(position + 1);
+    Text content{text, std::size_t(textEnd - text)};
+    if (references) {
+        text_.clear();
+        decodeReferences(text, textEnd, text_);
+        content = {text_.data(), text_.size()};
+    }
+    finish((*parent.out)[position], kind, start, textEnd != text, content);
+    return true;
+}
+
 ZRValue::Type Reader::kindOf(ZRValue::Type hint, bool& fault) const
 {
     fault = false;
-    if (tag_.hasType)
-        return xsdTypeToValueType(tag_.type.c_str());
+    if (tag_.type.present)
+        return typeNamed(tag_.type.value.data, tag_.type.value.size);
     if (contains(tag_.name, tag_.nameLength, "Fault")) {
         fault = true;
         return ZRValue::Invalid;
     }
     if (hint != ZRValue::Invalid)
         return hint;
-    std::string lowered = tag_.namespaceName;
+    std::string lowered(tag_.namespaceName.value.data, tag_.namespaceName.value.size);
     for (char& c : lowered)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
@@ -622,26 +734,26 @@ ZRValue::Type Reader::kindOf(ZRValue::Type hint, bool& fault) const
 Reader::ArrayShape Reader::arrayShape() const
 {
     ArrayShape shape;
-    const std::string* arrayType =
-        tag_.hasArrayType ? &tag_.arrayType : tag_.hasOtherArrayType ? &tag_.otherArrayType : nullptr;
-    if (!arrayType)
+    const Attribute& attribute = tag_.arrayType.present ? tag_.arrayType : tag_.otherArrayType;
+    if (!attribute.present)
         return shape;
     // Without "[" the whole value names the element type and no count is
     // given.
-    const std::size_t bracket = arrayType->find('[');
-    const std::size_t nameLength = bracket == std::string::npos ? arrayType->size() : bracket;
-    if (nameLength > kMaxArrayTypeName) {
+    const char* const text = attribute.value.data;
+    const char* const end = text + attribute.value.size;
+    const char* const bracket = std::find(text, end, '[');
+    if (std::size_t(bracket - text) > kMaxArrayTypeName) {
         shape.nameTooLong = true;
         return shape;
     }
-    if (bracket != std::string::npos) {
+    if (bracket != end) {
         // Leading digits, as atoi reads them; only a reserve size.
         long count = 0;
-        for (std::size_t i = bracket + 1; i < arrayType->size() && (*arrayType)[i] >= '0' && (*arrayType)[i] <= '9'; ++i)
-            count = std::min<long>(count * 10 + ((*arrayType)[i] - '0'), kMaxArrayReserve);
+        for (const char* digit = bracket + 1; digit != end && *digit >= '0' && *digit <= '9'; ++digit)
+            count = std::min<long>(count * 10 + (*digit - '0'), kMaxArrayReserve);
         shape.capacity = static_cast<int>(count);
     }
-    shape.childHint = xsdTypeToValueType(arrayType->substr(0, nameLength).c_str());
+    shape.childHint = typeNamed(text, std::size_t(bracket - text));
     return shape;
 }
 
@@ -655,7 +767,8 @@ void Reader::startArray(ZRValue& out, const ArrayShape& shape)
 
 void Reader::push(Mode mode, ZRValue* out, ZRValue::Type kind)
 {
-    Frame frame{};
+    open_.emplace_back();
+    Frame& frame = open_.back();
     frame.mode = mode;
     frame.name = tag_.name;
     frame.nameLength = tag_.nameLength;
@@ -663,7 +776,6 @@ void Reader::push(Mode mode, ZRValue* out, ZRValue::Type kind)
     frame.out = out;
     frame.kind = kind;
     frame.first = FirstNode::None;
-    open_.push_back(frame);
 }
 
 void Reader::openValue(ZRValue* out, ZRValue::Type hint, bool allowWrapper)
@@ -766,8 +878,8 @@ void Reader::otherNode()
 
 void Reader::closeElement()
 {
-    const Frame frame = open_.back();
-    open_.pop_back();
+    // Popped last: finishing the element opens nothing.
+    const Frame& frame = open_.back();
     switch (frame.mode) {
     case Mode::Value:
         finish(frame, frame.kind);
@@ -794,14 +906,19 @@ void Reader::closeElement()
     case Mode::Skip:
         break;
     }
+    open_.pop_back();
 }
 
 void Reader::finish(const Frame& frame, ZRValue::Type kind)
 {
-    ZRValue& out = *frame.out;
-    const bool hasText = frame.first == FirstNode::Text;
-    const char* text = hasText ? capturedText_.data : "";
-    const std::size_t size = hasText ? capturedText_.size : 0;
+    finish(*frame.out, kind, frame.start, frame.first == FirstNode::Text, capturedText_);
+}
+
+// Decodes an element of type `kind` that starts at `start` from its text.
+void Reader::finish(ZRValue& out, ZRValue::Type kind, const char* start, bool hasText, Text captured)
+{
+    const char* text = hasText ? captured.data : "";
+    const std::size_t size = hasText ? captured.size : 0;
     const bool blank = std::all_of(text, text + size, isXmlSpace);
     switch (kind) {
     case ZRValue::Array:
@@ -823,20 +940,20 @@ void Reader::finish(const Frame& frame, ZRValue::Type kind)
         else if (lowered.empty() || lowered == "false" || lowered == "0")
             out = false;
         else
-            unfaithful(frame, "the Bool text " + quoted(text, size) + " is not true, false, 1 or 0");
+            unfaithful(start, "the Bool text " + quoted(text, size) + " is not true, false, 1 or 0");
         break;
     }
     case ZRValue::Int: {
         int number = 0;
         if (!blank && !readIntText(text, text + size, number))
-            unfaithful(frame, "the Int text " + quoted(text, size) + " is not a 32-bit integer");
+            unfaithful(start, "the Int text " + quoted(text, size) + " is not a 32-bit integer");
         out = number;
         break;
     }
     case ZRValue::Float: {
         float number = 0.0f;
         if (!blank && !readFloatText(text, text + size, number))
-            unfaithful(frame, "the Float text " + quoted(text, size) + " is not a number");
+            unfaithful(start, "the Float text " + quoted(text, size) + " is not a number");
         out = number;
         break;
     }
@@ -848,7 +965,7 @@ void Reader::finish(const Frame& frame, ZRValue::Type kind)
         if (kind == ZRValue::Binary && !hasText)
             assertFailed(kBinaryWithoutTextSite);
         if (!isStrictBase64(text, size))
-            unfaithful(frame, std::string("the ") + (kind == ZRValue::Binary ? "Binary" : "Object") +
+            unfaithful(start, std::string("the ") + (kind == ZRValue::Binary ? "Binary" : "Object") +
                                   " text is not base64");
         // The decoder reads NUL-terminated text; base64 holds no NUL.
         const std::string terminated(text, size);
@@ -868,23 +985,7 @@ void Reader::finish(const Frame& frame, ZRValue::Type kind)
 
 ZRValue::Type xsdTypeToValueType(const char* name)
 {
-    if (!name)
-        return ZRValue::Invalid;
-    if (std::strcmp(name, "xsd:string") == 0)
-        return ZRValue::String;
-    if (std::strcmp(name, "xsd:int") == 0)
-        return ZRValue::Int;
-    if (std::strcmp(name, "xsd:double") == 0 || std::strcmp(name, "xsd:float") == 0)
-        return ZRValue::Float;
-    if (std::strstr(name, "bool"))
-        return ZRValue::Bool;
-    if (std::strcmp(name, "xsd:base64Object") == 0)
-        return ZRValue::Object;
-    if (std::strcmp(name, "xsd:base64Binary") == 0)
-        return ZRValue::Binary;
-    if (std::strstr(name, "Array"))
-        return ZRValue::Array;
-    return ZRValue::Invalid;
+    return name ? typeNamed(name, std::strlen(name)) : ZRValue::Invalid;
 }
 
 void readValueXml(const char* text, std::size_t size, ZRValue& out)

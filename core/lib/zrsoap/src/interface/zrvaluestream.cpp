@@ -145,6 +145,10 @@ RawElement takeRawElement(struct soap* soap, std::string& text)
     // windowStart of `text` and at index windowBase of soap->buf.
     std::size_t windowStart = text.size();
     std::size_t windowBase = soap->bufidx;
+    // The announced length bounds the text: room for it at once saves the
+    // copies of a growing string on a large value.
+    if (soap->length > soap->buflen - soap->bufidx && soap->length <= kMaxValueTextBytes)
+        text.reserve(text.size() + static_cast<std::size_t>(soap->length));
     text.append(soap->buf + soap->bufidx, soap->buflen - soap->bufidx);
     result = scanner.scan(text.data() + windowStart, text.size() - windowStart);
     while (result == ZRElementScanner::NeedMore) {
