@@ -166,11 +166,24 @@ struct Text {
     std::size_t size = 0;
 };
 
+// Thrown where the text received so far ends inside a piece of markup: the
+// piece is read again once more text has come.
+struct NeedMore {};
+
 class Reader {
 public:
-    Reader(const char* data, std::size_t size) : begin_(data), p_(data), end_(data + size) {}
+    enum class Status { NeedMore, Complete, NoElement };
 
-    void read(ZRValue& out);
+    Reader(const char* data, ZRValue& out) : begin_(data), p_(data), end_(data), out_(out) {}
+
+    // Reads on up to `size` bytes of the text (the same text as before,
+    // grown); `final` when no more will come. Complete leaves position() one
+    // past the element; NoElement (an end tag came first) at that tag's '<'.
+    Status read(std::size_t size, bool final);
+    std::size_t position() const { return std::size_t(p_ - begin_); }
+    // After Complete on the whole text: nothing but white space, comments
+    // and processing instructions may follow.
+    void checkRest();
 
 private:
     enum class Mode {
@@ -228,6 +241,7 @@ private:
     [[noreturn]] void unfaithful(const char* start, const std::string& what) const;
 
     // ---- markup
+    bool ended(const char* at) const;
     bool startsWith(const char* literal) const;
     void skipSpace();
     inline const char* scanName(const char* at) const;
@@ -241,6 +255,7 @@ private:
     void readComment();
     void readCData();
     void readInstruction();
+    void readDeclaration();
     void skipMisc();
     void checkWithTinyXml() const;
 
@@ -261,7 +276,10 @@ private:
 
     const char* const begin_;
     const char* p_;
-    const char* const end_;
+    const char* end_;
+    bool final_ = false;
+    bool started_ = false;  // the element's start tag has been read
+    ZRValue& out_;
     // False once the text holds markup the writer never writes; such text
     // is also put to TinyXML, whose complaints fail the read too.
     bool plain_ = true;
@@ -307,10 +325,26 @@ void Reader::unfaithful(const char* start, const std::string& what) const
 
 // ---------------------------------------------------------------- markup
 
+// Whether `at` is the end of the text; at the end of what has arrived so far
+// it asks for more instead.
+bool Reader::ended(const char* at) const
+{
+    if (at != end_)
+        return false;
+    if (!final_)
+        throw NeedMore();
+    return true;
+}
+
 bool Reader::startsWith(const char* literal) const
 {
     const std::size_t length = std::strlen(literal);
-    return std::size_t(end_ - p_) >= length && std::memcmp(p_, literal, length) == 0;
+    const std::size_t available = std::min(length, std::size_t(end_ - p_));
+    if (std::memcmp(p_, literal, available) != 0)
+        return false;
+    if (available < length && !final_)
+        throw NeedMore();
+    return available == length;
 }
 
 void Reader::skipSpace()
@@ -321,10 +355,12 @@ void Reader::skipSpace()
 
 const char* Reader::scanName(const char* at) const
 {
-    if (at == end_ || !isNameStart(*at))
+    if (ended(at) || !isNameStart(*at))
         badName(at);
     for (++at; at != end_ && isNameChar(*at); ++at) {
     }
+    // A name that reaches the end so far may go on.
+    ended(at);
     return at;
 }
 
@@ -420,14 +456,14 @@ void Reader::readStartTag()
     for (;;) {
         const char* space = p_;
         skipSpace();
-        if (p_ == end_)
+        if (ended(p_))
             malformed(tag_.start, "the start tag is not closed");
         const bool oneSpace = p_ == space + 1 && *space == ' ';
         if (*p_ == '>' || *p_ == '/') {
             if (p_ != space)
                 plain_ = false;
             tag_.empty = *p_ == '/';
-            if (tag_.empty && (p_ + 1 == end_ || p_[1] != '>'))
+            if (tag_.empty && (ended(p_ + 1) || p_[1] != '>'))
                 malformed(p_, "'/' must end the tag");
             p_ += tag_.empty ? 2 : 1;
             return;
@@ -446,21 +482,23 @@ void Reader::readAttribute(const char* name, std::size_t nameLength)
 {
     const char* const afterName = p_;
     skipSpace();
-    if (p_ == end_ || *p_ != '=')
+    if (ended(p_) || *p_ != '=')
         malformed(name, "the attribute " + quoted(name, nameLength) + " has no value");
     ++p_;
     skipSpace();
     if (p_ != afterName + 1)
         plain_ = false;
-    if (p_ == end_ || (*p_ != '"' && *p_ != '\''))
+    if (ended(p_) || (*p_ != '"' && *p_ != '\''))
         malformed(p_, "the value of the attribute " + quoted(name, nameLength) + " is not quoted");
     const char quote = *p_++;
     if (quote != '"')
         plain_ = false;
     const char* const value = p_;
     const char* const close = static_cast<const char*>(std::memchr(p_, quote, std::size_t(end_ - p_)));
-    if (!close)
+    if (!close) {
+        ended(end_);
         malformed(value - 1, "the value of the attribute " + quoted(name, nameLength) + " is not closed");
+    }
     p_ = close + 1;
     bool references = false;
     for (const char* c = value; c != close; ++c) {
@@ -523,7 +561,7 @@ void Reader::readEndTag()
     skipSpace();
     if (p_ != space)
         plain_ = false;
-    if (p_ == end_ || *p_ != '>')
+    if (ended(p_) || *p_ != '>')
         malformed(start, "the end tag '" + std::string(start, length + 2) + "' is not closed");
     ++p_;
     closeElement();
@@ -533,6 +571,9 @@ void Reader::readTextRun()
 {
     const char* const from = p_;
     const char* lt = static_cast<const char*>(std::memchr(p_, '<', std::size_t(end_ - p_)));
+    // Text goes on up to the next markup, which may not have come yet.
+    if (!lt)
+        ended(end_);
     const char* const to = lt ? lt : end_;
     bool references = false;
     bool blank = true;
@@ -556,7 +597,7 @@ void Reader::readComment()
 {
     const char* const start = p_;
     const char* const close = std::search(p_ + 4, end_, "-->", "-->" + 3);
-    if (close == end_)
+    if (ended(close))
         malformed(start, "the comment is not closed");
     p_ = close + 3;
 }
@@ -566,7 +607,7 @@ void Reader::readCData()
     const char* const start = p_;
     const char* const from = p_ + 9;
     const char* const close = std::search(from, end_, "]]>", "]]>" + 3);
-    if (close == end_)
+    if (ended(close))
         malformed(start, "the CDATA section is not closed");
     if (const char* nul = static_cast<const char*>(std::memchr(from, '\0', std::size_t(close - from))))
         malformed(nul, "a NUL byte in a CDATA section");
@@ -574,11 +615,21 @@ void Reader::readCData()
     textNode(from, close, false, true);
 }
 
+// A document type declaration before the element (no internal subset).
+void Reader::readDeclaration()
+{
+    const char* const start = p_;
+    const char* const close = std::find(p_ + 2, end_, '>');
+    if (ended(close))
+        malformed(start, "the declaration is not closed");
+    p_ = close + 1;
+}
+
 void Reader::readInstruction()
 {
     const char* const start = p_;
     const char* const close = std::search(p_ + 2, end_, "?>", "?>" + 2);
-    if (close == end_)
+    if (ended(close))
         malformed(start, "the processing instruction is not closed");
     p_ = close + 2;
 }
@@ -592,6 +643,8 @@ void Reader::skipMisc()
             readComment();
         else if (startsWith("<?"))
             readInstruction();
+        else if (startsWith("<!") && !startsWith("<![CDATA["))
+            readDeclaration();
         else
             return;
         plain_ = false;
@@ -600,7 +653,7 @@ void Reader::skipMisc()
 
 void Reader::checkWithTinyXml() const
 {
-    const std::string text(begin_, end_);
+    const std::string text(begin_, p_);
     TiXmlDocument document;
     document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
     if (document.Error())
@@ -613,28 +666,50 @@ void Reader::checkWithTinyXml() const
 
 // ---------------------------------------------------------------- decoding
 
-void Reader::read(ZRValue& out)
+Reader::Status Reader::read(std::size_t size, bool final)
 {
-    out.reset();
-    skipMisc();
-    if (p_ == end_ || *p_ != '<' || p_ + 1 == end_ || !isNameStart(p_[1]))
-        malformed(p_, "the text holds no element");
-    readStartTag();
-    openValue(&out, ZRValue::Invalid, true);
-    if (tag_.empty)
-        closeElement();
-    while (!open_.empty())
-        step();
+    end_ = begin_ + size;
+    final_ = final;
+    const char* pieceStart = p_;
+    try {
+        if (!started_) {
+            skipMisc();
+            if (ended(p_) || ended(p_ + 1) || *p_ != '<')
+                malformed(p_, "the text holds no element");
+            if (p_[1] == '/')
+                return Status::NoElement;
+            if (!isNameStart(p_[1]))
+                malformed(p_, "the text holds no element");
+            readStartTag();
+            started_ = true;
+            out_.reset();
+            openValue(&out_, ZRValue::Invalid, true);
+            if (tag_.empty)
+                closeElement();
+        }
+        while (!open_.empty()) {
+            pieceStart = p_;
+            step();
+        }
+    } catch (const NeedMore&) {
+        p_ = pieceStart;
+        return Status::NeedMore;
+    }
+    if (!plain_)
+        checkWithTinyXml();
+    return Status::Complete;
+}
+
+void Reader::checkRest()
+{
     skipMisc();
     if (p_ != end_)
         malformed(p_, "text after the element");
-    if (!plain_)
-        checkWithTinyXml();
 }
 
 void Reader::step()
 {
-    if (p_ == end_)
+    if (ended(p_))
         malformed(open_.back().start,
                   "the element '" + std::string(open_.back().name - 1, open_.back().nameLength + 1) + ">' is not closed");
     if (*p_ != '<') {
@@ -990,8 +1065,44 @@ ZRValue::Type xsdTypeToValueType(const char* name)
 
 void readValueXml(const char* text, std::size_t size, ZRValue& out)
 {
-    Reader reader(text, size);
-    reader.read(out);
+    Reader reader(text, out);
+    const Reader::Status status = reader.read(size, true);
+    if (status == Reader::Status::NoElement) {
+        ZRError error(kModule, kMethod, "the value is not well-formed XML: the text holds no element", kSourcePath,
+                      __LINE__);
+        error.withKind(ZRErrorKind::BadReply);
+        throw error;
+    }
+    reader.checkRest();
+}
+
+struct ZRValueReader::Impl {
+    Impl(const char* text, ZRValue& out) : reader(text, out), text(text) {}
+    Reader reader;
+    const char* text;
+};
+
+ZRValueReader::ZRValueReader(ZRValue& out) : out_(out) {}
+
+ZRValueReader::~ZRValueReader() = default;
+
+ZRValueReader::Status ZRValueReader::read(const char* text, std::size_t size, bool final)
+{
+    // The reader keeps pointers into the text: text that has moved is read
+    // again from its start.
+    if (!impl_ || impl_->text != text)
+        impl_.reset(new Impl(text, out_));
+    switch (impl_->reader.read(size, final)) {
+    case Reader::Status::NeedMore: return NeedMore;
+    case Reader::Status::NoElement: return NoElement;
+    case Reader::Status::Complete: break;
+    }
+    return Complete;
+}
+
+std::size_t ZRValueReader::position() const
+{
+    return impl_ ? impl_->reader.position() : 0;
 }
 
 }  // namespace ZR

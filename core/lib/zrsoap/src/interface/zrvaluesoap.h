@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "zrvalue.h"
@@ -46,6 +47,34 @@ TZRValueString escapeXmlText(const TZRValueString& in);
 // (a number that is not one, invalid base64), for a Binary without text, an
 // over-long arrayType and nesting deeper than kMaxValueNesting.
 void readValueXml(const char* text, std::size_t size, ZRValue& out);
+
+// The same reading for text that arrives in pieces (the input hook's): it
+// finds where the element ends while it decodes, so the rest of the message
+// stays for gSOAP.
+class ZRValueReader {
+public:
+    enum Status {
+        NeedMore,   // the element has not ended yet
+        Complete,   // position(): one past the element's end
+        NoElement,  // an end tag came first; position(): its '<'
+    };
+
+    // Decodes into `out` (reset first).
+    explicit ZRValueReader(ZRValue& out);
+    ~ZRValueReader();
+    ZRValueReader(const ZRValueReader&) = delete;
+    ZRValueReader& operator=(const ZRValueReader&) = delete;
+
+    // `text` holds all `size` bytes received so far, `final` when no more
+    // will come. Text at a new address is read again from its start.
+    Status read(const char* text, std::size_t size, bool final);
+    std::size_t position() const;
+
+private:
+    struct Impl;
+    ZRValue& out_;
+    std::unique_ptr<Impl> impl_;
+};
 
 // The value type named by a schema type name; Invalid for unknown names.
 ZRValue::Type xsdTypeToValueType(const char* name);

@@ -4,8 +4,8 @@
 // value's text between gSOAP's counting and sending passes.
 #include <cstring>
 #include <string>
+#include <utility>
 
-#include "zrelementscanner.h"
 #include "zrsoapH.h"
 #include "zrvaluesoap.h"
 
@@ -15,15 +15,6 @@ namespace {
 
 const char* const kModule = "ZRValue";
 const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
-
-[[noreturn]] void nestedTooDeep()
-{
-    ZRError error(kModule, "readValueXml",
-                  "the value is nested deeper than " + std::to_string(kMaxValueNesting) + " elements", kSourcePath,
-                  __LINE__);
-    error.withKind(ZRErrorKind::BadReply);
-    throw error;
-}
 
 [[noreturn]] void textTooLong()
 {
@@ -122,23 +113,22 @@ int pullMore(struct soap* soap)
 
 enum class RawElement { Found, NoElement, Truncated };
 
-// Takes the text of the next element from gSOAP's stream into `text` and
-// leaves gSOAP's buffer just past it, so gSOAP's own parser carries on with
-// what follows (the response's end tag, then any DIME attachments). When an
-// end tag comes first nothing is taken.
-RawElement takeRawElement(struct soap* soap, std::string& text)
+// Reads the next element from gSOAP's stream into `decoded`, pulling pieces
+// of the message until the element has ended, and leaves gSOAP's buffer just
+// past it, so gSOAP's own parser carries on with what follows (the
+// response's end tag, then any DIME attachments). When an end tag comes
+// first nothing is taken.
+RawElement readElement(struct soap* soap, ZRValue& decoded)
 {
-    const std::string startTag = peekedStartTag(soap);
-    text = startTag + pendingLookahead(soap);
-    ZRElementScanner scanner(kMaxValueNesting);
-    ZRElementScanner::Result result = scanner.scan(text.data(), text.size());
-    if (result == ZRElementScanner::Complete) {
+    std::string text = peekedStartTag(soap) + pendingLookahead(soap);
+    ZRValueReader reader(decoded);
+    ZRValueReader::Status status = reader.read(text.data(), text.size(), false);
+    if (status == ZRValueReader::Complete) {
         // A peeked empty element: gSOAP's buffer already stands after it.
         soap->peeked = 0;
-        text.resize(scanner.position());
         return RawElement::Found;
     }
-    if (result == ZRElementScanner::NoElement)
+    if (status == ZRValueReader::NoElement)
         return RawElement::NoElement;
 
     // `window` is the unread part of gSOAP's buffer: it starts at offset
@@ -146,32 +136,31 @@ RawElement takeRawElement(struct soap* soap, std::string& text)
     std::size_t windowStart = text.size();
     std::size_t windowBase = soap->bufidx;
     // The announced length bounds the text: room for it at once saves the
-    // copies of a growing string on a large value.
+    // copies of a growing string, and the reader's rereading of moved text,
+    // on a large value.
     if (soap->length > soap->buflen - soap->bufidx && soap->length <= kMaxValueTextBytes)
         text.reserve(text.size() + static_cast<std::size_t>(soap->length));
     text.append(soap->buf + soap->bufidx, soap->buflen - soap->bufidx);
-    result = scanner.scan(text.data() + windowStart, text.size() - windowStart);
-    while (result == ZRElementScanner::NeedMore) {
+    status = reader.read(text.data(), text.size(), false);
+    while (status == ZRValueReader::NeedMore) {
         if (text.size() > kMaxValueTextBytes)
             textTooLong();
         // The window is taken; gSOAP's DIME framing steps on from the end
         // of it.
         soap->bufidx = soap->buflen;
-        const int status = pullMore(soap);
-        if (status != SOAP_OK) {
-            soap->error = status;
+        const int pulled = pullMore(soap);
+        if (pulled != SOAP_OK) {
+            soap->error = pulled;
             return RawElement::Truncated;
         }
         windowStart = text.size();
         windowBase = soap->bufidx;
         text.append(soap->buf + soap->bufidx, soap->buflen - soap->bufidx);
-        result = scanner.scan(text.data() + windowStart, text.size() - windowStart);
+        status = reader.read(text.data(), text.size(), false);
     }
-    if (result == ZRElementScanner::TooDeep)
-        nestedTooDeep();
 
-    const std::size_t position = scanner.position();
-    if (result == ZRElementScanner::NoElement) {
+    const std::size_t position = reader.position();
+    if (status == ZRValueReader::NoElement) {
         // The decision fell on the '/' of "</", which is in the window; its
         // '<' may have ended the previous piece.
         if (position + 1 < windowStart)
@@ -190,7 +179,6 @@ RawElement takeRawElement(struct soap* soap, std::string& text)
     soap->bufidx = windowBase + (position - windowStart);
     soap->ahead = 0;
     soap->peeked = 0;
-    text.resize(position);
     return RawElement::Found;
 }
 
@@ -313,12 +301,12 @@ ZRValue* soap_in_ZRValue(struct soap* soap, const char* tag, ZRValue* value, con
     (void)tag;
     (void)type;
     try {
-        std::string text;
-        if (takeRawElement(soap, text) != RawElement::Found)
+        ZRValue decoded;
+        if (readElement(soap, decoded) != RawElement::Found)
             return nullptr;
         if (!(value = newValue(soap, value)))
             return nullptr;
-        readValueXml(text.data(), text.size(), *value);
+        *value = std::move(decoded);
         soap->error = SOAP_OK;
         return value;
     } catch (...) {
