@@ -7,6 +7,7 @@
 #include "zrnumbertext.h"
 #include "zrvalue.h"
 #include "zrvaluefailure.h"
+#include "zrvaluewalk.h"
 
 namespace ZR {
 namespace {
@@ -48,19 +49,11 @@ std::string ZRValue::toString(int verbosity) const
     const bool labelled = verbosity >= 2;
     const bool tagged = verbosity >= 3;
 
-    // Arrays whose elements are still being rendered, innermost last. An
-    // explicit stack rather than recursion: deep nesting must not exhaust
-    // the call stack.
-    struct OpenArray {
-        const ZRValue* array;
-        std::size_t next;
-    };
-    std::vector<OpenArray> open;
-
-    auto finish = [&] {
+    // Ends a value; `element` when it stands inside an array.
+    auto finish = [&](bool element) {
         if (tagged) {
             text += "\n</ZrValue>\n";
-            if (!open.empty())
+            if (element)
                 text += "\n</elem>";
         }
     };
@@ -80,7 +73,6 @@ std::string ZRValue::toString(int verbosity) const
             text += tagged ? "\n<Vector>" : "[";
             if (labelled)
                 text += "Vector of " + decimalText(value.size()) + " elem(s):";
-            open.push_back({&value, 0});
             return;
         case Bool:
             if (labelled)
@@ -134,26 +126,29 @@ std::string ZRValue::toString(int verbosity) const
                 text += "</Binary>\n";
             break;
         }
-        finish();
     };
 
-    begin(*this);
-    while (!open.empty()) {
-        OpenArray& current = open.back();
-        const TZRValueElements& elements = *current.array->value_.elements;
-        if (current.next < elements.size()) {
-            const std::size_t index = current.next++;
-            if (!tagged && index > 0)
+    // Arrays open around the value being rendered.
+    int depth = 0;
+    walkValue(
+        *this,
+        [&](const ZRValue& value, int index) {
+            if (index > 0 && !tagged)
                 text += ", ";
-            if (tagged)
+            if (index >= 0 && tagged)
                 text += "\n<elem>\n";
-            begin(elements[index]);  // may push onto `open`
-        } else {
-            open.pop_back();
+            begin(value);
+            if (value.type_ == Array)
+                ++depth;
+            else
+                finish(index >= 0);
+            return true;
+        },
+        [&](const ZRValue&) {
+            --depth;
             text += tagged ? "\n</Vector>" : "]";
-            finish();
-        }
-    }
+            finish(depth > 0);
+        });
     return text;
 }
 
