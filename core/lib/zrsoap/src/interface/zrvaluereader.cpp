@@ -714,20 +714,24 @@ void Reader::step()
                   "the element '" + std::string(open_.back().name - 1, open_.back().nameLength + 1) + ">' is not closed");
     if (*p_ != '<') {
         readTextRun();
-    } else if (startsWith("</")) {
+        return;
+    }
+    // Markup: its second character tells which.
+    const char second = ended(p_ + 1) ? '\0' : p_[1];
+    if (second == '/') {
         readEndTag();
-    } else if (startsWith("<!--")) {
+    } else if (second == '!' && startsWith("<!--")) {
         plain_ = false;
         readComment();
         otherNode();
-    } else if (startsWith("<![CDATA[")) {
+    } else if (second == '!' && startsWith("<![CDATA[")) {
         plain_ = false;
         readCData();
-    } else if (startsWith("<?")) {
+    } else if (second == '?') {
         plain_ = false;
         readInstruction();
         otherNode();
-    } else if (startsWith("<!")) {
+    } else if (second == '!') {
         malformed(p_, "a markup declaration inside an element");
     } else {
         if (static_cast<int>(open_.size()) >= kMaxValueNesting)
