@@ -4,6 +4,7 @@
 // tie, a value at a power of ten, a read-back on the edge).
 #include "zrnumbertext.h"
 
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -30,14 +31,16 @@ void trimXmlSpace(const char*& begin, const char*& end)
 
 // ---------------------------------------------------------------- writing
 
-// Decimal exponents that the scaling of a float to eight or nine digits
-// needs: from the smallest denormal (1e-45) to FLT_MAX (3e38).
-const int kMinPower = -32;
-const int kMaxPower = 54;
+// Decimal exponents that the scaling of a float needs: to its first digit
+// (10^-38 for FLT_MAX) and to eight or nine digits (10^53 for the smallest
+// denormal, 1e-45).
+const int kMinPower = -38;
+const int kMaxPower = 53;
 
 // The nearest double to 10^k: exact up to 10^22, correctly rounded beyond.
 double powerOfTen(int k)
 {
+    assert(k >= kMinPower && k <= kMaxPower);
     struct Table {
         double power[kMaxPower - kMinPower + 1];
         Table()
