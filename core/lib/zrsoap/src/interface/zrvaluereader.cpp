@@ -688,6 +688,10 @@ Reader::Status Reader::read(std::size_t size, bool final)
                 closeElement();
         }
         while (!open_.empty()) {
+            // Text that ends between two pieces of markup (as a peeked start
+            // tag does) needs no unwinding.
+            if (p_ == end_ && !final_)
+                return Status::NeedMore;
             pieceStart = p_;
             step();
         }

@@ -122,7 +122,11 @@ RawElement readElement(struct soap* soap, ZRValue& decoded)
 {
     std::string text = peekedStartTag(soap) + pendingLookahead(soap);
     ZRValueReader reader(decoded);
-    ZRValueReader::Status status = reader.read(text.data(), text.size(), false);
+    // Text of its own (a peeked tag) may already decide; an empty one needs
+    // the buffer anyway.
+    ZRValueReader::Status status = ZRValueReader::NeedMore;
+    if (!text.empty())
+        status = reader.read(text.data(), text.size(), false);
     if (status == ZRValueReader::Complete) {
         // A peeked empty element: gSOAP's buffer already stands after it.
         soap->peeked = 0;
