@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -16,6 +17,7 @@
 
 #include "brokerprocess.h"
 #include "faultcheck.h"
+#include "valuefingerprint.h"
 #include "zrproxyremote.h"
 
 using ZR::ZRError;
@@ -101,6 +103,40 @@ TEST_F(BrokerFaults, FailuresOfOneCallLeaveTheProxyUsable)
         expectEchoWorks(*echo);
         std::unique_ptr<ZRProxyRemote> fresh = proxy("Echo");
         expectEchoWorks(*fresh);
+    }
+}
+
+// Every value the writer can produce comes back from the broker's echo as
+// it was sent, through both codecs and a real socket, call after call on one
+// connection.
+TEST_F(BrokerFaults, EchoedValuesComeBackUnchanged)
+{
+    const float infinity = std::numeric_limits<float>::infinity();
+    std::string everyByte;
+    for (int byte = 0; byte < 256; ++byte)
+        everyByte += static_cast<char>(byte);
+    auto bytes = [](const std::string& content) {
+        ZRValue value;
+        value.assignBytes(content.data(), static_cast<int>(content.size()));
+        return value;
+    };
+    const ZRValue cases[] = {
+        ZRValue(std::numeric_limits<float>::quiet_NaN()), ZRValue(infinity), ZRValue(-infinity),
+        ZRValue(std::numeric_limits<float>::max()), ZRValue(std::numeric_limits<float>::denorm_min()),
+        ZRValue(-0.0f), ZRValue(0.1f), ZRValue(std::numeric_limits<int>::min()), ZRValue(false),
+        ZRValue(""), ZRValue(" "), ZRValue("   "), ZRValue("\t"), ZRValue(" \n "), ZRValue(" a "),
+        ZRValue("\r\n"), ZRValue(std::string("a\0b", 3)), ZRValue(std::string(1, '\0')), ZRValue(everyByte),
+        ZRValue("\xE2\x82\xAC \xF0\x9F\x98\x80 <&>\"'"), bytes(""), bytes("1"), bytes(everyByte),
+        argumentsOf(argumentsOf(ZRValue(" x "), ZRValue()), argumentsOf(bytes("deep"), ZRValue(infinity))),
+    };
+    std::unique_ptr<ZRProxyRemote> echo = proxy("Echo");
+    for (const ZRValue& value : cases) {
+        // Two arguments: a reply of the form [Int 0 or 1, X] would be unwrapped.
+        const ZRValue arguments = argumentsOf(ZRValue("tag"), value);
+        const CallOutcome outcome = guarded(*echo, "echo", arguments);
+        ASSERT_FALSE(outcome.hung);
+        EXPECT_FALSE(outcome.raised) << visibleText(outcome.error);
+        EXPECT_EQ(fingerprint(outcome.value), fingerprint(arguments)) << value.toString(1);
     }
 }
 

@@ -21,6 +21,7 @@ struct CallOutcome {
     bool raised = false;
     bool hung = false;
     std::string error;
+    ZR::ZRErrorKind kind = ZR::ZRErrorKind::Unspecified;
     ZR::ZRValue value;
 };
 
@@ -40,6 +41,7 @@ inline CallOutcome guardedCall(const std::function<ZR::ZRValue()>& call, const s
     } catch (const ZR::ZRError& error) {
         outcome.raised = true;
         outcome.error = error.what();
+        outcome.kind = error.kind();
     }
     return outcome;
 }
@@ -47,14 +49,17 @@ inline CallOutcome guardedCall(const std::function<ZR::ZRValue()>& call, const s
 // What a case expects: a value, an exact error text, (for texts that gSOAP
 // composes) an error text that starts with a given prefix, or only that the
 // call returns (where gSOAP's answer depends on how the bytes were split).
+// A reply that cannot be decoded faithfully is also marked as such.
 struct Expected {
     enum class Kind { Value, Error, ErrorPrefix, Returns };
     Kind kind;
     ZR::ZRValue value;
     std::string text;
+    bool marksBadReply = false;
 
     static Expected valueOf(const ZR::ZRValue& value) { return {Kind::Value, value, ""}; }
     static Expected error(std::string text) { return {Kind::Error, ZR::ZRValue(), std::move(text)}; }
+    static Expected badReply(std::string text) { return {Kind::Error, ZR::ZRValue(), std::move(text), true}; }
     static Expected errorStartingWith(std::string text) { return {Kind::ErrorPrefix, ZR::ZRValue(), std::move(text)}; }
     static Expected returns() { return {Kind::Returns, ZR::ZRValue(), ""}; }
 };
@@ -71,6 +76,9 @@ inline void expectOutcome(const CallOutcome& outcome, const Expected& expected)
     case Expected::Kind::Error:
         EXPECT_TRUE(outcome.raised) << "returned " << outcome.value.toString(1);
         EXPECT_EQ(visibleText(outcome.error), visibleText(expected.text));
+        if (expected.marksBadReply) {
+            EXPECT_EQ(outcome.kind, ZR::ZRErrorKind::BadReply);
+        }
         break;
     case Expected::Kind::ErrorPrefix:
         EXPECT_TRUE(outcome.raised) << "returned " << outcome.value.toString(1);

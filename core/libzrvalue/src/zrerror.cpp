@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "zrnumbertext.h"
 #include "zrvalue.h"
 #include "zrvaluefailure.h"
 
@@ -71,13 +72,6 @@ namespace {
 const char* const kModule = "ZRValue";
 const char* const kSource = "core/libzrvalue/src/zrvalue";
 
-std::string decimal(int number)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", number);
-    return text;
-}
-
 [[noreturn]] void raise(const std::string& method, const std::string& description, int line)
 {
     throw ZRError(kModule, method, description, kSource, line);
@@ -87,7 +81,7 @@ std::string decimal(int number)
 
 void assertFailed(AssertSite site)
 {
-    raise("Assert failed", std::string(kSource) + ":" + decimal(site), site);
+    raise("Assert failed", std::string(kSource) + ":" + decimalText(site), site);
 }
 
 void typeMismatch(const char* method, int wanted, const ZRValue& value)
@@ -106,7 +100,7 @@ void notAnArray(int stored)
 void arrayTooSmall(int count, int wanted)
 {
     raise("xAssertArraySize",
-          "The array has a size of " + decimal(count) + " and you want it to be of size " + decimal(wanted), 0);
+          "The array has a size of " + decimalText(count) + " and you want it to be of size " + decimalText(wanted), 0);
 }
 
 void invalidToBool()
@@ -116,7 +110,7 @@ void invalidToBool()
 
 void unknownType(int tag)
 {
-    raise("TypeToString", "Unknown type: " + decimal(tag), 148);
+    raise("TypeToString", "Unknown type: " + decimalText(tag), 148);
 }
 
 }  // namespace failure

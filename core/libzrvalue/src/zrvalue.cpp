@@ -2,6 +2,7 @@
 // checks, array operations, equality, and the base64 codec of byte buffers.
 #include "zrvalue.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "zrdiagnostics.h"
 #include "zrvaluefailure.h"
+#include "zrvaluewalk.h"
 
 namespace ZR {
 namespace {
@@ -126,6 +128,26 @@ void decodeBase64Into(const char* text, TZRValueBytes& out)
 
 }  // namespace
 
+bool isStrictBase64(const char* text, std::size_t length)
+{
+    std::size_t digits = 0;
+    std::size_t padding = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            continue;
+        if (c == '=') {
+            ++padding;
+            continue;
+        }
+        // A digit after padding, or outside the alphabet.
+        if (padding > 0 || base64Digit(c) < 0)
+            return false;
+        ++digits;
+    }
+    return padding <= 2 && (digits + padding) % 4 == 0;
+}
+
 // ---- Storage ---------------------------------------------------------------
 
 void ZRValue::adopt(Type type, Payload payload)
@@ -151,22 +173,23 @@ void ZRValue::release(Type type, Payload payload) noexcept
         TZRValueElements* elements = payload.elements;
         if (elements == nullptr)
             break;
-        // Nested arrays are moved onto a heap stack and taken apart one level
-        // at a time, so that no nesting depth can exhaust the call stack.
-        TZRValueElements pending;
-        for (ZRValue& element : *elements)
-            if (element.type_ == Array)
-                pending.push_back(std::move(element));
-        delete elements;
-        while (!pending.empty()) {
-            ZRValue current = std::move(pending.back());
-            pending.pop_back();
-            if (current.value_.elements != nullptr)
-                for (ZRValue& element : *current.value_.elements)
-                    if (element.type_ == Array)
-                        pending.push_back(std::move(element));
-            // `current` now holds no arrays: its destruction goes one level deep.
+        // Nested arrays are emptied innermost first, each once its own
+        // elements are done, so that destroying an element never goes more
+        // than one level deep: no nesting depth can exhaust the call stack.
+        const bool nested = std::any_of(elements->begin(), elements->end(),
+                                        [](const ZRValue& element) { return element.type_ == Array; });
+        if (nested) {
+            ZRValue root;
+            root.type_ = Array;
+            root.value_.elements = elements;
+            walkValue(root, [](ZRValue&, int) { return true; },
+                      [](ZRValue& array) {
+                          if (array.value_.elements != nullptr)
+                              array.value_.elements->clear();
+                      });
+            root.type_ = Invalid;
         }
+        delete elements;
         break;
     }
     case String: delete payload.string; break;
@@ -181,14 +204,12 @@ void ZRValue::release(Type type, Payload payload) noexcept
 
 void ZRValue::copyFrom(const ZRValue& source)
 {
-    // Pairs of (original, copy) still to fill. Every array copy is created
-    // with its final element count, so the addresses pushed here stay valid.
-    std::vector<std::pair<const ZRValue*, ZRValue*>> pending{{&source, this}};
-    while (!pending.empty()) {
-        const ZRValue& from = *pending.back().first;
-        ZRValue& to = *pending.back().second;
-        pending.pop_back();
-
+    // The copies of the arrays whose elements are being copied, innermost
+    // last. Each is created with its final element count, so the addresses
+    // kept here stay valid.
+    std::vector<ZRValue*> copies;
+    auto copyOne = [&](const ZRValue& from, int index) {
+        ZRValue& to = index < 0 ? *this : (*copies.back()->value_.elements)[static_cast<std::size_t>(index)];
         Payload copy{};
         switch (from.type_) {
         case Array:
@@ -217,14 +238,11 @@ void ZRValue::copyFrom(const ZRValue& source)
         case Float: copy = from.value_; break;
         }
         to.adopt(from.type_, copy);
-
-        if (from.type_ == Array) {
-            const TZRValueElements& originals = *from.value_.elements;
-            TZRValueElements& copies = *to.value_.elements;
-            for (std::size_t index = originals.size(); index-- > 0;)
-                pending.emplace_back(&originals[index], &copies[index]);
-        }
-    }
+        if (from.type_ == Array)
+            copies.push_back(&to);
+        return true;
+    };
+    walkValue(source, copyOne, [&](const ZRValue&) { copies.pop_back(); });
 }
 
 void ZRValue::reset()
@@ -552,26 +570,18 @@ bool ZRValue::sameAs(const ZRValue& other) const
 
 bool ZRValue::operator==(const ZRValue& other) const
 {
-    if (!sameAs(other))
-        return false;
-    if (type_ != Array)
-        return true;
-    // Element pairs are compared depth first in index order from a heap
-    // stack, so that deep nesting cannot exhaust the call stack.
-    std::vector<std::pair<const ZRValue*, const ZRValue*>> pending;
-    for (std::size_t index = value_.elements->size(); index-- > 0;)
-        pending.emplace_back(&(*value_.elements)[index], &(*other.value_.elements)[index]);
-    while (!pending.empty()) {
-        const ZRValue& left = *pending.back().first;
-        const ZRValue& right = *pending.back().second;
-        pending.pop_back();
+    // The arrays of `other` whose elements are being compared, innermost
+    // last; sameAs has checked that their sizes match.
+    std::vector<const ZRValue*> others;
+    auto compareOne = [&](const ZRValue& left, int index) {
+        const ZRValue& right = index < 0 ? other : (*others.back()->value_.elements)[static_cast<std::size_t>(index)];
         if (!left.sameAs(right))
             return false;
         if (left.type_ == Array)
-            for (std::size_t index = left.value_.elements->size(); index-- > 0;)
-                pending.emplace_back(&(*left.value_.elements)[index], &(*right.value_.elements)[index]);
-    }
-    return true;
+            others.push_back(&right);
+        return true;
+    };
+    return walkValue(*this, compareOne, [&](const ZRValue&) { others.pop_back(); });
 }
 
 // ---- Arrays ------------------------------------------------------------------

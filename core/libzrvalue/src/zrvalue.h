@@ -3,6 +3,7 @@
 // value and remote-call code throws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -173,5 +174,10 @@ private:
     Type type_;
     Payload value_;
 };
+
+// Whether `text` is base64 as the encoder writes it, line breaks and other
+// XML white space aside: whole groups of four, padding only at the end. The
+// decoder skips anything else, so only checked text decodes faithfully.
+bool isStrictBase64(const char* text, std::size_t length);
 
 }  // namespace ZR

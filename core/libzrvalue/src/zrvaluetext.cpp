@@ -1,20 +1,16 @@
 // Text forms of ZRValue: the type names that every type error quotes, and the
 // rendering of a whole value at a chosen verbosity.
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 
+#include "zrnumbertext.h"
 #include "zrvalue.h"
 #include "zrvaluefailure.h"
+#include "zrvaluewalk.h"
 
 namespace ZR {
 namespace {
-
-std::string decimal(int number)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", number);
-    return text;
-}
 
 // Upper-case hex digits zero-padded to the width of a pointer, without a
 // prefix: the callers write "0x" themselves.
@@ -28,11 +24,7 @@ std::string pointerDigits(std::uintptr_t bits)
 void appendByte(std::string& text, unsigned char byte)
 {
     text += '\\';
-    if (byte >= 100)
-        text += static_cast<char>('0' + byte / 100);
-    if (byte >= 10)
-        text += static_cast<char>('0' + byte / 10 % 10);
-    text += static_cast<char>('0' + byte % 10);
+    appendDecimal(byte, text);
 }
 
 }  // namespace
@@ -57,19 +49,11 @@ std::string ZRValue::toString(int verbosity) const
     const bool labelled = verbosity >= 2;
     const bool tagged = verbosity >= 3;
 
-    // Arrays whose elements are still being rendered, innermost last. An
-    // explicit stack rather than recursion: deep nesting must not exhaust
-    // the call stack.
-    struct OpenArray {
-        const ZRValue* array;
-        std::size_t next;
-    };
-    std::vector<OpenArray> open;
-
-    auto finish = [&] {
+    // Ends a value; `element` when it stands inside an array.
+    auto finish = [&](bool element) {
         if (tagged) {
             text += "\n</ZrValue>\n";
-            if (!open.empty())
+            if (element)
                 text += "\n</elem>";
         }
     };
@@ -88,8 +72,7 @@ std::string ZRValue::toString(int verbosity) const
         case Array:
             text += tagged ? "\n<Vector>" : "[";
             if (labelled)
-                text += "Vector of " + decimal(value.size()) + " elem(s):";
-            open.push_back({&value, 0});
+                text += "Vector of " + decimalText(value.size()) + " elem(s):";
             return;
         case Bool:
             if (labelled)
@@ -102,7 +85,7 @@ std::string ZRValue::toString(int verbosity) const
                 std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(value.value_.integer));
                 text += std::string("Int: ") + hex + " (";
             }
-            text += decimal(value.value_.integer);
+            text += decimalText(value.value_.integer);
             if (labelled)
                 text += ")";
             if (tagged)
@@ -112,16 +95,19 @@ std::string ZRValue::toString(int verbosity) const
         case Float: {
             if (labelled)
                 text += "Float: ";
-            char number[128];
-            std::snprintf(number, sizeof number, "%.6g", static_cast<double>(value.value_.real));
-            text += number;
+            // As printf's "%.6g" writes it in the C locale, whatever the
+            // process locale.
+            char number[kMaxNumberText];
+            text.append(number, std::to_chars(number, number + sizeof number, static_cast<double>(value.value_.real),
+                                              std::chars_format::general, 6)
+                                    .ptr);
             if (tagged)
                 text += "\n";
             break;
         }
         case String:
             if (labelled)
-                text += "String of size " + decimal(value.size()) + ": ";
+                text += "String of size " + decimalText(value.size()) + ": ";
             text += '"';
             text += *value.value_.string;
             text += '"';
@@ -131,7 +117,7 @@ std::string ZRValue::toString(int verbosity) const
         case Object: text.append(value.value_.bytes->begin(), value.value_.bytes->end()); break;
         case Binary:
             if (tagged)
-                text += "\n<Binary>Binary: " + decimal(value.size()) + " bytes(s):\n";
+                text += "\n<Binary>Binary: " + decimalText(value.size()) + " bytes(s):\n";
             for (unsigned char byte : *value.value_.bytes)
                 appendByte(text, byte);
             // Closed at level 3 and above only: at level 2 the byte list
@@ -140,26 +126,29 @@ std::string ZRValue::toString(int verbosity) const
                 text += "</Binary>\n";
             break;
         }
-        finish();
     };
 
-    begin(*this);
-    while (!open.empty()) {
-        OpenArray& current = open.back();
-        const TZRValueElements& elements = *current.array->value_.elements;
-        if (current.next < elements.size()) {
-            const std::size_t index = current.next++;
-            if (!tagged && index > 0)
+    // Arrays open around the value being rendered.
+    int depth = 0;
+    walkValue(
+        *this,
+        [&](const ZRValue& value, int index) {
+            if (index > 0 && !tagged)
                 text += ", ";
-            if (tagged)
+            if (index >= 0 && tagged)
                 text += "\n<elem>\n";
-            begin(elements[index]);  // may push onto `open`
-        } else {
-            open.pop_back();
+            begin(value);
+            if (value.type_ == Array)
+                ++depth;
+            else
+                finish(index >= 0);
+            return true;
+        },
+        [&](const ZRValue&) {
+            --depth;
             text += tagged ? "\n</Vector>" : "]";
-            finish();
-        }
-    }
+            finish(depth > 0);
+        });
     return text;
 }
 

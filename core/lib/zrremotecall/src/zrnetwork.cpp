@@ -348,12 +348,15 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
                 .withKind(callFailureKind(context, report))
                 .withFault(faultString, detail);
         }
-        printDiagnostic("\nThe return value mismatch with communication protocol, check your return value\n");
     }
 
     const ContextCleanup cleanup(context);
     int attachmentIndex = 0;
+    // Throws when Binary bytes were lost on the way; only a result that
+    // comes back whole earns the warning below instead of an error.
     restoreBinaryAttachments(context, result, attachmentIndex);
+    if (status != SOAP_OK)
+        printDiagnostic("\nThe return value mismatch with communication protocol, check your return value\n");
     // The response is a local of this call: its value can go to the caller
     // whole instead of as a deep copy.
     return std::move(result);

@@ -1,6 +1,8 @@
-// The XML form of ZRValue inside the broker's SOAP messages: the writer and
-// reader, the gSOAP hooks through which the generated code uses them, and the
-// DIME attachments that carry the bytes of Binary values.
+// The XML form of ZRValue inside the broker's SOAP messages: the writer
+// (zrvaluewriter.cpp), the reader (zrvaluereader.cpp), the gSOAP hooks
+// through which the generated code uses them (zrvaluestream.cpp) and the
+// DIME attachments that carry the bytes of Binary values
+// (zrvalueattachments.cpp).
 //
 // Contexts: every context made by soap_new/soap_new2/soap_init in this process
 // carries the broker's namespace table (the global `namespaces` of
@@ -8,43 +10,76 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
-#include "zrplainxml.h"
 #include "zrvalue.h"
 
 struct soap;
-class TiXmlDocument;
-class TiXmlElement;
 
 namespace ZR {
 
 // Received values nested deeper than this many elements (wrapper included)
-// are refused before they are parsed: parsing and decoding recurse per level.
+// are refused: their text is held and decoded whole.
 const int kMaxValueNesting = 1000;
 // Received value text longer than this is refused: it is held whole in memory.
 const std::size_t kMaxValueTextBytes = std::size_t(256) << 20;
+
+// ---- Writing
 
 // Appends the encoding of `value` to `out`; `nested` is true for the elements
 // of an array, false for the value handed to the output hook.
 void writeValueXml(const ZRValue& value, std::string& out, bool nested);
 
-// The string's bytes as XML text: the five special characters as named
-// references, every byte below 33 or above 127 as a decimal reference.
+// The bytes as XML text: the five special characters as named references,
+// every byte below 33 or above 127 as a decimal reference to that byte.
+void appendEscapedXml(const char* data, std::size_t size, std::string& out);
 TZRValueString escapeXmlText(const TZRValueString& in);
 
-// Decodes one element into `out` (which it returns); `hint` is the element
-// type an array hands down, Invalid for none. Throws ZRError for a fault
-// element, a Binary without text, an over-long arrayType and nesting deeper
-// than kMaxValueNesting.
-ZRValue& readValueXml(TiXmlDocument& doc, TiXmlElement* element, ZRValue& out,
-                      ZRValue::Type hint);
-// The same decoding over plain markup read by ZRPlainXml.
-ZRValue& readValueXml(const ZRPlainXml& xml, const ZRPlainXml::Element& element, ZRValue& out,
-                      ZRValue::Type hint);
+// ---- Reading
+
+// Decodes the one element that `text` holds (white space, comments and
+// processing instructions may stand around it) into `out`. Every value the
+// writer produces comes back unchanged, Binary bytes aside (they travel as
+// attachments). Throws ZRError: for a fault element where the value should
+// be (kind RemoteFault), and (kind BadReply) for text that is not
+// well-formed XML, for element text that its type cannot hold faithfully
+// (a number that is not one, invalid base64), for a Binary without text, an
+// over-long arrayType and nesting deeper than kMaxValueNesting.
+void readValueXml(const char* text, std::size_t size, ZRValue& out);
+
+// The same reading for text that arrives in pieces (the input hook's): it
+// finds where the element ends while it decodes, so the rest of the message
+// stays for gSOAP.
+class ZRValueReader {
+public:
+    enum Status {
+        NeedMore,   // the element has not ended yet
+        Complete,   // position(): one past the element's end
+        NoElement,  // an end tag came first; position(): its '<'
+    };
+
+    // Decodes into `out` (reset first).
+    explicit ZRValueReader(ZRValue& out);
+    ~ZRValueReader();
+    ZRValueReader(const ZRValueReader&) = delete;
+    ZRValueReader& operator=(const ZRValueReader&) = delete;
+
+    // `text` holds all `size` bytes received so far, `final` when no more
+    // will come. Text at a new address is read again from its start.
+    Status read(const char* text, std::size_t size, bool final);
+    std::size_t position() const;
+
+private:
+    struct Impl;
+    ZRValue& out_;
+    std::unique_ptr<Impl> impl_;
+};
 
 // The value type named by a schema type name; Invalid for unknown names.
 ZRValue::Type xsdTypeToValueType(const char* name);
+
+// ---- Attachments
 
 // Hands the bytes of every Binary in `parameters` to gSOAP as outgoing DIME
 // attachments, depth first. An Array switches the context to DIME output
@@ -53,8 +88,12 @@ void registerBinaryAttachments(struct soap* soap, const ZRValue& parameters);
 
 // Copies the received DIME attachments into the Binary values of `result`,
 // depth first, starting with attachment number `counter`; `counter` grows by
-// one for every Binary met.
+// one for every Binary met. Throws ZRError (kind BadReply) when a Binary's
+// bytes did not arrive: it still holds the placeholder and no attachment is
+// left for it (gSOAP lists an attachment only once it has arrived whole).
 void restoreBinaryAttachments(struct soap* soap, ZRValue& result, int& counter);
+
+// ---- gSOAP hooks
 
 // While one lives, the output hook keeps the text it writes on `soap` in
 // gSOAP's counting pass (the one that measures the message for its

@@ -1,0 +1,93 @@
+// The DIME attachments that carry the bytes of Binary values beside the XML,
+// which holds a placeholder for each: registered for a request, restored
+// from a reply, both depth first, paired with the placeholders by order.
+#include <climits>
+#include <cstring>
+#include <iostream>
+#include <new>
+
+#include "zrnumbertext.h"
+#include "zrsoapH.h"
+#include "zrvaluesoap.h"
+#include "zrvaluewalk.h"
+
+namespace ZR {
+
+namespace {
+
+void registerAttachment(struct soap* soap, const ZRValue& binary)
+{
+    const std::size_t size = static_cast<std::size_t>(binary.size());
+    // An empty Binary still gets its (empty) attachment: the receiver pairs
+    // attachments with placeholders by order alone.
+    char* copy = static_cast<char*>(soap_malloc(soap, size ? size : 1));
+    if (!copy)
+        throw std::bad_alloc();
+    if (size)
+        std::memcpy(copy, binary.byteData(), size);
+    soap_set_dime_attachment(soap, copy, size, "application/octet-stream", "image", 0, nullptr);
+}
+
+// The one byte "1" that the placeholder's base64 text "MQ==" decodes to.
+bool holdsPlaceholder(const ZRValue& binary)
+{
+    return binary.size() == 1 && binary.byteData()[0] == '1';
+}
+
+[[noreturn]] void bytesLost(int number)
+{
+    ZRError error("ZRValue", "restoreBinaryAttachments",
+                  "Binary value " + decimalText(number + 1) +
+                      " of the reply holds the attachment placeholder, but no attachment arrived for it",
+                  "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
+    error.withKind(ZRErrorKind::BadReply);
+    throw error;
+}
+
+}  // namespace
+
+void registerBinaryAttachments(struct soap* soap, const ZRValue& parameters)
+{
+    if (parameters.valueType() == ZRValue::Binary) {
+        registerAttachment(soap, parameters);
+        return;
+    }
+    if (parameters.valueType() != ZRValue::Array)
+        return;
+    soap_set_dime(soap);
+    walkValue(parameters, [soap](const ZRValue& value, int) {
+        if (value.valueType() == ZRValue::Binary) {
+            // Each element on its own: a failure is reported and the others
+            // are still registered.
+            try {
+                registerAttachment(soap, value);
+            } catch (const std::exception& error) {
+                std::cout << error.what() << std::endl;
+            }
+        }
+        return true;
+    });
+}
+
+void restoreBinaryAttachments(struct soap* soap, ZRValue& result, int& counter)
+{
+    // The attachment for the counter-th Binary is looked up once and then
+    // followed along the list.
+    const struct soap_multipart* attachment = counter < 0 ? nullptr : soap->dime.list;
+    for (int skipped = 0; attachment && skipped < counter; ++skipped)
+        attachment = attachment->next;
+    walkValue(result, [&](ZRValue& value, int) {
+        if (value.valueType() != ZRValue::Binary)
+            return true;
+        if (attachment && attachment->size <= std::size_t(INT_MAX))
+            value.assignBytes(attachment->ptr, static_cast<int>(attachment->size));
+        else if (holdsPlaceholder(value))
+            bytesLost(counter);
+        if (attachment)
+            attachment = attachment->next;
+        ++counter;
+        return true;
+    });
+}
+
+}  // namespace ZR

@@ -1,0 +1,392 @@
+// Number text. Floats are written from their exact value: double arithmetic
+// decides the rounding wherever its error cannot matter, and std::to_chars,
+// which rounds exactly as printf does in the C locale, decides the rest (a
+// tie, a value at a power of ten, a read-back on the edge).
+#include "zrnumbertext.h"
+
+#include <cassert>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+namespace ZR {
+
+namespace {
+
+bool isXmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+void trimXmlSpace(const char*& begin, const char*& end)
+{
+    while (begin != end && isXmlSpace(*begin))
+        ++begin;
+    while (end != begin && isXmlSpace(end[-1]))
+        --end;
+}
+
+// ---------------------------------------------------------------- writing
+
+// Decimal exponents that the scaling of a float needs: to its first digit
+// (10^-38 for FLT_MAX) and to eight or nine digits (10^53 for the smallest
+// denormal, 1e-45).
+const int kMinPower = -38;
+const int kMaxPower = 53;
+
+// The nearest double to 10^k: exact up to 10^22, correctly rounded beyond.
+double powerOfTen(int k)
+{
+    assert(k >= kMinPower && k <= kMaxPower);
+    struct Table {
+        double power[kMaxPower - kMinPower + 1];
+        Table()
+        {
+            for (int k = kMinPower; k <= kMaxPower; ++k) {
+                const std::string text = "1e" + std::to_string(k);
+                std::from_chars(text.data(), text.data() + text.size(), power[k - kMinPower]);
+            }
+        }
+    };
+    static const Table table;
+    return table.power[k - kMinPower];
+}
+
+// A float's magnitude rounded to `precision` significant digits: `digits`
+// holds exactly `precision` of them, `exponent` is the decimal exponent of
+// the first, `above` tells on which side of the exact value the digits lie
+// and `distance` how far off they are, in units of their last digit.
+struct Rounding {
+    std::uint32_t digits;
+    int exponent;
+    bool above;
+    double distance;
+    double scale;  // the power of ten that took the value to `precision` digits
+};
+
+// The slack allowed for the error of the double arithmetic below (at most a
+// few units of 2^-53 relative, so under 1e-6 in units of the last digit):
+// anything this close to a decision point is left to the exact path.
+const double kSlack = 1e-5;
+
+// Rounds `magnitude` (a float's, as a double) to `precision` digits, given
+// the decimal exponent `exponent` of its first digit. False when the result
+// lies too close to a tie for double arithmetic to decide.
+bool roundToDigits(double magnitude, int precision, int exponent, Rounding& rounding)
+{
+    const double low = powerOfTen(precision - 1);
+    const double high = powerOfTen(precision);
+    rounding.scale = powerOfTen(precision - 1 - exponent);
+    const double scaled = magnitude * rounding.scale;
+    if (scaled < low + kSlack || scaled > high - kSlack)
+        return false;
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    if (std::fabs(fraction - 0.5) < kSlack)
+        return false;
+    rounding.above = fraction > 0.5;
+    rounding.distance = rounding.above ? 1.0 - fraction : fraction;
+    double digits = rounding.above ? whole + 1.0 : whole;
+    rounding.exponent = exponent;
+    if (digits == high) {
+        digits = low;
+        ++rounding.exponent;
+    }
+    rounding.digits = static_cast<std::uint32_t>(digits);
+    return true;
+}
+
+// The decimal exponent of the first digit of `magnitude`, or false when the
+// value lies too close to a power of ten to tell.
+bool decimalExponent(double magnitude, int& exponent)
+{
+    int binaryExponent = 0;
+    std::frexp(magnitude, &binaryExponent);
+    // magnitude lies in [2^(e-1), 2^e): its decimal exponent is this
+    // estimate or the next one up.
+    const int estimate = static_cast<int>(std::floor((binaryExponent - 1) * 0.30102999566398120));
+    const double scaled = magnitude * powerOfTen(-estimate);
+    if (std::fabs(scaled - 10.0) < 1e-9 || std::fabs(scaled - 1.0) < 1e-9)
+        return false;
+    exponent = scaled >= 10.0 ? estimate + 1 : estimate;
+    return true;
+}
+
+// Whether `rounding` reads back as the float whose magnitude is `magnitude`:
+// it must lie closer than halfway to the neighbouring floats. False in
+// `decided` when it lies too close to halfway to tell.
+bool readsBack(double magnitude, const Rounding& rounding, bool& decided)
+{
+    int binaryExponent = 0;
+    const double fraction = std::frexp(magnitude, &binaryExponent);
+    // The gap to the next float up; at a power of two the gap below is half
+    // of it (except at the smallest normal, below which denormals keep the gap).
+    const int gapExponent = binaryExponent - 24 < -149 ? -149 : binaryExponent - 24;
+    double halfGap = std::ldexp(1.0, gapExponent - 1);
+    if (!rounding.above && fraction == 0.5 && magnitude > static_cast<double>(std::numeric_limits<float>::min()))
+        halfGap /= 2;
+    const double limit = halfGap * rounding.scale;
+    decided = std::fabs(rounding.distance - limit) > kSlack;
+    return rounding.distance < limit;
+}
+
+// printf's "%.<precision>g" of the digits: fixed notation for exponents from
+// -4 up to precision - 1, else scientific; no trailing zeros.
+char* writeGeneral(bool negative, const Rounding& rounding, int precision, char* out)
+{
+    char digits[10];
+    std::uint32_t rest = rounding.digits;
+    for (int i = precision - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    }
+    int count = precision;
+    while (count > 1 && digits[count - 1] == '0')
+        --count;
+    const int exponent = rounding.exponent;
+    if (negative)
+        *out++ = '-';
+    if (exponent < -4 || exponent >= precision) {
+        *out++ = digits[0];
+        if (count > 1) {
+            *out++ = '.';
+            std::memcpy(out, digits + 1, std::size_t(count - 1));
+            out += count - 1;
+        }
+        *out++ = 'e';
+        *out++ = exponent < 0 ? '-' : '+';
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude < 10)
+            *out++ = '0';
+        return writeDecimal(magnitude, out);
+    }
+    if (exponent >= 0) {
+        const int integerDigits = exponent + 1;
+        for (int i = 0; i < integerDigits; ++i)
+            *out++ = i < count ? digits[i] : '0';
+        if (count > integerDigits) {
+            *out++ = '.';
+            std::memcpy(out, digits + integerDigits, std::size_t(count - integerDigits));
+            out += count - integerDigits;
+        }
+        return out;
+    }
+    *out++ = '0';
+    *out++ = '.';
+    for (int i = 0; i < -exponent - 1; ++i)
+        *out++ = '0';
+    std::memcpy(out, digits, std::size_t(count));
+    return out + count;
+}
+
+// The exact path: std::to_chars rounds the exact value as printf does.
+char* writeFloatExactly(float number, char* out)
+{
+    const double widened = number;
+    std::to_chars_result written = std::to_chars(out, out + kMaxNumberText, widened, std::chars_format::general, 8);
+    float back = 0.0f;
+    const std::from_chars_result read = std::from_chars(out, written.ptr, back);
+    if (read.ec != std::errc() || back != number)
+        written = std::to_chars(out, out + kMaxNumberText, widened, std::chars_format::general, 9);
+    return written.ptr;
+}
+
+// The fast path; false where it must leave the decision to the exact one.
+bool writeFloatQuickly(float number, char*& out)
+{
+    const double magnitude = std::fabs(static_cast<double>(number));
+    int exponent = 0;
+    if (!decimalExponent(magnitude, exponent))
+        return false;
+    Rounding rounding{};
+    if (!roundToDigits(magnitude, 8, exponent, rounding))
+        return false;
+    bool decided = false;
+    const bool eightDigits = readsBack(magnitude, rounding, decided);
+    if (!decided)
+        return false;
+    // Nine digits always read back: their rounding error stays below a
+    // quarter of the gap between floats.
+    if (!eightDigits && !roundToDigits(magnitude, 9, exponent, rounding))
+        return false;
+    out = writeGeneral(std::signbit(number), rounding, eightDigits ? 8 : 9, out);
+    return true;
+}
+
+// ---------------------------------------------------------------- reading
+
+bool equalsIgnoringCase(const char* begin, const char* end, const char* lowered)
+{
+    const std::size_t length = std::strlen(lowered);
+    if (std::size_t(end - begin) != length)
+        return false;
+    for (std::size_t i = 0; i < length; ++i) {
+        char c = begin[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != lowered[i])
+            return false;
+    }
+    return true;
+}
+
+// For a decimal number that no double can hold: whether it is too large
+// (rather than too small). Its first significant digit and its exponent
+// tell.
+bool beyondLargest(const char* begin, const char* end)
+{
+    const char* p = begin;
+    while (p != end && *p == '0')
+        ++p;
+    long digitsBefore = 0;
+    for (; p != end && *p >= '0' && *p <= '9'; ++p)
+        ++digitsBefore;
+    long leadingZeros = 0;
+    if (p != end && *p == '.') {
+        ++p;
+        if (digitsBefore == 0)
+            for (; p != end && *p == '0'; ++p)
+                ++leadingZeros;
+    }
+    while (p != end && *p >= '0' && *p <= '9')
+        ++p;
+    long exponent = 0;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negative = p != end && *p == '-';
+        if (p != end && (*p == '-' || *p == '+'))
+            ++p;
+        for (; p != end && *p >= '0' && *p <= '9'; ++p)
+            if (exponent < 1000000)
+                exponent = exponent * 10 + (*p - '0');
+        if (negative)
+            exponent = -exponent;
+    }
+    const long firstDigit = digitsBefore > 0 ? digitsBefore - 1 : -(leadingZeros + 1);
+    return firstDigit + exponent > 0;
+}
+
+}  // namespace
+
+char* writeDecimal(long long number, char* out)
+{
+    unsigned long long magnitude = static_cast<unsigned long long>(number);
+    if (number < 0) {
+        *out++ = '-';
+        magnitude = 0 - magnitude;
+    }
+    char reversed[20];
+    int count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0)
+        *out++ = reversed[--count];
+    return out;
+}
+
+void appendDecimal(long long number, std::string& out)
+{
+    char text[kMaxNumberText];
+    out.append(text, writeDecimal(number, text));
+}
+
+std::string decimalText(long long number)
+{
+    std::string text;
+    appendDecimal(number, text);
+    return text;
+}
+
+char* writeFloatText(float number, char* out)
+{
+    if (std::isnan(number)) {
+        std::memcpy(out, "NaN", 3);
+        return out + 3;
+    }
+    if (std::isinf(number)) {
+        const char* text = number < 0 ? "-INF" : "INF";
+        const std::size_t length = std::strlen(text);
+        std::memcpy(out, text, length);
+        return out + length;
+    }
+    if (number == 0.0f) {
+        if (std::signbit(number))
+            *out++ = '-';
+        *out++ = '0';
+        return out;
+    }
+    char* end = out;
+    if (writeFloatQuickly(number, end))
+        return end;
+    return writeFloatExactly(number, out);
+}
+
+bool readFloatText(const char* begin, const char* end, float& number)
+{
+    trimXmlSpace(begin, end);
+    bool negative = false;
+    if (begin != end && (*begin == '+' || *begin == '-')) {
+        negative = *begin == '-';
+        ++begin;
+    }
+    if (begin == end)
+        return false;
+    float magnitude = 0.0f;
+    if ((*begin >= '0' && *begin <= '9') || *begin == '.') {
+        std::from_chars_result read = std::from_chars(begin, end, magnitude, std::chars_format::general);
+        if (read.ec == std::errc::result_out_of_range) {
+            // Beyond float range: the narrowing of the double decides, and
+            // beyond double range the size of the number.
+            double wide = 0.0;
+            read = std::from_chars(begin, end, wide, std::chars_format::general);
+            if (read.ec == std::errc())
+                magnitude = static_cast<float>(wide);
+            else if (read.ec == std::errc::result_out_of_range)
+                magnitude = beyondLargest(begin, end) ? std::numeric_limits<float>::infinity() : 0.0f;
+            else
+                return false;
+            if (read.ec == std::errc::result_out_of_range)
+                read.ec = std::errc();
+        }
+        if (read.ec != std::errc() || read.ptr != end)
+            return false;
+    } else if (equalsIgnoringCase(begin, end, "nan")) {
+        magnitude = std::numeric_limits<float>::quiet_NaN();
+    } else if (equalsIgnoringCase(begin, end, "inf") || equalsIgnoringCase(begin, end, "infinity")) {
+        magnitude = std::numeric_limits<float>::infinity();
+    } else {
+        return false;
+    }
+    number = negative ? -magnitude : magnitude;
+    return true;
+}
+
+bool readIntText(const char* begin, const char* end, int& number)
+{
+    trimXmlSpace(begin, end);
+    bool negative = false;
+    if (begin != end && (*begin == '+' || *begin == '-')) {
+        negative = *begin == '-';
+        ++begin;
+    }
+    if (begin == end)
+        return false;
+    const long long limit = negative ? 2147483648LL : 2147483647LL;
+    long long magnitude = 0;
+    for (const char* p = begin; p != end; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        magnitude = magnitude * 10 + (*p - '0');
+        if (magnitude > limit)
+            return false;
+    }
+    number = static_cast<int>(negative ? -magnitude : magnitude);
+    return true;
+}
+
+}  // namespace ZR
