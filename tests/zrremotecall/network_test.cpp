@@ -338,13 +338,14 @@ TEST(NetworkWire, ConnectionWorksAfterAFailedCall)
         {"SOAP fault", faultReply("Unknown method"), "\tTracker::SOAP error:Unknown method\n\tSOAP detail: ",
          ZRErrorKind::RemoteFault},
         // A fault element in place of the value is raised by the value
-        // reader, in the middle of reading the reply.
+        // reader, in the middle of reading the reply; it is still the
+        // module's fault.
         {"fault as value",
          callReply("<SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode>"
                    "<faultstring>boom</faultstring></SOAP-ENV:Fault>"),
          "\tZRValue::Receving Fault response: \n\tFault: 'SOAP-ENV:Fault': faultcode: SOAP-ENV:Server, "
          "faultstring: boom, ",
-         ZRErrorKind::BadReply},
+         ZRErrorKind::RemoteFault},
     };
     for (const auto& c : cases) {
         ScriptedPeer peer;
