@@ -313,22 +313,21 @@ mxArray* binaryToMx(const ZRValue& value)
     return bytes;
 }
 
-// A String's text up to its first zero byte, which ends a C string on the
-// host side too.
+// A String's text whole, zero bytes included: a 1xN char array ('' comes
+// back as a 0x0 one, as mxCreateString makes it).
 mxArray* textToMx(const TZRValueString& text)
 {
 #ifdef ZR_MATLAB_HOST
-    // mxCreateString would read the bytes in the host's locale encoding.
-    const std::u16string units = utf16FromUtf8(text.data(), std::strlen(text.c_str()));
-    // '' comes back as a 0x0 char array, as mxCreateString makes it.
+    // MATLAB holds text as UTF-16; the wire carries UTF-8 whatever the locale.
+    const std::u16string units = utf16FromUtf8(text.data(), text.size());
+#else
+    // Octave's char arrays hold the UTF-8 bytes as they are.
+    const TZRValueString& units = text;
+#endif
     const mwSize size[2] = {static_cast<mwSize>(units.empty() ? 0 : 1), static_cast<mwSize>(units.size())};
     mxArray* chars = mxCreateCharArray(2, size);
     std::copy(units.begin(), units.end(), mxGetChars(chars));
     return chars;
-#else
-    // Octave's char arrays hold the UTF-8 bytes as they are.
-    return mxCreateString(text.c_str());
-#endif
 }
 
 bool isNumberKind(ZRValue::Type type)
@@ -453,26 +452,21 @@ mxArray* toMx(ZRValue& value, ZRArrayResults arrayResults, int depth)
     return nullptr;
 }
 
-// The text of a char array, column-major.
+// The text of a char array, column-major, zero bytes included.
 std::string charText(const mxArray* array, const char* failure)
 {
-#ifdef ZR_MATLAB_HOST
-    // MATLAB holds text as UTF-16; the wire carries UTF-8 whatever the locale.
     const std::size_t count = mxGetNumberOfElements(array);
     if (count == 0)
         return std::string();
     const mxChar* units = mxGetChars(array);
     if (!units)
         throw ZRMxArgumentError(failure);
+#ifdef ZR_MATLAB_HOST
+    // MATLAB holds text as UTF-16; the wire carries UTF-8 whatever the locale.
     return utf8FromUtf16(units, count);
 #else
     // Octave's char arrays are bytes already (UTF-8).
-    char* text = mxArrayToString(array);
-    if (!text)
-        throw ZRMxArgumentError(failure);
-    std::string copy(text);
-    mxFree(text);
-    return copy;
+    return std::string(units, count);
 #endif
 }
 

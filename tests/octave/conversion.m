@@ -14,12 +14,21 @@ unwind_protect
     ['ab'; 'cd'],                       'acbd'
     '<a href="x">&amp;</a>',            '<a href="x">&amp;</a>'
     "caf\xc3\xa9 \xe2\x82\xac",         "caf\xc3\xa9 \xe2\x82\xac"
+    % blanks and zero bytes are text like any other
+    ' ',                                ' '
+    sprintf(' \t\r\n '),                 sprintf(' \t\r\n ')
+    ' a ',                              ' a '
+    ['a' char(0) 'b'],                  ['a' char(0) 'b']
+    char(0),                            char(0)
     % doubles travel as single-precision floats
     3,                                  3
     -2.5,                               -2.5
     0.1,                                double(single(0.1))
     pi,                                 double(single(pi))
     [],                                 0
+    NaN,                                NaN
+    -Inf,                               -Inf
+    1e39,                               Inf
     % integers travel as 32-bit Ints, keeping the low 32 bits
     int8(-5),                           int32(-5)
     uint8(200),                         int32(200)

@@ -20,7 +20,7 @@ function same = zrt_same(a, b)
       end
     end
   else
-    same = isequal(a, b);
+    same = isequaln(a, b);  % NaN equals NaN here
   end
 end
 
