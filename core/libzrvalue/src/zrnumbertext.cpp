@@ -1,20 +1,40 @@
 // Number text. Floats are written from their exact value: double arithmetic
-// decides the rounding wherever its error cannot matter, and std::to_chars,
-// which rounds exactly as printf does in the C locale, decides the rest (a
-// tie, a value at a power of ten, a read-back on the edge).
+// decides the rounding wherever its error cannot matter, and printf in a C
+// locale of our own decides the rest (a tie, a value at a power of ten, a
+// read-back on the edge). Reading takes exact double arithmetic where it is
+// correctly rounded and strtof in that locale elsewhere.
+//
+// The C library's locale-aware calls, not std::to_chars/from_chars for
+// floating point: those need a libstdc++ newer than the one MATLAB loads.
 #include "zrnumbertext.h"
 
 #include <cassert>
-#include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <system_error>
+#include <new>
+#include <string>
+
+#include <locale.h>
 
 namespace ZR {
 
 namespace {
+
+// The C locale as an object of its own: printf and strtof use it for this
+// thread only, whatever the process locale is.
+locale_t cLocale()
+{
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    // "C" is always there: only memory can be lacking.
+    if (!locale)
+        throw std::bad_alloc();
+    return locale;
+}
 
 bool isXmlSpace(char c)
 {
@@ -47,7 +67,7 @@ double powerOfTen(int k)
         {
             for (int k = kMinPower; k <= kMaxPower; ++k) {
                 const std::string text = "1e" + std::to_string(k);
-                std::from_chars(text.data(), text.data() + text.size(), power[k - kMinPower]);
+                power[k - kMinPower] = strtod_l(text.c_str(), nullptr, cLocale());
             }
         }
     };
@@ -182,16 +202,15 @@ char* writeGeneral(bool negative, const Rounding& rounding, int precision, char*
     return out + count;
 }
 
-// The exact path: std::to_chars rounds the exact value as printf does.
+// The exact path: printf itself.
 char* writeFloatExactly(float number, char* out)
 {
     const double widened = number;
-    std::to_chars_result written = std::to_chars(out, out + kMaxNumberText, widened, std::chars_format::general, 8);
-    float back = 0.0f;
-    const std::from_chars_result read = std::from_chars(out, written.ptr, back);
-    if (read.ec != std::errc() || back != number)
-        written = std::to_chars(out, out + kMaxNumberText, widened, std::chars_format::general, 9);
-    return written.ptr;
+    char* end = writeGeneralNumber(widened, 8, out);
+    // writeGeneralNumber leaves the text NUL-terminated.
+    if (strtof_l(out, nullptr, cLocale()) != number)
+        end = writeGeneralNumber(widened, 9, out);
+    return end;
 }
 
 // The fast path; false where it must leave the decision to the exact one.
@@ -233,40 +252,130 @@ bool equalsIgnoringCase(const char* begin, const char* end, const char* lowered)
     return true;
 }
 
-// For a decimal number that no double can hold: whether it is too large
-// (rather than too small). Its first significant digit and its exponent
-// tell.
-bool beyondLargest(const char* begin, const char* end)
-{
-    const char* p = begin;
-    while (p != end && *p == '0')
-        ++p;
-    long digitsBefore = 0;
-    for (; p != end && *p >= '0' && *p <= '9'; ++p)
-        ++digitsBefore;
-    long leadingZeros = 0;
-    if (p != end && *p == '.') {
-        ++p;
-        if (digitsBefore == 0)
-            for (; p != end && *p == '0'; ++p)
-                ++leadingZeros;
-    }
-    while (p != end && *p >= '0' && *p <= '9')
-        ++p;
+// A decimal number's text, [begin, end) without a sign: digits with an
+// optional fraction and exponent. Its significant digits, when at most 19,
+// and the exponent of their last one.
+struct Decimal {
+    std::uint64_t digits = 0;
+    int count = 0;       // significant digits in `digits`; above 19 they are not kept
     long exponent = 0;
+};
+
+const int kMaxKeptDigits = 19;
+// Exponents are clamped here: far beyond any float, and no overflow.
+const long kExponentClamp = 100000;
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Whether the whole of [begin, end) is one decimal number, as strtof reads
+// one (hexadecimal and the named values aside).
+bool scanDecimal(const char* p, const char* end, Decimal& decimal)
+{
+    bool anyDigit = false;
+    auto digit = [&](char c, bool fraction) {
+        anyDigit = true;
+        if (decimal.count == 0 && c == '0') {
+            if (fraction)
+                --decimal.exponent;
+            return;
+        }
+        if (decimal.count < kMaxKeptDigits) {
+            decimal.digits = decimal.digits * 10 + std::uint64_t(c - '0');
+            if (fraction)
+                --decimal.exponent;
+        } else if (!fraction) {
+            ++decimal.exponent;
+        }
+        ++decimal.count;
+    };
+    for (; p != end && isDigit(*p); ++p)
+        digit(*p, false);
+    if (p != end && *p == '.')
+        for (++p; p != end && isDigit(*p); ++p)
+            digit(*p, true);
+    if (!anyDigit)
+        return false;
     if (p != end && (*p == 'e' || *p == 'E')) {
         ++p;
-        const bool negative = p != end && *p == '-';
-        if (p != end && (*p == '-' || *p == '+'))
-            ++p;
-        for (; p != end && *p >= '0' && *p <= '9'; ++p)
-            if (exponent < 1000000)
+        bool negative = false;
+        if (p != end && (*p == '+' || *p == '-'))
+            negative = *p++ == '-';
+        if (p == end || !isDigit(*p))
+            return false;
+        long exponent = 0;
+        for (; p != end && isDigit(*p); ++p)
+            if (exponent < kExponentClamp)
                 exponent = exponent * 10 + (*p - '0');
-        if (negative)
-            exponent = -exponent;
+        decimal.exponent += negative ? -exponent : exponent;
     }
-    const long firstDigit = digitsBefore > 0 ? digitsBefore - 1 : -(leadingZeros + 1);
-    return firstDigit + exponent > 0;
+    return p == end;
+}
+
+// The exact powers of ten a double holds.
+const double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                               1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+const int kMaxExactPower = 22;
+const std::uint64_t kMaxExactInteger = std::uint64_t(1) << 53;
+
+// The float nearest to `decimal` where exact double arithmetic finds it:
+// digits and power of ten both exact, so one operation rounds once, and
+// the double then narrows to the nearest float unless it lies exactly
+// halfway between two floats (where the double's own rounding may have
+// put it), among the denormals (whose halfway points differ) or beyond
+// float range. False for the rest.
+bool readFloatQuickly(const Decimal& decimal, float& number)
+{
+    if (decimal.count > kMaxKeptDigits || decimal.digits > kMaxExactInteger)
+        return false;
+    if (decimal.digits == 0) {
+        number = 0.0f;
+        return true;
+    }
+    double digits = static_cast<double>(decimal.digits);
+    long exponent = decimal.exponent;
+    // Beyond 10^22, digits that leave room take the excess exactly.
+    while (exponent > kMaxExactPower && digits * 10 <= static_cast<double>(kMaxExactInteger)) {
+        digits *= 10;
+        --exponent;
+    }
+    if (exponent < -kMaxExactPower || exponent > kMaxExactPower)
+        return false;
+    const double wide = exponent < 0 ? digits / kExactPowers[-exponent] : digits * kExactPowers[exponent];
+    if (wide < static_cast<double>(std::numeric_limits<float>::min()) ||
+        wide > static_cast<double>(std::numeric_limits<float>::max()))
+        return false;
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &wide, sizeof bits);
+    // The 29 bits a float lacks: exactly one half of its last place.
+    const std::uint64_t belowFloat = (std::uint64_t(1) << 29) - 1;
+    if ((bits & belowFloat) == std::uint64_t(1) << 28)
+        return false;
+    number = static_cast<float>(wide);
+    return true;
+}
+
+// strtof in the C locale, on text that scanDecimal has accepted.
+bool readFloatExactly(const char* begin, const char* end, float& number)
+{
+    char small[64];
+    std::string large;
+    const std::size_t length = std::size_t(end - begin);
+    const char* text = small;
+    if (length < sizeof small) {
+        std::memcpy(small, begin, length);
+        small[length] = '\0';
+    } else {
+        large.assign(begin, end);
+        text = large.c_str();
+    }
+    char* stop = nullptr;
+    // Beyond float range strtof gives the rounded result, infinity or zero,
+    // and sets ERANGE, which changes nothing here.
+    number = strtof_l(text, &stop, cLocale());
+    return stop == text + length;
 }
 
 }  // namespace
@@ -300,6 +409,14 @@ std::string decimalText(long long number)
     std::string text;
     appendDecimal(number, text);
     return text;
+}
+
+char* writeGeneralNumber(double number, int precision, char* out)
+{
+    const locale_t previous = uselocale(cLocale());
+    const int length = std::snprintf(out, kMaxNumberText, "%.*g", precision, number);
+    uselocale(previous);
+    return out + (length < 0 ? 0 : length);
 }
 
 char* writeFloatText(float number, char* out)
@@ -337,23 +454,11 @@ bool readFloatText(const char* begin, const char* end, float& number)
     if (begin == end)
         return false;
     float magnitude = 0.0f;
-    if ((*begin >= '0' && *begin <= '9') || *begin == '.') {
-        std::from_chars_result read = std::from_chars(begin, end, magnitude, std::chars_format::general);
-        if (read.ec == std::errc::result_out_of_range) {
-            // Beyond float range: the narrowing of the double decides, and
-            // beyond double range the size of the number.
-            double wide = 0.0;
-            read = std::from_chars(begin, end, wide, std::chars_format::general);
-            if (read.ec == std::errc())
-                magnitude = static_cast<float>(wide);
-            else if (read.ec == std::errc::result_out_of_range)
-                magnitude = beyondLargest(begin, end) ? std::numeric_limits<float>::infinity() : 0.0f;
-            else
-                return false;
-            if (read.ec == std::errc::result_out_of_range)
-                read.ec = std::errc();
-        }
-        if (read.ec != std::errc() || read.ptr != end)
+    if (isDigit(*begin) || *begin == '.') {
+        Decimal decimal;
+        if (!scanDecimal(begin, end, decimal))
+            return false;
+        if (!readFloatQuickly(decimal, magnitude) && !readFloatExactly(begin, end, magnitude))
             return false;
     } else if (equalsIgnoringCase(begin, end, "nan")) {
         magnitude = std::numeric_limits<float>::quiet_NaN();

@@ -16,6 +16,11 @@ char* writeDecimal(long long number, char* out);
 void appendDecimal(long long number, std::string& out);
 std::string decimalText(long long number);
 
+// What printf's "%.<precision>g" writes for `number` in the C locale, for
+// precisions up to 17, NUL-terminated; returns the end of the text (at the
+// NUL).
+char* writeGeneralNumber(double number, int precision, char* out);
+
 // The wire text of a float: what printf's "%.8g" writes for it widened to
 // double in the C locale, or "%.9g" where eight digits do not read back as
 // the same float; "NaN", "INF" and "-INF" for the non-finite values.

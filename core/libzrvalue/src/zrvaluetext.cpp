@@ -1,6 +1,5 @@
 // Text forms of ZRValue: the type names that every type error quotes, and the
 // rendering of a whole value at a chosen verbosity.
-#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 
@@ -98,9 +97,7 @@ std::string ZRValue::toString(int verbosity) const
             // As printf's "%.6g" writes it in the C locale, whatever the
             // process locale.
             char number[kMaxNumberText];
-            text.append(number, std::to_chars(number, number + sizeof number, static_cast<double>(value.value_.real),
-                                              std::chars_format::general, 6)
-                                    .ptr);
+            text.append(number, writeGeneralNumber(static_cast<double>(value.value_.real), 6, number));
             if (tagged)
                 text += "\n";
             break;

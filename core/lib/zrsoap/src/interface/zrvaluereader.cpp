@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <unordered_set>
+#include <set>
 #include <vector>
 
 #include <tinyxml.h>
@@ -166,6 +166,14 @@ struct Text {
     std::size_t size = 0;
 };
 
+struct TextLess {
+    bool operator()(const Text& a, const Text& b) const
+    {
+        const int order = std::memcmp(a.data, b.data, std::min(a.size, b.size));
+        return order < 0 || (order == 0 && a.size < b.size);
+    }
+};
+
 // Thrown where the text received so far ends inside a piece of markup: the
 // piece is read again once more text has come.
 struct NeedMore {};
@@ -286,7 +294,9 @@ private:
     StartTag tag_{};
     std::vector<Frame> open_;
     std::vector<Text> attributeNames_;
-    std::unordered_set<std::string> attributeSet_;
+    // Views into the tag being read. A tree, not a hash table: clearing it
+    // costs only what it holds.
+    std::set<Text, TextLess> attributeSet_;
     // The text of the element being decoded (when it holds references), and
     // scratch room for text that is only checked.
     std::string text_;
@@ -450,9 +460,7 @@ void Reader::readStartTag()
     tag_.nameLength = std::size_t(p_ - tag_.name);
     tag_.type.present = tag_.arrayType.present = tag_.otherArrayType.present = tag_.namespaceName.present = false;
     attributeNames_.clear();
-    // Clearing sweeps every bucket, and a hostile tag may have made many.
-    if (!attributeSet_.empty())
-        attributeSet_.clear();
+    attributeSet_.clear();
     for (;;) {
         const char* space = p_;
         skipSpace();
@@ -520,8 +528,8 @@ void Reader::readAttribute(const char* name, std::size_t nameLength)
     } else {
         if (attributeSet_.empty())
             for (const Text& earlier : attributeNames_)
-                attributeSet_.emplace(earlier.data, earlier.size);
-        if (!attributeSet_.emplace(name, nameLength).second)
+                attributeSet_.insert(earlier);
+        if (!attributeSet_.insert(current).second)
             malformed(name, "the attribute " + quoted(name, nameLength) + " is duplicated");
     }
 
