@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   octave liboctave-dev
   clang libclang-rt-14-dev valgrind
+  python3 locales
 )
 
 missing=()
