@@ -181,6 +181,9 @@ TEST(ReplyFaults, PeerClosesTheConnection)
         // The value was read; the missing end tags only earn the warning.
         {"before the envelope ends", ScriptedResponse::shortBody(kReply, 10), Expected::valueOf(ZRValue(5))},
         {"after the reply", ScriptedResponse::closeAfter(kReply), Expected::valueOf(ZRValue(5))},
+        // The peer closes the kept connection just as the next request goes
+        // out, unread: the next call goes again on a new connection.
+        {"when the next request comes", ScriptedResponse::resetOnNext(kReply), Expected::valueOf(ZRValue(5))},
     });
 }
 

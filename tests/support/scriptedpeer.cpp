@@ -92,6 +92,12 @@ ScriptedResponse ScriptedResponse::closeMidReply(std::string bytes, std::size_t 
     return response;
 }
 
+ScriptedResponse ScriptedResponse::resetOnNext(std::string bytes) {
+    ScriptedResponse response = keepAlive(std::move(bytes));
+    response.mode = ReplyMode::ResetOnNext;
+    return response;
+}
+
 ScriptedResponse ScriptedResponse::shortBody(std::string bytes, std::size_t missing) {
     ScriptedResponse response = keepAlive(std::move(bytes));
     response.mode = ReplyMode::ShortBody;
@@ -276,7 +282,13 @@ void ScriptedPeer::run() {
         for (std::size_t i = 0; i < connections_.size(); ++i) {
             Connection& connection = connections_[i];
             bool open = true;
-            if (fds[i + 2].revents != 0) {
+            if (fds[i + 2].revents != 0 && connection.resetOnNext) {
+                // Closed with the request unread and no lingering: the
+                // client's next read fails with a reset.
+                const linger abort{1, 0};
+                ::setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                open = false;
+            } else if (fds[i + 2].revents != 0) {
                 open = readFrom(connection) && serveBuffered(connection);
             }
             if (open) {
@@ -360,13 +372,14 @@ bool ScriptedPeer::serveBuffered(Connection& connection) {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back(std::move(request));
         }
-        if (!perform(connection.fd, nextResponse())) {
+        if (!perform(connection, nextResponse())) {
             return false;
         }
     }
 }
 
-bool ScriptedPeer::perform(int fd, const ScriptedResponse& response) {
+bool ScriptedPeer::perform(Connection& connection, const ScriptedResponse& response) {
+    const int fd = connection.fd;
     if (!sleepUnlessStopped(std::min(response.stall, maxStall))) {
         return false;
     }
@@ -385,6 +398,9 @@ bool ScriptedPeer::perform(int fd, const ScriptedResponse& response) {
         case ReplyMode::ShortBody:
             sendAll(fd, bytes.data(), bytes.size() - std::min(response.missing, bytes.size()));
             return false;
+        case ReplyMode::ResetOnNext:
+            connection.resetOnNext = true;
+            return sendAll(fd, bytes.data(), bytes.size());
     }
     return false;
 }

@@ -30,6 +30,8 @@ enum class ReplyMode {
     CloseBeforeReply,  // close without sending anything
     CloseMidReply,     // send the first `cutAfter` bytes, then close
     ShortBody,         // send all but the last `missing` bytes, then close
+    ResetOnNext,       // send the whole reply, keep the connection open, and
+                       // reset it (RST) unread when the next request comes
 };
 
 struct ScriptedResponse {
@@ -46,6 +48,7 @@ struct ScriptedResponse {
     static ScriptedResponse closeMidReply(std::string bytes, std::size_t cutAfter);
     static ScriptedResponse shortBody(std::string bytes, std::size_t missing);
     static ScriptedResponse stalled(std::string bytes, std::chrono::milliseconds stall);
+    static ScriptedResponse resetOnNext(std::string bytes);
 };
 
 // "HTTP/1.1 <status> <reason>" with Content-Type, Content-Length of `body`,
@@ -124,6 +127,7 @@ private:
     struct Connection {
         int fd;
         std::string buffer;
+        bool resetOnNext = false;
     };
 
     void run();
@@ -132,7 +136,7 @@ private:
     bool readFrom(Connection& connection);
     // Answers every complete request in the buffer; false when it closed.
     bool serveBuffered(Connection& connection);
-    bool perform(int fd, const ScriptedResponse& response);
+    bool perform(Connection& connection, const ScriptedResponse& response);
     bool sendAll(int fd, const char* data, std::size_t size);
     // Waits up to `duration`; false when the peer is being stopped.
     bool sleepUnlessStopped(std::chrono::milliseconds duration);

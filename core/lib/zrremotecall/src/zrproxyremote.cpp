@@ -147,7 +147,16 @@ void ZRProxyRemote::call(const std::string& methodName, const ZRValue& parameter
             try {
                 reply = d->network->callMethod(d->connection, methodName, parameters);
             } catch (const ZRError& error) {
-                if (!mayRetryElsewhere(error, exchangeReport(d->context())))
+                const ZRExchangeReport report = exchangeReport(d->context());
+                if (hitStaleConnection(report)) {
+                    // The module closed the idle connection and never read
+                    // the request; the runtime has dropped the socket, so
+                    // this goes out on a new one.
+                    reply = d->network->callMethod(d->connection, methodName, parameters);
+                    result = unwrapReply(std::move(reply));
+                    return;
+                }
+                if (!mayRetryElsewhere(error, report))
                     throw;
                 try {
                     lookUp(*d, limits, deadline, interrupted);

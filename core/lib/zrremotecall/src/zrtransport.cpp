@@ -185,6 +185,7 @@ SOAP_SOCKET openConnection(struct soap* soap, const char* /*endpoint*/, const ch
     }
     configureSocket(soap, fd);
     state.report.connectFailed = false;
+    state.report.connected = true;
     return fd;
 }
 
@@ -207,6 +208,7 @@ int sendBytes(struct soap* soap, const char* data, std::size_t size)
                 return SOAP_EOF;
         } else if (sent < 0 && errno != EINTR) {
             soap->errnum = errno;
+            state.report.reset = errno == ECONNRESET || errno == EPIPE;
             return SOAP_EOF;
         }
     }
@@ -222,6 +224,8 @@ std::size_t receiveBytes(struct soap* soap, char* buffer, std::size_t size)
         return 0;
     for (;;) {
         const ssize_t received = ::recv(soap->socket, buffer, size, MSG_DONTWAIT);
+        if (received > 0)
+            state.report.received = true;
         if (received >= 0)
             return static_cast<std::size_t>(received);
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -230,6 +234,7 @@ std::size_t receiveBytes(struct soap* soap, char* buffer, std::size_t size)
                 return 0;
         } else if (errno != EINTR) {
             soap->errnum = errno;
+            state.report.reset = errno == ECONNRESET;
             return 0;
         }
     }
@@ -301,6 +306,11 @@ ZRDeadline deadlineAfter(double seconds)
         return noDeadline();
     return std::chrono::steady_clock::now() +
            std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+bool hitStaleConnection(const ZRExchangeReport& report)
+{
+    return report.end == ZRWaitEnd::Completed && !report.connected && !report.received && report.reset;
 }
 
 void resetExchangeReport(struct soap* context)

@@ -35,11 +35,25 @@ struct ZRExchangeReport {
     bool connectFailed = false;
     // At least one byte of a request was handed to the network.
     bool sent = false;
+    // A new connection was made for the exchange (else it went out on one
+    // kept open from an earlier exchange).
+    bool connected = false;
+    // At least one byte of a reply arrived.
+    bool received = false;
+    // The peer reset the connection (ECONNRESET, EPIPE).
+    bool reset = false;
     // The limits the exchange ran under, for the texts that name them.
     ZRCallLimits limits;
 };
 
 ZRExchangeReport exchangeReport(const struct soap* context);
+
+// Whether the exchange failed only because the connection kept open from an
+// earlier exchange had been closed by the peer meanwhile: the peer reset it
+// before answering anything, so it never read the request, and the request
+// may go again on a new connection. A peer that closes an idle connection
+// can do so just after the check that the connection is still open.
+bool hitStaleConnection(const ZRExchangeReport& report);
 // Starts a new report; ZRNetwork does it before every exchange.
 void resetExchangeReport(struct soap* context);
 
