@@ -46,6 +46,10 @@ function zrdemo(port)
   fprintf('  store(''put'', {''greeting'', ''%s''}) stored %d bytes\n', text, count);
   fprintf('  store(''get'', {''greeting''}) returned a %dx%d %s array: "%s"\n', ...
           size(blob, 1), size(blob, 2), class(blob), char(blob'));
+  % zrbinary sends bytes as a Binary, zero bytes included.
+  store('put', {'copy', zrbinary(blob)});
+  fprintf('  store(''put'', {''copy'', zrbinary(blob)}) sent the bytes back unchanged: %d\n', ...
+          isequal(store('get', {'copy'}), blob));
   bytes = store('make', {1000000});
   fprintf('  store(''make'', {1000000}) returned %d bytes; the first eight are %s\n', ...
           numel(bytes), mat2str(bytes(1:8)'));
@@ -55,14 +59,14 @@ function zrdemo(port)
   try
     faulty('fail', {'Disk full', 'no space left on /data'});
   catch err
-    fprintf('  faulty(''fail'', ...) raised this error:\n%s\n', indent(err.message));
+    fprintf('  faulty(''fail'', ...) raised %s with this text:\n%s\n', err.identifier, indent(err.message));
   end
   try
     echoer('noSuchMethod');
   catch err
     fprintf('  echoer(''noSuchMethod'') raised this error:\n%s\n', indent(err.message));
   end
-  fprintf('\nDone: every proxy above still works; proxies live until Octave exits.\n');
+  fprintf('\nDone: every proxy above still works; each closes its connection when cleared.\n');
 end
 
 function section(title)
