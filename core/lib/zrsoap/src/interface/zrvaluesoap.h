@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,14 @@ const std::size_t kMaxValueTextBytes = std::size_t(256) << 20;
 // Appends the encoding of `value` to `out`; `nested` is true for the elements
 // of an array, false for the value handed to the output hook.
 void writeValueXml(const ZRValue& value, std::string& out, bool nested);
+
+// The same encoding handed out in pieces, so that no one string holds it
+// all: whenever `out` holds at least `pieceSize` bytes, `takePiece(out)` is
+// called and may take the text (move it away) or use it; `out` is then
+// emptied and made ready for the next piece. What remains at the end stays
+// in `out`.
+void writeValueXml(const ZRValue& value, std::string& out, bool nested, std::size_t pieceSize,
+                   const std::function<void(std::string&)>& takePiece);
 
 // The bytes as XML text: the five special characters as named references,
 // every byte below 33 or above 127 as a decimal reference to that byte.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "zrsoapH.h"
 #include "zrvaluesoap.h"
@@ -29,6 +30,10 @@ const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
 // small enough for the allocator's fast bins; a larger first block costs
 // more than the few regrowths of a large value.
 const std::size_t kWorkingTextReserve = 512;
+// A large value's text goes out in pieces of about this size: its whole
+// text is never one string (whose regrowth would hold it twice), and
+// sending frees each piece as it goes.
+const std::size_t kTextPieceSize = std::size_t(1) << 20;
 
 // ---------------------------------------------------------------- input hook
 
@@ -215,9 +220,9 @@ const char kTextReuseId[] = "ZR-ValueTextReuse";
 
 struct CountedText {
     bool active = false;  // a ZRValueTextReuse is in scope
-    bool ready = false;   // `text` is what the counting pass wrote for `value`
+    bool ready = false;   // `pieces` are what the counting pass wrote for `value`
     const ZRValue* value = nullptr;
-    std::string text;
+    std::vector<std::string> pieces;
 };
 
 CountedText* countedTextOf(struct soap* soap)
@@ -266,7 +271,7 @@ ZRValueTextReuse::~ZRValueTextReuse()
         counted->ready = false;
         counted->value = nullptr;
         // A large value's text is not kept for the next message.
-        std::string().swap(counted->text);
+        counted->pieces.clear();
     }
 }
 
@@ -277,19 +282,31 @@ int soap_out_ZRValue(struct soap* soap, const char* tag, int id, const ZRValue* 
         CountedText* counted = countedTextOf(soap);
         const bool counting = (soap->mode & SOAP_IO_LENGTH) != 0;
         if (counted && !counting && counted->ready && counted->value == value) {
-            soap_send_raw(soap, counted->text.data(), counted->text.size());
             counted->ready = false;
-            std::string().swap(counted->text);
+            for (std::string& piece : counted->pieces) {
+                soap_send_raw(soap, piece.data(), piece.size());
+                std::string().swap(piece);
+            }
+            counted->pieces.clear();
         } else {
+            // The counting pass keeps the pieces for the sending pass; any
+            // other pass sends them as they come.
+            const bool keep = counted && counting;
+            if (keep)
+                counted->pieces.clear();
+            auto takePiece = [&](std::string& piece) {
+                soap_send_raw(soap, piece.data(), piece.size());
+                if (keep)
+                    counted->pieces.push_back(std::move(piece));
+            };
             std::string text;
             text.reserve(kWorkingTextReserve);
             if (value)
-                writeValueXml(*value, text, false);
-            soap_send_raw(soap, text.data(), text.size());
-            if (counted && counting) {
+                writeValueXml(*value, text, false, kTextPieceSize, takePiece);
+            takePiece(text);
+            if (keep) {
                 counted->ready = true;
                 counted->value = value;
-                counted->text.swap(text);
             }
         }
         soap_element_end_out(soap, tag);
