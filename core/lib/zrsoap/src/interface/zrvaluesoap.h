@@ -74,9 +74,12 @@ public:
     ZRValueReader(const ZRValueReader&) = delete;
     ZRValueReader& operator=(const ZRValueReader&) = delete;
 
-    // `text` holds all `size` bytes received so far, `final` when no more
-    // will come. Text at a new address is read again from its start.
-    Status read(const char* text, std::size_t size, bool final);
+    // `piece` holds the next `size` bytes of the text and may go once the
+    // call returns: the reader keeps only what it still needs (all of it
+    // where the markup is not of the writer's forms, for TinyXML's check).
+    // `final` when no more will come.
+    Status feed(const char* piece, std::size_t size, bool final);
+    // Counted from the start of the whole text.
     std::size_t position() const;
 
 private:

@@ -122,16 +122,17 @@ enum class RawElement { Found, NoElement, Truncated };
 // of the message until the element has ended, and leaves gSOAP's buffer just
 // past it, so gSOAP's own parser carries on with what follows (the
 // response's end tag, then any DIME attachments). When an end tag comes
-// first nothing is taken.
+// first nothing is taken. The reader keeps of each piece only what it still
+// needs.
 RawElement readElement(struct soap* soap, ZRValue& decoded)
 {
-    std::string text = peekedStartTag(soap) + pendingLookahead(soap);
+    const std::string ahead = peekedStartTag(soap) + pendingLookahead(soap);
     ZRValueReader reader(decoded);
     // Text of its own (a peeked tag) may already decide; an empty one needs
     // the buffer anyway.
     ZRValueReader::Status status = ZRValueReader::NeedMore;
-    if (!text.empty())
-        status = reader.read(text.data(), text.size(), false);
+    if (!ahead.empty())
+        status = reader.feed(ahead.data(), ahead.size(), false);
     if (status == ZRValueReader::Complete) {
         // A peeked empty element: gSOAP's buffer already stands after it.
         soap->peeked = 0;
@@ -140,19 +141,14 @@ RawElement readElement(struct soap* soap, ZRValue& decoded)
     if (status == ZRValueReader::NoElement)
         return RawElement::NoElement;
 
-    // `window` is the unread part of gSOAP's buffer: it starts at offset
-    // windowStart of `text` and at index windowBase of soap->buf.
-    std::size_t windowStart = text.size();
+    // The window is the unread part of gSOAP's buffer: it starts at offset
+    // windowStart of the text and at index windowBase of soap->buf.
+    std::size_t windowStart = ahead.size();
     std::size_t windowBase = soap->bufidx;
-    // The announced length bounds the text: room for it at once saves the
-    // copies of a growing string, and the reader's rereading of moved text,
-    // on a large value.
-    if (soap->length > soap->buflen - soap->bufidx && soap->length <= kMaxValueTextBytes)
-        text.reserve(text.size() + static_cast<std::size_t>(soap->length));
-    text.append(soap->buf + soap->bufidx, soap->buflen - soap->bufidx);
-    status = reader.read(text.data(), text.size(), false);
+    std::size_t textSize = windowStart + (soap->buflen - soap->bufidx);
+    status = reader.feed(soap->buf + soap->bufidx, soap->buflen - soap->bufidx, false);
     while (status == ZRValueReader::NeedMore) {
-        if (text.size() > kMaxValueTextBytes)
+        if (textSize > kMaxValueTextBytes)
             textTooLong();
         // The window is taken; gSOAP's DIME framing steps on from the end
         // of it.
@@ -162,10 +158,10 @@ RawElement readElement(struct soap* soap, ZRValue& decoded)
             soap->error = pulled;
             return RawElement::Truncated;
         }
-        windowStart = text.size();
+        windowStart = textSize;
         windowBase = soap->bufidx;
-        text.append(soap->buf + soap->bufidx, soap->buflen - soap->bufidx);
-        status = reader.read(text.data(), text.size(), false);
+        textSize += soap->buflen - soap->bufidx;
+        status = reader.feed(soap->buf + soap->bufidx, soap->buflen - soap->bufidx, false);
     }
 
     const std::size_t position = reader.position();
