@@ -7,6 +7,7 @@
 // space and NUL bytes included); text that is not well-formed XML, or that
 // its type cannot hold as sent, fails the read with what and where.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -34,6 +35,11 @@ const int kFaultSite = 272;
 // The peer's count only sizes the first allocation; a hostile one must not
 // make it huge.
 const int kMaxArrayReserve = 1 << 16;
+// An array that grows past kMaxArrayReserve elements gets room at once for
+// as many as the rest of the text can hold, counted at the length of the
+// shortest item the writer writes (an empty array's). All arrays draw on
+// one such allowance, so the text bounds what they reserve together.
+const std::size_t kShortestItemText = 30;
 const std::size_t kMaxArrayTypeName = 511;
 // How much of a refused element text an error quotes.
 const std::size_t kMaxQuotedText = 40;
@@ -187,10 +193,13 @@ class Reader {
 public:
     enum class Status { NeedMore, Complete, NoElement };
 
-    // On text that the caller holds whole.
-    Reader(const char* data, ZRValue& out) : begin_(data), p_(data), end_(data), out_(out) {}
-    // On text handed over piece by piece (feed).
-    explicit Reader(ZRValue& out) : Reader(nullptr, out) { keepsText_ = true; }
+    // On text that the caller holds whole, or (data null) that is handed
+    // over piece by piece (feed). `textBound`: how long the whole text can
+    // be, 0 when unknown.
+    Reader(const char* data, ZRValue& out, std::size_t textBound)
+        : begin_(data), p_(data), end_(data), out_(out), reserveAllowance_(textBound / kShortestItemText)
+    {
+    }
 
     // Reads on up to `size` bytes of the text (the same text as before,
     // grown); `final` when no more will come. Complete leaves position() one
@@ -305,13 +314,13 @@ private:
     void finish(const Frame& frame, ZRValue::Type kind);
     void finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool hasText, Text text);
     static void startArray(ZRValue& out, const ArrayShape& shape);
+    ZRValue& placeElement(ZRValue& array, int position);
 
     const char* begin_;
     const char* p_;
     const char* end_;
     // Text handed over in pieces: what is still needed of it, from offset
     // base_ of the whole text on.
-    bool keepsText_ = false;
     std::string kept_;
     std::size_t base_ = 0;
     // Lines counted up to offset linesAt_: the line there and where it starts.
@@ -342,6 +351,8 @@ private:
     std::string scratch_;
     Text capturedText_;
     std::string faultDescription_;
+    // Elements that large arrays may still reserve at once.
+    std::size_t reserveAllowance_;
 };
 
 // ---------------------------------------------------------------- errors
@@ -903,14 +914,14 @@ bool Reader::readPlainItem()
     const char* const start = p_;
     p_ = textEnd + endLength;
     const int position = parent.position++;
-    parent.out->resizeArray(position + 1);
+    ZRValue& element = placeElement(*parent.out, position);
     Text content{text, std::size_t(textEnd - text)};
     if (references) {
         text_.clear();
         decodeReferences(text, textEnd, text_);
         content = {text_.data(), text_.size()};
     }
-    finish((*parent.out)[position], kind, offsetOf(start), textEnd != text, content);
+    finish(element, kind, offsetOf(start), textEnd != text, content);
     return true;
 }
 
@@ -966,6 +977,20 @@ void Reader::startArray(ZRValue& out, const ArrayShape& shape)
     out.reserveArray(shape.capacity);
 }
 
+// The element at `position` of `array`, made room for. A large array would
+// otherwise regrow many times, each time moving every element into memory
+// touched for the first time.
+ZRValue& Reader::placeElement(ZRValue& array, int position)
+{
+    if (position >= kMaxArrayReserve && std::size_t(position) >= array.elements().capacity() && reserveAllowance_ > 0) {
+        const std::size_t room = std::min<std::size_t>(reserveAllowance_, std::size_t(INT_MAX - position));
+        reserveAllowance_ -= room;
+        array.reserveArray(position + static_cast<int>(room));
+    }
+    array.resizeArray(position + 1);
+    return array[position];
+}
+
 void Reader::push(Mode mode, ZRValue* out, ZRValue::Type kind)
 {
     open_.emplace_back();
@@ -1011,9 +1036,7 @@ void Reader::openChild()
     case Mode::Value:
         if (parent.kind == ZRValue::Array) {
             const int position = parent.position++;
-            parent.out->resizeArray(position + 1);
-            ZRValue* slot = &(*parent.out)[position];
-            openValue(slot, parent.array.childHint, true);
+            openValue(&placeElement(*parent.out, position), parent.array.childHint, true);
             return;
         }
         break;
@@ -1194,7 +1217,7 @@ ZRValue::Type xsdTypeToValueType(const char* name)
 
 void readValueXml(const char* text, std::size_t size, ZRValue& out)
 {
-    Reader reader(text, out);
+    Reader reader(text, out, size);
     const Reader::Status status = reader.read(size, true);
     if (status == Reader::Status::NoElement) {
         ZRError error(kModule, kMethod, "the value is not well-formed XML: the text holds no element", kSourcePath,
@@ -1206,18 +1229,18 @@ void readValueXml(const char* text, std::size_t size, ZRValue& out)
 }
 
 struct ZRValueReader::Impl {
-    explicit Impl(ZRValue& out) : reader(out) {}
+    Impl(ZRValue& out, std::size_t textBound) : reader(nullptr, out, textBound) {}
     Reader reader;
 };
 
-ZRValueReader::ZRValueReader(ZRValue& out) : out_(out) {}
+ZRValueReader::ZRValueReader(ZRValue& out, std::size_t textBound) : out_(out), textBound_(textBound) {}
 
 ZRValueReader::~ZRValueReader() = default;
 
 ZRValueReader::Status ZRValueReader::feed(const char* piece, std::size_t size, bool final)
 {
     if (!impl_)
-        impl_.reset(new Impl(out_));
+        impl_.reset(new Impl(out_, textBound_));
     switch (impl_->reader.feed(piece, size, final)) {
     case Reader::Status::NeedMore: return NeedMore;
     case Reader::Status::NoElement: return NoElement;

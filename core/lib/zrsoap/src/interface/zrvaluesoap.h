@@ -68,8 +68,9 @@ public:
         NoElement,  // an end tag came first; position(): its '<'
     };
 
-    // Decodes into `out` (reset first).
-    explicit ZRValueReader(ZRValue& out);
+    // Decodes into `out` (reset first). `textBound`, when not 0, bounds the
+    // length of the whole text: a large array then gets its room at once.
+    explicit ZRValueReader(ZRValue& out, std::size_t textBound = 0);
     ~ZRValueReader();
     ZRValueReader(const ZRValueReader&) = delete;
     ZRValueReader& operator=(const ZRValueReader&) = delete;
@@ -85,6 +86,7 @@ public:
 private:
     struct Impl;
     ZRValue& out_;
+    std::size_t textBound_;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -127,7 +127,11 @@ enum class RawElement { Found, NoElement, Truncated };
 RawElement readElement(struct soap* soap, ZRValue& decoded)
 {
     const std::string ahead = peekedStartTag(soap) + pendingLookahead(soap);
-    ZRValueReader reader(decoded);
+    // The announced length of the message, when there is one, bounds the
+    // value's text.
+    const std::size_t announced =
+        soap->length < kMaxValueTextBytes ? static_cast<std::size_t>(soap->length) : kMaxValueTextBytes;
+    ZRValueReader reader(decoded, announced ? ahead.size() + announced : 0);
     // Text of its own (a peeked tag) may already decide; an empty one needs
     // the buffer anyway.
     ZRValueReader::Status status = ZRValueReader::NeedMore;
