@@ -1146,7 +1146,9 @@ void Reader::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool ha
 {
     const char* text = hasText ? captured.data : "";
     const std::size_t size = hasText ? captured.size : 0;
-    const bool blank = std::all_of(text, text + size, isXmlSpace);
+    // Blank number text keeps the value 0, as it always has; the readers
+    // refuse it, so it is looked for only then.
+    auto blank = [&] { return std::all_of(text, text + size, isXmlSpace); };
     switch (kind) {
     case ZRValue::Array:
         break;
@@ -1172,14 +1174,14 @@ void Reader::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool ha
     }
     case ZRValue::Int: {
         int number = 0;
-        if (!blank && !readIntText(text, text + size, number))
+        if (!readIntText(text, text + size, number) && !blank())
             unfaithful(start, "the Int text " + quoted(text, size) + " is not a 32-bit integer");
         out = number;
         break;
     }
     case ZRValue::Float: {
         float number = 0.0f;
-        if (!blank && !readFloatText(text, text + size, number))
+        if (!readFloatText(text, text + size, number) && !blank())
             unfaithful(start, "the Float text " + quoted(text, size) + " is not a number");
         out = number;
         break;
