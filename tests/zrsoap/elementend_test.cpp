@@ -25,9 +25,9 @@ std::pair<ZRValueReader::Status, std::size_t> scanned(const std::string& text, s
     ZRValueReader::Status result = ZRValueReader::NeedMore;
     const std::size_t step = pieceSize ? pieceSize : text.size() + 1;
     for (std::size_t at = 0; at < text.size() && result == ZRValueReader::NeedMore; at += step)
-        result = reader.read(text.data(), std::min(at + step, text.size()), false);
+        result = reader.feed(text.data() + at, std::min(step, text.size() - at), false);
     if (text.empty())
-        result = reader.read(text.data(), 0, false);
+        result = reader.feed(text.data(), 0, false);
     return {result, reader.position()};
 }
 
@@ -88,8 +88,8 @@ TEST(ElementEnd, ResultIsFinal)
     ZR::ZRValue value;
     ZRValueReader reader(value);
     const std::string text = "<a/></x>";
-    EXPECT_EQ(reader.read(text.data(), 4, false), ZRValueReader::Complete);
-    EXPECT_EQ(reader.read(text.data(), 8, false), ZRValueReader::Complete);
+    EXPECT_EQ(reader.feed(text.data(), 4, false), ZRValueReader::Complete);
+    EXPECT_EQ(reader.feed(text.data() + 4, 4, false), ZRValueReader::Complete);
     EXPECT_EQ(reader.position(), 4u);
 }
 

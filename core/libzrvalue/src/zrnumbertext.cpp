@@ -57,22 +57,22 @@ void trimXmlSpace(const char*& begin, const char*& end)
 const int kMinPower = -38;
 const int kMaxPower = 53;
 
-// The nearest double to 10^k: exact up to 10^22, correctly rounded beyond.
+// The nearest doubles to 10^k for k from kMinPower on: the compiler rounds
+// each literal correctly (exact up to 10^22).
+const double kPowersOfTen[] = {
+    1e-38, 1e-37, 1e-36, 1e-35, 1e-34, 1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24,
+    1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9,
+    1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
+    1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28,
+    1e29, 1e30, 1e31, 1e32, 1e33, 1e34, 1e35, 1e36, 1e37, 1e38, 1e39, 1e40, 1e41, 1e42, 1e43, 1e44, 1e45, 1e46,
+    1e47, 1e48, 1e49, 1e50, 1e51, 1e52, 1e53
+};
+static_assert(sizeof kPowersOfTen / sizeof *kPowersOfTen == kMaxPower - kMinPower + 1, "one power per exponent");
+
 double powerOfTen(int k)
 {
     assert(k >= kMinPower && k <= kMaxPower);
-    struct Table {
-        double power[kMaxPower - kMinPower + 1];
-        Table()
-        {
-            for (int k = kMinPower; k <= kMaxPower; ++k) {
-                const std::string text = "1e" + std::to_string(k);
-                power[k - kMinPower] = strtod_l(text.c_str(), nullptr, cLocale());
-            }
-        }
-    };
-    static const Table table;
-    return table.power[k - kMinPower];
+    return kPowersOfTen[k - kMinPower];
 }
 
 // A float's magnitude rounded to `precision` significant digits: `digits`
@@ -253,11 +253,11 @@ bool equalsIgnoringCase(const char* begin, const char* end, const char* lowered)
 }
 
 // A decimal number's text, [begin, end) without a sign: digits with an
-// optional fraction and exponent. Its significant digits, when at most 19,
-// and the exponent of their last one.
+// optional fraction and exponent. Its digits, when at most 19 (leading zeros
+// included), and the exponent of the last one.
 struct Decimal {
     std::uint64_t digits = 0;
-    int count = 0;       // significant digits in `digits`; above 19 they are not kept
+    int count = 0;       // digits in the text; above 19 `digits` is not kept
     long exponent = 0;
 };
 
@@ -274,30 +274,23 @@ bool isDigit(char c)
 // one (hexadecimal and the named values aside).
 bool scanDecimal(const char* p, const char* end, Decimal& decimal)
 {
-    bool anyDigit = false;
-    auto digit = [&](char c, bool fraction) {
-        anyDigit = true;
-        if (decimal.count == 0 && c == '0') {
-            if (fraction)
-                --decimal.exponent;
-            return;
-        }
-        if (decimal.count < kMaxKeptDigits) {
-            decimal.digits = decimal.digits * 10 + std::uint64_t(c - '0');
-            if (fraction)
-                --decimal.exponent;
-        } else if (!fraction) {
-            ++decimal.exponent;
-        }
-        ++decimal.count;
-    };
+    // Digits beyond 19 overflow `digits`, which is then not used.
+    std::uint64_t digits = 0;
+    const char* const integerStart = p;
     for (; p != end && isDigit(*p); ++p)
-        digit(*p, false);
-    if (p != end && *p == '.')
-        for (++p; p != end && isDigit(*p); ++p)
-            digit(*p, true);
-    if (!anyDigit)
+        digits = digits * 10 + std::uint64_t(*p - '0');
+    long count = p - integerStart;
+    long fractionDigits = 0;
+    if (p != end && *p == '.') {
+        const char* const fractionStart = ++p;
+        for (; p != end && isDigit(*p); ++p)
+            digits = digits * 10 + std::uint64_t(*p - '0');
+        fractionDigits = p - fractionStart;
+        count += fractionDigits;
+    }
+    if (count == 0)
         return false;
+    long exponent = 0;
     if (p != end && (*p == 'e' || *p == 'E')) {
         ++p;
         bool negative = false;
@@ -305,18 +298,19 @@ bool scanDecimal(const char* p, const char* end, Decimal& decimal)
             negative = *p++ == '-';
         if (p == end || !isDigit(*p))
             return false;
-        long exponent = 0;
         for (; p != end && isDigit(*p); ++p)
             if (exponent < kExponentClamp)
                 exponent = exponent * 10 + (*p - '0');
-        decimal.exponent += negative ? -exponent : exponent;
+        if (negative)
+            exponent = -exponent;
     }
+    decimal.digits = digits;
+    decimal.count = count > kMaxKeptDigits ? kMaxKeptDigits + 1 : static_cast<int>(count);
+    decimal.exponent = exponent - fractionDigits;
     return p == end;
 }
 
-// The exact powers of ten a double holds.
-const double kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                               1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// The powers of ten a double holds exactly.
 const int kMaxExactPower = 22;
 const std::uint64_t kMaxExactInteger = std::uint64_t(1) << 53;
 
@@ -343,7 +337,8 @@ bool readFloatQuickly(const Decimal& decimal, float& number)
     }
     if (exponent < -kMaxExactPower || exponent > kMaxExactPower)
         return false;
-    const double wide = exponent < 0 ? digits / kExactPowers[-exponent] : digits * kExactPowers[exponent];
+    const double power = powerOfTen(static_cast<int>(exponent < 0 ? -exponent : exponent));
+    const double wide = exponent < 0 ? digits / power : digits * power;
     if (wide < static_cast<double>(std::numeric_limits<float>::min()) ||
         wide > static_cast<double>(std::numeric_limits<float>::max()))
         return false;

@@ -2,11 +2,14 @@
 // arrays described by an arrayType attribute, element types handed down by
 // an array, arrays marked by a namespace, and wrapper elements. One pass over
 // the text straight into the value, with a stack of open elements instead of
-// recursion. Element text is kept exactly as sent (references decoded, white
+// recursion. Text handed over in pieces is kept only from where the reading
+// must resume. Element text is kept exactly as sent (references decoded, white
 // space and NUL bytes included); text that is not well-formed XML, or that
 // its type cannot hold as sent, fails the read with what and where.
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <set>
 #include <vector>
@@ -32,11 +35,19 @@ const int kFaultSite = 272;
 // The peer's count only sizes the first allocation; a hostile one must not
 // make it huge.
 const int kMaxArrayReserve = 1 << 16;
+// An array that grows past kMaxArrayReserve elements gets room at once for
+// as many as the rest of the text can hold, counted at the length of the
+// shortest item the writer writes (an empty array's). All arrays draw on
+// one such allowance, so the text bounds what they reserve together.
+const std::size_t kShortestItemText = 30;
 const std::size_t kMaxArrayTypeName = 511;
 // How much of a refused element text an error quotes.
 const std::size_t kMaxQuotedText = 40;
 // Attribute counts up to this are checked for duplicates pairwise.
 const std::size_t kPairwiseAttributeCheck = 16;
+// Text handed over in pieces is dropped once this much has been read: moving
+// the rest of a piece is then cheap beside what was read.
+const std::size_t kDropReadText = std::size_t(64) << 10;
 
 const char kArrayNamespaceMarker[] = "korvantis.broker.array";
 
@@ -182,13 +193,23 @@ class Reader {
 public:
     enum class Status { NeedMore, Complete, NoElement };
 
-    Reader(const char* data, ZRValue& out) : begin_(data), p_(data), end_(data), out_(out) {}
+    // On text that the caller holds whole, or (data null) that is handed
+    // over piece by piece (feed). `textBound`: how long the whole text can
+    // be, 0 when unknown.
+    Reader(const char* data, ZRValue& out, std::size_t textBound)
+        : begin_(data), p_(data), end_(data), out_(out), reserveAllowance_(textBound / kShortestItemText)
+    {
+    }
 
     // Reads on up to `size` bytes of the text (the same text as before,
     // grown); `final` when no more will come. Complete leaves position() one
     // past the element; NoElement (an end tag came first) at that tag's '<'.
     Status read(std::size_t size, bool final);
-    std::size_t position() const { return std::size_t(p_ - begin_); }
+    // Reads on with the next `size` bytes of the text, which the reader
+    // keeps as long as it needs them.
+    Status feed(const char* piece, std::size_t size, bool final);
+    // Counted from the start of the whole text.
+    std::size_t position() const { return base_ + std::size_t(p_ - begin_); }
     // After Complete on the whole text: nothing but white space, comments
     // and processing instructions may follow.
     void checkRest();
@@ -213,9 +234,12 @@ private:
 
     struct Frame {
         Mode mode;
-        const char* name;
+        std::size_t nameAt;  // its name in names_
         std::size_t nameLength;
-        const char* start;  // its '<'
+        std::size_t startAt;  // its '<', counted from the start of the text
+        // Where startAt lies, kept once the text there has been dropped.
+        long line;
+        long column;
         ZRValue* out;
         ZRValue::Type kind;  // Value and Wrapper: what the element itself decodes as
         ZRValue::Type hint;  // Wrapper: the hint its child element gets
@@ -245,8 +269,17 @@ private:
 
     // ---- errors
     std::string location(const char* at) const;
+    std::string locationAt(std::size_t at) const;
     [[noreturn]] void malformed(const char* at, const std::string& what) const;
-    [[noreturn]] void unfaithful(const char* start, const std::string& what) const;
+    [[noreturn]] void malformedAt(std::size_t at, const std::string& what) const;
+    [[noreturn]] void unfaithful(std::size_t start, const std::string& what) const;
+
+    // ---- text kept in pieces
+    std::size_t offsetOf(const char* at) const { return base_ + std::size_t(at - begin_); }
+    const char* pointerTo(std::size_t at) const { return begin_ + (at - base_); }
+    std::string elementName(const Frame& frame) const { return "<" + names_.substr(frame.nameAt, frame.nameLength); }
+    void countLinesUpTo(const char* at);
+    void dropReadText();
 
     // ---- markup
     bool ended(const char* at) const;
@@ -279,12 +312,27 @@ private:
     void closeElement();
     bool readPlainItem();
     void finish(const Frame& frame, ZRValue::Type kind);
-    void finish(ZRValue& out, ZRValue::Type kind, const char* start, bool hasText, Text text);
+    void finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool hasText, Text text);
     static void startArray(ZRValue& out, const ArrayShape& shape);
+    ZRValue& placeElement(ZRValue& array, int position);
 
-    const char* const begin_;
+    const char* begin_;
     const char* p_;
     const char* end_;
+    // Text handed over in pieces: what is still needed of it, from offset
+    // base_ of the whole text on.
+    std::string kept_;
+    std::size_t base_ = 0;
+    // Lines counted up to offset linesAt_: the line there and where it starts.
+    std::size_t linesAt_ = 0;
+    long line_ = 1;
+    std::size_t lineStartAt_ = 0;
+    // Open frames below this one know their place (line, column).
+    std::size_t placed_ = 0;
+    // The names of the open frames, one after another.
+    std::string names_;
+    // The element text being captured, once the text it lay in was dropped.
+    std::string keptCapture_;
     bool final_ = false;
     bool started_ = false;  // the element's start tag has been read
     ZRValue& out_;
@@ -303,34 +351,104 @@ private:
     std::string scratch_;
     Text capturedText_;
     std::string faultDescription_;
+    // Elements that large arrays may still reserve at once.
+    std::size_t reserveAllowance_;
 };
 
 // ---------------------------------------------------------------- errors
 
 std::string Reader::location(const char* at) const
 {
-    long line = 1;
-    const char* lineStart = begin_;
-    for (const char* p = begin_; p < at; ++p) {
+    long line = line_;
+    std::size_t lineStart = lineStartAt_;
+    for (const char* p = pointerTo(linesAt_); p < at; ++p) {
         if (*p == '\n') {
             ++line;
-            lineStart = p + 1;
+            lineStart = offsetOf(p + 1);
         }
     }
-    return "line " + decimalText(line) + ", column " + decimalText(at - lineStart + 1);
+    return "line " + decimalText(line) + ", column " + decimalText(long(offsetOf(at) - lineStart + 1));
+}
+
+// Also for the start of an open element whose text has been dropped.
+std::string Reader::locationAt(std::size_t at) const
+{
+    if (at >= base_)
+        return location(pointerTo(at));
+    for (auto frame = open_.rbegin(); frame != open_.rend(); ++frame)
+        if (frame->startAt == at)
+            return "line " + decimalText(frame->line) + ", column " + decimalText(frame->column);
+    return "offset " + decimalText(static_cast<long long>(at));
 }
 
 void Reader::malformed(const char* at, const std::string& what) const
 {
-    raise(ZRError(kModule, kMethod, "the value is not well-formed XML: " + what + " at " + location(at), kSourcePath,
-                  __LINE__),
+    malformedAt(offsetOf(at), what);
+}
+
+void Reader::malformedAt(std::size_t at, const std::string& what) const
+{
+    raise(ZRError(kModule, kMethod, "the value is not well-formed XML: " + what + " at " + locationAt(at),
+                  kSourcePath, __LINE__),
           ZRErrorKind::BadReply);
 }
 
-void Reader::unfaithful(const char* start, const std::string& what) const
+void Reader::unfaithful(std::size_t start, const std::string& what) const
 {
-    raise(ZRError(kModule, kMethod, what + " at " + location(start), kSourcePath, __LINE__),
+    raise(ZRError(kModule, kMethod, what + " at " + locationAt(start), kSourcePath, __LINE__),
           ZRErrorKind::BadReply);
+}
+
+// ---------------------------------------------------------- text in pieces
+
+void Reader::countLinesUpTo(const char* at)
+{
+    const char* p = pointerTo(linesAt_);
+    while (const char* newline = static_cast<const char*>(std::memchr(p, '\n', std::size_t(at - p)))) {
+        ++line_;
+        p = newline + 1;
+        lineStartAt_ = offsetOf(p);
+    }
+    linesAt_ = offsetOf(at);
+}
+
+// Drops the text before p_, where the reading resumes: the open elements
+// note where they start, and captured element text moves out of it.
+void Reader::dropReadText()
+{
+    for (; placed_ < open_.size() && open_[placed_].startAt < offsetOf(p_); ++placed_) {
+        Frame& frame = open_[placed_];
+        countLinesUpTo(pointerTo(frame.startAt));
+        frame.line = line_;
+        frame.column = long(frame.startAt - lineStartAt_ + 1);
+    }
+    countLinesUpTo(p_);
+    if (!std::less<const char*>()(capturedText_.data, begin_) && std::less<const char*>()(capturedText_.data, end_)) {
+        keptCapture_.assign(capturedText_.data, capturedText_.size);
+        capturedText_.data = keptCapture_.data();
+    }
+    const std::size_t dropped = std::size_t(p_ - begin_);
+    kept_.erase(0, dropped);
+    base_ += dropped;
+    begin_ = p_ = end_ = kept_.data();
+}
+
+Reader::Status Reader::feed(const char* piece, std::size_t size, bool final)
+{
+    // Only text of the writer's forms is dropped: other markup is put to
+    // TinyXML as a whole.
+    if (plain_ && std::size_t(p_ - begin_) >= kDropReadText)
+        dropReadText();
+    const std::size_t resumeAt = std::size_t(p_ - begin_);
+    const std::size_t captureAt = std::size_t(capturedText_.data - begin_);
+    const bool captureKept = !std::less<const char*>()(capturedText_.data, begin_) &&
+                             std::less<const char*>()(capturedText_.data, begin_ + kept_.size());
+    kept_.append(piece, size);
+    begin_ = kept_.data();
+    p_ = begin_ + resumeAt;
+    if (captureKept)
+        capturedText_.data = begin_ + captureAt;
+    return read(kept_.size(), final);
 }
 
 // ---------------------------------------------------------------- markup
@@ -562,9 +680,9 @@ void Reader::readEndTag()
     const char* const name = p_ + 2;
     p_ = scanName(name);
     const std::size_t length = std::size_t(p_ - name);
-    if (length != frame.nameLength || std::memcmp(name, frame.name, length) != 0)
+    if (length != frame.nameLength || std::memcmp(name, names_.data() + frame.nameAt, length) != 0)
         malformed(start, "the end tag '" + std::string(start, length + 2) + ">' does not close '" +
-                             std::string(frame.name - 1, frame.nameLength + 1) + ">'");
+                             elementName(frame) + ">'");
     const char* const space = p_;
     skipSpace();
     if (p_ != space)
@@ -661,6 +779,10 @@ void Reader::skipMisc()
 
 void Reader::checkWithTinyXml() const
 {
+    // Text of the writer's forms that was dropped before other markup came
+    // has been checked by the reader alone.
+    if (base_ != 0)
+        return;
     const std::string text(begin_, p_);
     TiXmlDocument document;
     document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
@@ -722,8 +844,7 @@ void Reader::checkRest()
 void Reader::step()
 {
     if (ended(p_))
-        malformed(open_.back().start,
-                  "the element '" + std::string(open_.back().name - 1, open_.back().nameLength + 1) + ">' is not closed");
+        malformedAt(open_.back().startAt, "the element '" + elementName(open_.back()) + ">' is not closed");
     if (*p_ != '<') {
         readTextRun();
         return;
@@ -793,14 +914,14 @@ bool Reader::readPlainItem()
     const char* const start = p_;
     p_ = textEnd + endLength;
     const int position = parent.position++;
-    parent.out->resizeArray(position + 1);
+    ZRValue& element = placeElement(*parent.out, position);
     Text content{text, std::size_t(textEnd - text)};
     if (references) {
         text_.clear();
         decodeReferences(text, textEnd, text_);
         content = {text_.data(), text_.size()};
     }
-    finish((*parent.out)[position], kind, start, textEnd != text, content);
+    finish(element, kind, offsetOf(start), textEnd != text, content);
     return true;
 }
 
@@ -856,14 +977,29 @@ void Reader::startArray(ZRValue& out, const ArrayShape& shape)
     out.reserveArray(shape.capacity);
 }
 
+// The element at `position` of `array`, made room for. A large array would
+// otherwise regrow many times, each time moving every element into memory
+// touched for the first time.
+ZRValue& Reader::placeElement(ZRValue& array, int position)
+{
+    if (position >= kMaxArrayReserve && std::size_t(position) >= array.elements().capacity() && reserveAllowance_ > 0) {
+        const std::size_t room = std::min<std::size_t>(reserveAllowance_, std::size_t(INT_MAX - position));
+        reserveAllowance_ -= room;
+        array.reserveArray(position + static_cast<int>(room));
+    }
+    array.resizeArray(position + 1);
+    return array[position];
+}
+
 void Reader::push(Mode mode, ZRValue* out, ZRValue::Type kind)
 {
     open_.emplace_back();
     Frame& frame = open_.back();
     frame.mode = mode;
-    frame.name = tag_.name;
+    frame.nameAt = names_.size();
     frame.nameLength = tag_.nameLength;
-    frame.start = tag_.start;
+    names_.append(tag_.name, tag_.nameLength);
+    frame.startAt = offsetOf(tag_.start);
     frame.out = out;
     frame.kind = kind;
     frame.first = FirstNode::None;
@@ -900,9 +1036,7 @@ void Reader::openChild()
     case Mode::Value:
         if (parent.kind == ZRValue::Array) {
             const int position = parent.position++;
-            parent.out->resizeArray(position + 1);
-            ZRValue* slot = &(*parent.out)[position];
-            openValue(slot, parent.array.childHint, true);
+            openValue(&placeElement(*parent.out, position), parent.array.childHint, true);
             return;
         }
         break;
@@ -987,7 +1121,7 @@ void Reader::closeElement()
         raise(ZRError(kModule, "Receving Fault response: ", faultDescription_, kSourcePath, kFaultSite),
               ZRErrorKind::RemoteFault);
     case Mode::FaultChild:
-        faultDescription_.append(frame.name, frame.nameLength);
+        faultDescription_.append(names_, frame.nameAt, frame.nameLength);
         faultDescription_ += ": ";
         if (frame.first == FirstNode::Text) {
             faultDescription_.append(capturedText_.data, capturedText_.size);
@@ -997,20 +1131,24 @@ void Reader::closeElement()
     case Mode::Skip:
         break;
     }
+    names_.resize(frame.nameAt);
     open_.pop_back();
+    placed_ = std::min(placed_, open_.size());
 }
 
 void Reader::finish(const Frame& frame, ZRValue::Type kind)
 {
-    finish(*frame.out, kind, frame.start, frame.first == FirstNode::Text, capturedText_);
+    finish(*frame.out, kind, frame.startAt, frame.first == FirstNode::Text, capturedText_);
 }
 
 // Decodes an element of type `kind` that starts at `start` from its text.
-void Reader::finish(ZRValue& out, ZRValue::Type kind, const char* start, bool hasText, Text captured)
+void Reader::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool hasText, Text captured)
 {
     const char* text = hasText ? captured.data : "";
     const std::size_t size = hasText ? captured.size : 0;
-    const bool blank = std::all_of(text, text + size, isXmlSpace);
+    // Blank number text keeps the value 0, as it always has; the readers
+    // refuse it, so it is looked for only then.
+    auto blank = [&] { return std::all_of(text, text + size, isXmlSpace); };
     switch (kind) {
     case ZRValue::Array:
         break;
@@ -1036,14 +1174,14 @@ void Reader::finish(ZRValue& out, ZRValue::Type kind, const char* start, bool ha
     }
     case ZRValue::Int: {
         int number = 0;
-        if (!blank && !readIntText(text, text + size, number))
+        if (!readIntText(text, text + size, number) && !blank())
             unfaithful(start, "the Int text " + quoted(text, size) + " is not a 32-bit integer");
         out = number;
         break;
     }
     case ZRValue::Float: {
         float number = 0.0f;
-        if (!blank && !readFloatText(text, text + size, number))
+        if (!readFloatText(text, text + size, number) && !blank())
             unfaithful(start, "the Float text " + quoted(text, size) + " is not a number");
         out = number;
         break;
@@ -1081,7 +1219,7 @@ ZRValue::Type xsdTypeToValueType(const char* name)
 
 void readValueXml(const char* text, std::size_t size, ZRValue& out)
 {
-    Reader reader(text, out);
+    Reader reader(text, out, size);
     const Reader::Status status = reader.read(size, true);
     if (status == Reader::Status::NoElement) {
         ZRError error(kModule, kMethod, "the value is not well-formed XML: the text holds no element", kSourcePath,
@@ -1093,22 +1231,19 @@ void readValueXml(const char* text, std::size_t size, ZRValue& out)
 }
 
 struct ZRValueReader::Impl {
-    Impl(const char* text, ZRValue& out) : reader(text, out), text(text) {}
+    Impl(ZRValue& out, std::size_t textBound) : reader(nullptr, out, textBound) {}
     Reader reader;
-    const char* text;
 };
 
-ZRValueReader::ZRValueReader(ZRValue& out) : out_(out) {}
+ZRValueReader::ZRValueReader(ZRValue& out, std::size_t textBound) : out_(out), textBound_(textBound) {}
 
 ZRValueReader::~ZRValueReader() = default;
 
-ZRValueReader::Status ZRValueReader::read(const char* text, std::size_t size, bool final)
+ZRValueReader::Status ZRValueReader::feed(const char* piece, std::size_t size, bool final)
 {
-    // The reader keeps pointers into the text: text that has moved is read
-    // again from its start.
-    if (!impl_ || impl_->text != text)
-        impl_.reset(new Impl(text, out_));
-    switch (impl_->reader.read(size, final)) {
+    if (!impl_)
+        impl_.reset(new Impl(out_, textBound_));
+    switch (impl_->reader.feed(piece, size, final)) {
     case Reader::Status::NeedMore: return NeedMore;
     case Reader::Status::NoElement: return NoElement;
     case Reader::Status::Complete: break;

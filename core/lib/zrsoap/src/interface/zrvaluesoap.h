@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,14 @@ const std::size_t kMaxValueTextBytes = std::size_t(256) << 20;
 // Appends the encoding of `value` to `out`; `nested` is true for the elements
 // of an array, false for the value handed to the output hook.
 void writeValueXml(const ZRValue& value, std::string& out, bool nested);
+
+// The same encoding handed out in pieces, so that no one string holds it
+// all: whenever `out` holds at least `pieceSize` bytes, `takePiece(out)` is
+// called and may take the text (move it away) or use it; `out` is then
+// emptied and made ready for the next piece. What remains at the end stays
+// in `out`.
+void writeValueXml(const ZRValue& value, std::string& out, bool nested, std::size_t pieceSize,
+                   const std::function<void(std::string&)>& takePiece);
 
 // The bytes as XML text: the five special characters as named references,
 // every byte below 33 or above 127 as a decimal reference to that byte.
@@ -59,20 +68,25 @@ public:
         NoElement,  // an end tag came first; position(): its '<'
     };
 
-    // Decodes into `out` (reset first).
-    explicit ZRValueReader(ZRValue& out);
+    // Decodes into `out` (reset first). `textBound`, when not 0, bounds the
+    // length of the whole text: a large array then gets its room at once.
+    explicit ZRValueReader(ZRValue& out, std::size_t textBound = 0);
     ~ZRValueReader();
     ZRValueReader(const ZRValueReader&) = delete;
     ZRValueReader& operator=(const ZRValueReader&) = delete;
 
-    // `text` holds all `size` bytes received so far, `final` when no more
-    // will come. Text at a new address is read again from its start.
-    Status read(const char* text, std::size_t size, bool final);
+    // `piece` holds the next `size` bytes of the text and may go once the
+    // call returns: the reader keeps only what it still needs (all of it
+    // where the markup is not of the writer's forms, for TinyXML's check).
+    // `final` when no more will come.
+    Status feed(const char* piece, std::size_t size, bool final);
+    // Counted from the start of the whole text.
     std::size_t position() const;
 
 private:
     struct Impl;
     ZRValue& out_;
+    std::size_t textBound_;
     std::unique_ptr<Impl> impl_;
 };
 

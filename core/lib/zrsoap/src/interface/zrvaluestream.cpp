@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "zrsoapH.h"
 #include "zrvaluesoap.h"
@@ -29,6 +30,10 @@ const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
 // small enough for the allocator's fast bins; a larger first block costs
 // more than the few regrowths of a large value.
 const std::size_t kWorkingTextReserve = 512;
+// A large value's text goes out in pieces of about this size: its whole
+// text is never one string (whose regrowth would hold it twice), and
+// sending frees each piece as it goes.
+const std::size_t kTextPieceSize = std::size_t(1) << 20;
 
 // ---------------------------------------------------------------- input hook
 
@@ -117,16 +122,21 @@ enum class RawElement { Found, NoElement, Truncated };
 // of the message until the element has ended, and leaves gSOAP's buffer just
 // past it, so gSOAP's own parser carries on with what follows (the
 // response's end tag, then any DIME attachments). When an end tag comes
-// first nothing is taken.
+// first nothing is taken. The reader keeps of each piece only what it still
+// needs.
 RawElement readElement(struct soap* soap, ZRValue& decoded)
 {
-    std::string text = peekedStartTag(soap) + pendingLookahead(soap);
-    ZRValueReader reader(decoded);
+    const std::string ahead = peekedStartTag(soap) + pendingLookahead(soap);
+    // The announced length of the message, when there is one, bounds the
+    // value's text.
+    const std::size_t announced =
+        soap->length < kMaxValueTextBytes ? static_cast<std::size_t>(soap->length) : kMaxValueTextBytes;
+    ZRValueReader reader(decoded, announced ? ahead.size() + announced : 0);
     // Text of its own (a peeked tag) may already decide; an empty one needs
     // the buffer anyway.
     ZRValueReader::Status status = ZRValueReader::NeedMore;
-    if (!text.empty())
-        status = reader.read(text.data(), text.size(), false);
+    if (!ahead.empty())
+        status = reader.feed(ahead.data(), ahead.size(), false);
     if (status == ZRValueReader::Complete) {
         // A peeked empty element: gSOAP's buffer already stands after it.
         soap->peeked = 0;
@@ -135,19 +145,14 @@ RawElement readElement(struct soap* soap, ZRValue& decoded)
     if (status == ZRValueReader::NoElement)
         return RawElement::NoElement;
 
-    // `window` is the unread part of gSOAP's buffer: it starts at offset
-    // windowStart of `text` and at index windowBase of soap->buf.
-    std::size_t windowStart = text.size();
+    // The window is the unread part of gSOAP's buffer: it starts at offset
+    // windowStart of the text and at index windowBase of soap->buf.
+    std::size_t windowStart = ahead.size();
     std::size_t windowBase = soap->bufidx;
-    // The announced length bounds the text: room for it at once saves the
-    // copies of a growing string, and the reader's rereading of moved text,
-    // on a large value.
-    if (soap->length > soap->buflen - soap->bufidx && soap->length <= kMaxValueTextBytes)
-        text.reserve(text.size() + static_cast<std::size_t>(soap->length));
-    text.append(soap->buf + soap->bufidx, soap->buflen - soap->bufidx);
-    status = reader.read(text.data(), text.size(), false);
+    std::size_t textSize = windowStart + (soap->buflen - soap->bufidx);
+    status = reader.feed(soap->buf + soap->bufidx, soap->buflen - soap->bufidx, false);
     while (status == ZRValueReader::NeedMore) {
-        if (text.size() > kMaxValueTextBytes)
+        if (textSize > kMaxValueTextBytes)
             textTooLong();
         // The window is taken; gSOAP's DIME framing steps on from the end
         // of it.
@@ -157,10 +162,10 @@ RawElement readElement(struct soap* soap, ZRValue& decoded)
             soap->error = pulled;
             return RawElement::Truncated;
         }
-        windowStart = text.size();
+        windowStart = textSize;
         windowBase = soap->bufidx;
-        text.append(soap->buf + soap->bufidx, soap->buflen - soap->bufidx);
-        status = reader.read(text.data(), text.size(), false);
+        textSize += soap->buflen - soap->bufidx;
+        status = reader.feed(soap->buf + soap->bufidx, soap->buflen - soap->bufidx, false);
     }
 
     const std::size_t position = reader.position();
@@ -215,9 +220,9 @@ const char kTextReuseId[] = "ZR-ValueTextReuse";
 
 struct CountedText {
     bool active = false;  // a ZRValueTextReuse is in scope
-    bool ready = false;   // `text` is what the counting pass wrote for `value`
+    bool ready = false;   // `pieces` are what the counting pass wrote for `value`
     const ZRValue* value = nullptr;
-    std::string text;
+    std::vector<std::string> pieces;
 };
 
 CountedText* countedTextOf(struct soap* soap)
@@ -266,7 +271,7 @@ ZRValueTextReuse::~ZRValueTextReuse()
         counted->ready = false;
         counted->value = nullptr;
         // A large value's text is not kept for the next message.
-        std::string().swap(counted->text);
+        counted->pieces.clear();
     }
 }
 
@@ -277,19 +282,31 @@ int soap_out_ZRValue(struct soap* soap, const char* tag, int id, const ZRValue* 
         CountedText* counted = countedTextOf(soap);
         const bool counting = (soap->mode & SOAP_IO_LENGTH) != 0;
         if (counted && !counting && counted->ready && counted->value == value) {
-            soap_send_raw(soap, counted->text.data(), counted->text.size());
             counted->ready = false;
-            std::string().swap(counted->text);
+            for (std::string& piece : counted->pieces) {
+                soap_send_raw(soap, piece.data(), piece.size());
+                std::string().swap(piece);
+            }
+            counted->pieces.clear();
         } else {
+            // The counting pass keeps the pieces for the sending pass; any
+            // other pass sends them as they come.
+            const bool keep = counted && counting;
+            if (keep)
+                counted->pieces.clear();
+            auto takePiece = [&](std::string& piece) {
+                soap_send_raw(soap, piece.data(), piece.size());
+                if (keep)
+                    counted->pieces.push_back(std::move(piece));
+            };
             std::string text;
             text.reserve(kWorkingTextReserve);
             if (value)
-                writeValueXml(*value, text, false);
-            soap_send_raw(soap, text.data(), text.size());
-            if (counted && counting) {
+                writeValueXml(*value, text, false, kTextPieceSize, takePiece);
+            takePiece(text);
+            if (keep) {
                 counted->ready = true;
                 counted->value = value;
-                counted->text.swap(text);
             }
         }
         soap_element_end_out(soap, tag);

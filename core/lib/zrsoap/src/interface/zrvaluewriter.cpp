@@ -149,4 +149,32 @@ void writeValueXml(const ZRValue& value, std::string& out, bool nested)
         [&](const ZRValue&) { out += kItemEnd; });
 }
 
+void writeValueXml(const ZRValue& value, std::string& out, bool nested, std::size_t pieceSize,
+                   const std::function<void(std::string&)>& takePiece)
+{
+    auto pieceDone = [&]() {
+        if (out.size() < pieceSize)
+            return;
+        takePiece(out);
+        out.clear();
+        // Room for a whole piece and the item that ends it, so that a piece
+        // is written without regrowing.
+        out.reserve(pieceSize + pieceSize / 8);
+    };
+    walkValue(
+        value,
+        [&](const ZRValue& current, int index) {
+            if (current.valueType() == ZRValue::Array)
+                out += kArrayStart;
+            else
+                writeLeaf(current, out, nested || index >= 0);
+            pieceDone();
+            return true;
+        },
+        [&](const ZRValue&) {
+            out += kItemEnd;
+            pieceDone();
+        });
+}
+
 }  // namespace ZR
