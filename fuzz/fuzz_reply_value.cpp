@@ -30,7 +30,7 @@ std::string replyFor(const ZRValue& value)
         if (element.valueType() == ZRValue::Binary) {
             binaries = true;
             message.attach(element.size() ? std::string(reinterpret_cast<const char*>(element.byteData()),
-                                                         std::size_t(element.size()))
+                                                        std::size_t(element.size()))
                                           : std::string());
         }
         return true;

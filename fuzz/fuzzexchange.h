@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include <boost/shared_ptr.hpp>
 #include <stdsoap2.h>
+#include <boost/shared_ptr.hpp>
 
 #include "memorytransport.h"
 #include "scriptedpeer.h"

@@ -62,9 +62,11 @@ std::string httpReply(const ZRValue& value)
     const std::string body =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
-        " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
+        " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
         " xmlns:zrbroker=\"urn:zrbroker\"><SOAP-ENV:Body><zrbroker:callVexelResponse><zrbroker:return>" +
-        encoded(value) + "</zrbroker:return></zrbroker:callVexelResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>";
+        encoded(value) +
+        "</zrbroker:return></zrbroker:callVexelResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>";
     return "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\nConnection: keep-alive\r\n\r\n" + body;
 }
@@ -93,8 +95,8 @@ void decode(benchmark::State& state, const ZRValue& value)
             transport.addReply(reply);
             state.ResumeTiming();
             zrsoap::zrbroker__callVexelResponse response;
-            if (zrsoap::soap_call_zrbroker__callVexel(soap, "http://bench:1", "", "M", "m", parameters, response) !=
-                    SOAP_OK ||
+            if (zrsoap::soap_call_zrbroker__callVexel(soap, "http://bench:1", "", "M", "m", parameters,
+                                                      response) != SOAP_OK ||
                 response._return.size() != value.size()) {
                 state.SkipWithError("the reply did not decode");
                 break;
@@ -128,22 +130,44 @@ void encodeInPieces(benchmark::State& state, const ZRValue& value)
     state.counters["text_MB"] = static_cast<double>(bytes) / 1e6;
 }
 
-void BM_EncodeFloats(benchmark::State& state) { encode(state, floats(static_cast<int>(state.range(0)))); }
+void BM_EncodeFloats(benchmark::State& state)
+{
+    encode(state, floats(static_cast<int>(state.range(0))));
+}
 void BM_EncodeFloatsInPieces(benchmark::State& state)
 {
     encodeInPieces(state, floats(static_cast<int>(state.range(0))));
 }
-void BM_DecodeFloats(benchmark::State& state) { decode(state, floats(static_cast<int>(state.range(0)))); }
-void BM_EncodeStrings(benchmark::State& state) { encode(state, strings(10000, 100)); }
-void BM_DecodeStrings(benchmark::State& state) { decode(state, strings(10000, 100)); }
-void BM_EncodeMatrix(benchmark::State& state) { encode(state, matrix(1000, 1000)); }
-void BM_DecodeMatrix(benchmark::State& state) { decode(state, matrix(1000, 1000)); }
+void BM_DecodeFloats(benchmark::State& state)
+{
+    decode(state, floats(static_cast<int>(state.range(0))));
+}
+void BM_EncodeStrings(benchmark::State& state)
+{
+    encode(state, strings(10000, 100));
+}
+void BM_DecodeStrings(benchmark::State& state)
+{
+    decode(state, strings(10000, 100));
+}
+void BM_EncodeMatrix(benchmark::State& state)
+{
+    encode(state, matrix(1000, 1000));
+}
+void BM_DecodeMatrix(benchmark::State& state)
+{
+    decode(state, matrix(1000, 1000));
+}
 
 }  // namespace
 
 BENCHMARK(BM_EncodeFloats)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeFloatsInPieces)->Arg(1000000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_DecodeFloats)->Arg(1000000)->Arg(2000000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(BM_DecodeFloats)
+    ->Arg(1000000)
+    ->Arg(2000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 BENCHMARK(BM_EncodeStrings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeStrings)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodeMatrix)->Unit(benchmark::kMillisecond);

@@ -21,8 +21,8 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
-#include <boost/make_shared.hpp>
 #include <stdsoap2.h>
+#include <boost/make_shared.hpp>
 
 #include "zrnetwork.h"
 
@@ -40,9 +40,7 @@ ZR::ZRValue parameters(Payload payload)
     list.resizeArray(1);
     ZR::ZRValue& value = list[0];
     switch (payload) {
-    case Small:
-        value = 1.0f;
-        break;
+    case Small: value = 1.0f; break;
     case Vector:
         value.resizeArray(1000000);
         for (int k = 0; k < 1000000; ++k)
@@ -125,8 +123,7 @@ Exchange capture(Payload payload)
 
 class RawSocket {
 public:
-    explicit RawSocket(int port)
-        : fd_(socket(AF_INET, SOCK_STREAM, 0))
+    explicit RawSocket(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0))
     {
         sockaddr_in address{};
         address.sin_family = AF_INET;

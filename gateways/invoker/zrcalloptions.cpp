@@ -22,7 +22,8 @@ double secondsOf(const mxArray* value, const char* field)
         if (seconds > 0)
             return seconds;
     }
-    throw ZRMxArgumentError(std::string(field) + " must be a positive number of seconds, or [] or Inf for no limit");
+    throw ZRMxArgumentError(std::string(field) +
+                            " must be a positive number of seconds, or [] or Inf for no limit");
 }
 
 void readField(const mxArray* options, const char* field, double& seconds)

@@ -72,7 +72,8 @@ std::string formOf(const mxArray* array)
 void checkForm(const mxArray* array)
 {
     if (mxGetNumberOfDimensions(array) > 2 || mxIsSparse(array) || mxIsComplex(array))
-        throw ZRMxArgumentError(identifier::unsupportedType, "Unsupported parameter type: " + formOf(array) + "\n");
+        throw ZRMxArgumentError(identifier::unsupportedType,
+                                "Unsupported parameter type: " + formOf(array) + "\n");
 }
 
 bool isIntegerClass(mxClassID classId)
@@ -101,9 +102,10 @@ ZRValue intValue(std::int64_t number)
 template <typename Wide>
 ZRValue narrowedInt(Wide number, const char* className)
 {
-    if (number < static_cast<Wide>(0) ? number < static_cast<Wide>(INT32_MIN) : number > static_cast<Wide>(INT32_MAX))
-        throw ZRMxArgumentError(identifier::unsupportedType, std::string("Unsupported parameter value: ") + className +
-                                                                 " " + std::to_string(number) +
+    if (number < static_cast<Wide>(0) ? number < static_cast<Wide>(INT32_MIN)
+                                      : number > static_cast<Wide>(INT32_MAX))
+        throw ZRMxArgumentError(identifier::unsupportedType, std::string("Unsupported parameter value: ") +
+                                                                 className + " " + std::to_string(number) +
                                                                  " does not fit in 32 bits\n");
     return ZRValue(static_cast<int>(number));
 }
@@ -112,8 +114,7 @@ ZRValue narrowedInt(Wide number, const char* className)
 // Reads elements of one numeric or logical array by linear index.
 class ElementReader {
 public:
-    ElementReader(const mxArray* array, mxClassID classId)
-        : classId_(classId), data_(nullptr)
+    ElementReader(const mxArray* array, mxClassID classId) : classId_(classId), data_(nullptr)
     {
         if (mxGetNumberOfElements(array) == 0)
             return;
@@ -127,30 +128,19 @@ public:
     ZRValue at(std::size_t index) const
     {
         switch (classId_) {
-        case mxDOUBLE_CLASS:
-            return ZRValue(static_cast<float>(static_cast<const double*>(data_)[index]));
-        case mxLOGICAL_CLASS:
-            return ZRValue(static_cast<const mxLogical*>(data_)[index] != 0);
-        case mxINT8_CLASS:
-            return intValue(static_cast<const std::int8_t*>(data_)[index]);
-        case mxUINT8_CLASS:
-            return intValue(static_cast<const std::uint8_t*>(data_)[index]);
-        case mxINT16_CLASS:
-            return intValue(static_cast<const std::int16_t*>(data_)[index]);
-        case mxUINT16_CLASS:
-            return intValue(static_cast<const std::uint16_t*>(data_)[index]);
-        case mxINT32_CLASS:
-            return intValue(static_cast<const std::int32_t*>(data_)[index]);
-        case mxUINT32_CLASS:
-            return intValue(static_cast<const std::uint32_t*>(data_)[index]);
+        case mxDOUBLE_CLASS: return ZRValue(static_cast<float>(static_cast<const double*>(data_)[index]));
+        case mxLOGICAL_CLASS: return ZRValue(static_cast<const mxLogical*>(data_)[index] != 0);
+        case mxINT8_CLASS: return intValue(static_cast<const std::int8_t*>(data_)[index]);
+        case mxUINT8_CLASS: return intValue(static_cast<const std::uint8_t*>(data_)[index]);
+        case mxINT16_CLASS: return intValue(static_cast<const std::int16_t*>(data_)[index]);
+        case mxUINT16_CLASS: return intValue(static_cast<const std::uint16_t*>(data_)[index]);
+        case mxINT32_CLASS: return intValue(static_cast<const std::int32_t*>(data_)[index]);
+        case mxUINT32_CLASS: return intValue(static_cast<const std::uint32_t*>(data_)[index]);
 #ifdef ZR_MATLAB_HOST
-        case mxINT64_CLASS:
-            return narrowedInt(static_cast<const std::int64_t*>(data_)[index], "int64");
-        case mxUINT64_CLASS:
-            return narrowedInt(static_cast<const std::uint64_t*>(data_)[index], "uint64");
+        case mxINT64_CLASS: return narrowedInt(static_cast<const std::int64_t*>(data_)[index], "int64");
+        case mxUINT64_CLASS: return narrowedInt(static_cast<const std::uint64_t*>(data_)[index], "uint64");
 #endif
-        default:
-            refuse(classId_);
+        default: refuse(classId_);
         }
     }
 
@@ -210,7 +200,7 @@ ZRValue scalarToValue(const mxArray* array, mxClassID classId)
     const ElementReader reader(array, classId);
     // An empty array stands for its class's zero, as the host reads it.
     if (reader.empty())
-        return classId == mxLOGICAL_CLASS ? ZRValue(false)
+        return classId == mxLOGICAL_CLASS  ? ZRValue(false)
                : classId == mxDOUBLE_CLASS ? ZRValue(0.0f)
                                            : ZRValue(0);
     return reader.at(0);
@@ -345,12 +335,9 @@ mxArray* createNumberMatrix(std::size_t rows, std::size_t columns, ZRValue::Type
 {
     const mwSize m = static_cast<mwSize>(rows), n = static_cast<mwSize>(columns);
     switch (kind) {
-    case ZRValue::Float:
-        return mxCreateNumericMatrix(m, n, mxDOUBLE_CLASS, mxREAL);
-    case ZRValue::Int:
-        return mxCreateNumericMatrix(m, n, mxINT32_CLASS, mxREAL);
-    default:
-        return mxCreateLogicalMatrix(m, n);
+    case ZRValue::Float: return mxCreateNumericMatrix(m, n, mxDOUBLE_CLASS, mxREAL);
+    case ZRValue::Int: return mxCreateNumericMatrix(m, n, mxINT32_CLASS, mxREAL);
+    default: return mxCreateLogicalMatrix(m, n);
     }
 }
 
@@ -375,12 +362,9 @@ void fillRow(mxArray* matrix, std::size_t row, std::size_t rows, const TZRValueE
              ZRValue::Type kind)
 {
     switch (kind) {
-    case ZRValue::Float:
-        return fillRow<double>(matrix, row, rows, elements);
-    case ZRValue::Int:
-        return fillRow<std::int32_t>(matrix, row, rows, elements);
-    default:
-        return fillRow<mxLogical>(matrix, row, rows, elements);
+    case ZRValue::Float: return fillRow<double>(matrix, row, rows, elements);
+    case ZRValue::Int: return fillRow<std::int32_t>(matrix, row, rows, elements);
+    default: return fillRow<mxLogical>(matrix, row, rows, elements);
     }
 }
 
@@ -432,22 +416,17 @@ mxArray* toMx(ZRValue& value, ZRArrayResults arrayResults, int depth)
             mxSetCell(cells, static_cast<mwIndex>(i), toMx(value[i], arrayResults, depth + 1));
         return cells;
     }
-    case ZRValue::Bool:
-        return mxCreateLogicalScalar(static_cast<bool>(value));
+    case ZRValue::Bool: return mxCreateLogicalScalar(static_cast<bool>(value));
     case ZRValue::Int: {
         mxArray* number = mxCreateNumericMatrix(1, 1, mxINT32_CLASS, mxREAL);
         *static_cast<std::int32_t*>(mxGetData(number)) = static_cast<int>(value);
         return number;
     }
-    case ZRValue::Float:
-        return mxCreateDoubleScalar(static_cast<double>(static_cast<float>(value)));
-    case ZRValue::String:
-        return textToMx(value);
-    case ZRValue::Binary:
-        return binaryToMx(value);
+    case ZRValue::Float: return mxCreateDoubleScalar(static_cast<double>(static_cast<float>(value)));
+    case ZRValue::String: return textToMx(value);
+    case ZRValue::Binary: return binaryToMx(value);
     case ZRValue::Invalid:
-    case ZRValue::Object:
-        break;
+    case ZRValue::Object: break;
     }
     return nullptr;
 }
@@ -525,7 +504,8 @@ std::string mxArrayText(const mxArray* array, const char* failure)
     return charText(array, failure);
 }
 
-ZRMxArgumentError::ZRMxArgumentError(const std::string& text) : ZRMxArgumentError(identifier::badArgument, text)
+ZRMxArgumentError::ZRMxArgumentError(const std::string& text)
+    : ZRMxArgumentError(identifier::badArgument, text)
 {
 }
 
@@ -548,24 +528,15 @@ const char unspecified[] = "zrbridge:failed";
 const char* identifierOf(ZRErrorKind kind) noexcept
 {
     switch (kind) {
-    case ZRErrorKind::BrokerUnreachable:
-        return identifier::brokerUnreachable;
-    case ZRErrorKind::UnknownModule:
-        return identifier::unknownModule;
-    case ZRErrorKind::LookupFailed:
-        return identifier::lookupFailed;
-    case ZRErrorKind::RemoteFault:
-        return identifier::remoteFault;
-    case ZRErrorKind::ConnectionFailed:
-        return identifier::connectionFailed;
-    case ZRErrorKind::BadReply:
-        return identifier::badReply;
-    case ZRErrorKind::Timeout:
-        return identifier::timeout;
-    case ZRErrorKind::Interrupted:
-        return identifier::interrupted;
-    case ZRErrorKind::Unspecified:
-        break;
+    case ZRErrorKind::BrokerUnreachable: return identifier::brokerUnreachable;
+    case ZRErrorKind::UnknownModule: return identifier::unknownModule;
+    case ZRErrorKind::LookupFailed: return identifier::lookupFailed;
+    case ZRErrorKind::RemoteFault: return identifier::remoteFault;
+    case ZRErrorKind::ConnectionFailed: return identifier::connectionFailed;
+    case ZRErrorKind::BadReply: return identifier::badReply;
+    case ZRErrorKind::Timeout: return identifier::timeout;
+    case ZRErrorKind::Interrupted: return identifier::interrupted;
+    case ZRErrorKind::Unspecified: break;
     }
     return identifier::unspecified;
 }

@@ -65,7 +65,8 @@ protected:
 
     void expectEchoWorks(ZRProxyRemote& proxy)
     {
-        expectOutcome(guarded(proxy, "echo", argumentsOf(ZRValue(3))), Expected::valueOf(argumentsOf(ZRValue(3))));
+        expectOutcome(guarded(proxy, "echo", argumentsOf(ZRValue(3))),
+                      Expected::valueOf(argumentsOf(ZRValue(3))));
     }
 
     std::unique_ptr<BrokerProcess> broker_;
@@ -78,11 +79,13 @@ TEST_F(BrokerFaults, FailuresOfOneCallLeaveTheProxyUsable)
         ZRValue arguments;
         Expected expected;
     } cases[] = {
-        {"fail", ZRValue(), Expected::error("\tFaulty::SOAP error:Requested failure\n\tSOAP detail: Faulty::fail")},
+        {"fail", ZRValue(),
+         Expected::error("\tFaulty::SOAP error:Requested failure\n\tSOAP detail: Faulty::fail")},
         {"fail", argumentsOf(ZRValue("x < y"), ZRValue("a & b")),
          Expected::error("\tFaulty::SOAP error:x < y\n\tSOAP detail: a &amp; b")},
         {"drop", ZRValue(), Expected::errorStartingWith("\tFaulty::SOAP error:")},
-        {"nosuch", ZRValue(), Expected::error("\tFaulty::SOAP error:Unknown method\n\tSOAP detail: Faulty::nosuch")},
+        {"nosuch", ZRValue(),
+         Expected::error("\tFaulty::SOAP error:Unknown method\n\tSOAP detail: Faulty::nosuch")},
         // No time-out: a stalled call returns when the broker answers.
         {"stall", argumentsOf(ZRValue(1)), Expected::returns()},
     };
@@ -121,12 +124,29 @@ TEST_F(BrokerFaults, EchoedValuesComeBackUnchanged)
         return value;
     };
     const ZRValue cases[] = {
-        ZRValue(std::numeric_limits<float>::quiet_NaN()), ZRValue(infinity), ZRValue(-infinity),
-        ZRValue(std::numeric_limits<float>::max()), ZRValue(std::numeric_limits<float>::denorm_min()),
-        ZRValue(-0.0f), ZRValue(0.1f), ZRValue(std::numeric_limits<int>::min()), ZRValue(false),
-        ZRValue(""), ZRValue(" "), ZRValue("   "), ZRValue("\t"), ZRValue(" \n "), ZRValue(" a "),
-        ZRValue("\r\n"), ZRValue(std::string("a\0b", 3)), ZRValue(std::string(1, '\0')), ZRValue(everyByte),
-        ZRValue("\xE2\x82\xAC \xF0\x9F\x98\x80 <&>\"'"), bytes(""), bytes("1"), bytes(everyByte),
+        ZRValue(std::numeric_limits<float>::quiet_NaN()),
+        ZRValue(infinity),
+        ZRValue(-infinity),
+        ZRValue(std::numeric_limits<float>::max()),
+        ZRValue(std::numeric_limits<float>::denorm_min()),
+        ZRValue(-0.0f),
+        ZRValue(0.1f),
+        ZRValue(std::numeric_limits<int>::min()),
+        ZRValue(false),
+        ZRValue(""),
+        ZRValue(" "),
+        ZRValue("   "),
+        ZRValue("\t"),
+        ZRValue(" \n "),
+        ZRValue(" a "),
+        ZRValue("\r\n"),
+        ZRValue(std::string("a\0b", 3)),
+        ZRValue(std::string(1, '\0')),
+        ZRValue(everyByte),
+        ZRValue("\xE2\x82\xAC \xF0\x9F\x98\x80 <&>\"'"),
+        bytes(""),
+        bytes("1"),
+        bytes(everyByte),
         argumentsOf(argumentsOf(ZRValue(" x "), ZRValue()), argumentsOf(bytes("deep"), ZRValue(infinity))),
     };
     std::unique_ptr<ZRProxyRemote> echo = proxy("Echo");

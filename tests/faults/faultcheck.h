@@ -60,7 +60,10 @@ struct Expected {
     static Expected valueOf(const ZR::ZRValue& value) { return {Kind::Value, value, ""}; }
     static Expected error(std::string text) { return {Kind::Error, ZR::ZRValue(), std::move(text)}; }
     static Expected badReply(std::string text) { return {Kind::Error, ZR::ZRValue(), std::move(text), true}; }
-    static Expected errorStartingWith(std::string text) { return {Kind::ErrorPrefix, ZR::ZRValue(), std::move(text)}; }
+    static Expected errorStartingWith(std::string text)
+    {
+        return {Kind::ErrorPrefix, ZR::ZRValue(), std::move(text)};
+    }
     static Expected returns() { return {Kind::Returns, ZR::ZRValue(), ""}; }
 };
 
@@ -85,8 +88,7 @@ inline void expectOutcome(const CallOutcome& outcome, const Expected& expected)
         EXPECT_EQ(visibleText(outcome.error.substr(0, expected.text.size())), visibleText(expected.text))
             << "whole text: " << visibleText(outcome.error);
         break;
-    case Expected::Kind::Returns:
-        break;
+    case Expected::Kind::Returns: break;
     }
 }
 

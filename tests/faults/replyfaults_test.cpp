@@ -27,10 +27,12 @@ using namespace ZRTest;
 
 namespace {
 
-const std::string kEof = "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: ";
+const std::string kEof =
+    "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: ";
 const std::string kEmptyOk = "\tTracker::SOAP error:Error 200: HTTP 200 OK\n\tSOAP detail: ";
 const std::string kAnyFailure = "\tTracker::SOAP error:";
-const std::string kBadLength = "\tTracker::SOAP error:HTTP Error\n\tSOAP detail: Content-Length is not a byte count";
+const std::string kBadLength =
+    "\tTracker::SOAP error:HTTP Error\n\tSOAP detail: Content-Length is not a byte count";
 
 std::string header(const std::string& fields)
 {
@@ -164,8 +166,9 @@ TEST(ReplyFaults, RefusedConnections)
     ZRProxyRemote proxy("Tracker", "127.0.0.1", broker.port(), 0, 0);
     for (int attempt = 0; attempt < 2; ++attempt) {
         ZRValue result;
-        EXPECT_THROW_MSG(proxy.call("get", ZRValue(), result), ZRError,
-                         "\tTracker::SOAP error:Connection refused\n\tSOAP detail: connect failed in tcp_connect()");
+        EXPECT_THROW_MSG(
+            proxy.call("get", ZRValue(), result), ZRError,
+            "\tTracker::SOAP error:Connection refused\n\tSOAP detail: connect failed in tcp_connect()");
     }
 }
 
@@ -174,7 +177,8 @@ TEST(ReplyFaults, PeerClosesTheConnection)
     runCases({
         {"before the reply", ScriptedResponse::closeBefore(), Expected::error(kEof)},
         {"inside the status line", ScriptedResponse::closeMidReply(kReply, 5), Expected::error(kEof)},
-        {"inside the header", ScriptedResponse::closeMidReply(kReply, 40), Expected::errorStartingWith(kAnyFailure)},
+        {"inside the header", ScriptedResponse::closeMidReply(kReply, 40),
+         Expected::errorStartingWith(kAnyFailure)},
         {"after the header", ScriptedResponse::closeMidReply(kReply, kHeaderSize), Expected::error(kEmptyOk)},
         {"inside the value", ScriptedResponse::closeMidReply(kReply, kHeaderSize + kValueAt + 5),
          Expected::error(kEof)},
@@ -194,7 +198,8 @@ TEST(ReplyFaults, ContentLengthDisagreesWithTheBody)
     runCases({
         // The reply ends inside the value and the peer keeps the connection
         // open: the read stops at the announced length instead of waiting.
-        {"incomplete value at its full length", ScriptedResponse::keepAlive(announced(incompleteValue, incompleteValue.size())),
+        {"incomplete value at its full length",
+         ScriptedResponse::keepAlive(announced(incompleteValue, incompleteValue.size())),
          Expected::error(kEof)},
         {"incomplete envelope at its full length",
          ScriptedResponse::keepAlive(announced(kBody.substr(0, kEnvelopeEndAt), kEnvelopeEndAt)),
@@ -203,19 +208,21 @@ TEST(ReplyFaults, ContentLengthDisagreesWithTheBody)
          Expected::error(kEof)},
         {"length cut before the envelope end", ScriptedResponse::keepAlive(announced(kBody, kEnvelopeEndAt)),
          Expected::valueOf(ZRValue(5))},
-        {"bytes after the announced body", ScriptedResponse::keepAlive(kReply + "HTTP/1.1 200 OK\r\n\r\nstray"),
-         Expected::valueOf(ZRValue(5))},
-        {"length beyond the body, connection kept", ScriptedResponse::keepAlive(announced(kBody, kBody.size() + 100)),
-         Expected::valueOf(ZRValue(5))},
-        {"length beyond the body, then closed", ScriptedResponse::closeAfter(announced(kBody, kBody.size() + 100)),
-         Expected::valueOf(ZRValue(5))},
+        {"bytes after the announced body",
+         ScriptedResponse::keepAlive(kReply + "HTTP/1.1 200 OK\r\n\r\nstray"), Expected::valueOf(ZRValue(5))},
+        {"length beyond the body, connection kept",
+         ScriptedResponse::keepAlive(announced(kBody, kBody.size() + 100)), Expected::valueOf(ZRValue(5))},
+        {"length beyond the body, then closed",
+         ScriptedResponse::closeAfter(announced(kBody, kBody.size() + 100)), Expected::valueOf(ZRValue(5))},
         {"length zero", ScriptedResponse::keepAlive(announced(kBody, 0)), Expected::error(kEmptyOk)},
         // gSOAP alone would try to allocate the body of an error reply
         // announced as -33 bytes: nearly 2^64.
         {"negative length on an error reply",
-         ScriptedResponse::keepAlive("HTTP/1.1 510 Not Extended\r\nContent-Length: -33\r\nConnection: keep-alive\r\n\r\n"),
+         ScriptedResponse::keepAlive(
+             "HTTP/1.1 510 Not Extended\r\nContent-Length: -33\r\nConnection: keep-alive\r\n\r\n"),
          Expected::error(kBadLength)},
-        {"length that is not a number", ScriptedResponse::keepAlive(header("Content-Length: 12abc\r\n") + kBody),
+        {"length that is not a number",
+         ScriptedResponse::keepAlive(header("Content-Length: 12abc\r\n") + kBody),
          Expected::error(kBadLength)},
         {"length beyond any number",
          ScriptedResponse::keepAlive(header("Content-Length: 99999999999999999999999\r\n") + kBody),
@@ -224,8 +231,8 @@ TEST(ReplyFaults, ContentLengthDisagreesWithTheBody)
          Expected::error("\tTracker::SOAP error:HTTP Error\n\tSOAP detail: Content-Length is over 4 GiB")},
         // Read as far as it had arrived with the header ("Error 200" when
         // nothing had), but never waited on.
-        {"no length, connection kept", ScriptedResponse::keepAlive(header("Connection: keep-alive\r\n") + kBody),
-         Expected::returns()},
+        {"no length, connection kept",
+         ScriptedResponse::keepAlive(header("Connection: keep-alive\r\n") + kBody), Expected::returns()},
         {"no length, then closed", ScriptedResponse::closeAfter(header("Connection: close\r\n") + kBody),
          Expected::valueOf(ZRValue(5))},
     });
@@ -238,8 +245,10 @@ TEST(ReplyFaults, ChunkedBodies)
     const std::string unterminated = chunked(kBody, 50, false);
     runCases({
         {"small chunks", ScriptedResponse::keepAlive(chunked(kBody, 7)), Expected::valueOf(ZRValue(5))},
-        {"one chunk", ScriptedResponse::keepAlive(chunked(kBody, kBody.size())), Expected::valueOf(ZRValue(5))},
-        {"size that is not hexadecimal", ScriptedResponse::keepAlive(badSize), Expected::errorStartingWith(kAnyFailure)},
+        {"one chunk", ScriptedResponse::keepAlive(chunked(kBody, kBody.size())),
+         Expected::valueOf(ZRValue(5))},
+        {"size that is not hexadecimal", ScriptedResponse::keepAlive(badSize),
+         Expected::errorStartingWith(kAnyFailure)},
         {"closed inside a chunk",
          ScriptedResponse::closeMidReply(chunked(kBody, 50), chunked(kBody, 50).size() / 2),
          Expected::error(kEmptyOk)},
@@ -290,8 +299,10 @@ TEST(ReplyFaults, StalledReplyIsWaitedFor)
 
 TEST(ReplyFaults, DimeAttachments)
 {
-    const std::string twoBinaries = callEnvelope("<item xsi:type=\"Array\">" + binaryItem() + binaryItem() + "</item>");
-    const std::string oneBinary = callEnvelope("<item xsi:type=\"Array\">" + binaryItem() + intItem(2) + "</item>");
+    const std::string twoBinaries =
+        callEnvelope("<item xsi:type=\"Array\">" + binaryItem() + binaryItem() + "</item>");
+    const std::string oneBinary =
+        callEnvelope("<item xsi:type=\"Array\">" + binaryItem() + intItem(2) + "</item>");
     const std::string big(9 << 20, 'b');  // above gSOAP's trusted DIME size of 8 MiB
 
     const std::string complete = DimeMessage(twoBinaries).attach("first").attach("second").bytes();
@@ -300,22 +311,26 @@ TEST(ReplyFaults, DimeAttachments)
     std::string hugeRecord = DimeMessage(oneBinary).bytes();
     hugeRecord[0] = static_cast<char>(hugeRecord[0] & ~0x02);  // no longer the last record
     const std::size_t lastRecord = hugeRecord.size();
-    hugeRecord += dimeRecord(false, true, false, DimeTypeFormat::MediaType, "image", "application/octet-stream", "");
+    hugeRecord +=
+        dimeRecord(false, true, false, DimeTypeFormat::MediaType, "image", "application/octet-stream", "");
     hugeRecord.replace(lastRecord + 8, 4, "\xff\xff\xff\xf0", 4);  // its data length: 4 GiB
 
     auto lost = [](int number) {
-        return Expected::badReply("\tZRValue::restoreBinaryAttachments\n\tBinary value " + std::to_string(number) +
-                                  " of the reply holds the attachment placeholder, but no attachment arrived for it");
+        return Expected::badReply(
+            "\tZRValue::restoreBinaryAttachments\n\tBinary value " + std::to_string(number) +
+            " of the reply holds the attachment placeholder, but no attachment arrived for it");
     };
     runCases({
         {"more attachments than Binary values",
-         ScriptedResponse::keepAlive(dimeReply(DimeMessage(oneBinary).attach("first").attach("extra").attach("more").bytes())),
+         ScriptedResponse::keepAlive(
+             dimeReply(DimeMessage(oneBinary).attach("first").attach("extra").attach("more").bytes())),
          Expected::valueOf(arrayOf({binaryOf("first"), ZRValue(2)}))},
         // A placeholder left without its attachment: the bytes were lost.
         {"fewer attachments than Binary values",
          ScriptedResponse::keepAlive(dimeReply(DimeMessage(twoBinaries).attach("first").bytes())), lost(2)},
         {"no attachments", ScriptedResponse::keepAlive(dimeReply(DimeMessage(twoBinaries).bytes())), lost(1)},
-        {"oversized attachment", ScriptedResponse::keepAlive(dimeReply(DimeMessage(oneBinary).attach(big).bytes())),
+        {"oversized attachment",
+         ScriptedResponse::keepAlive(dimeReply(DimeMessage(oneBinary).attach(big).bytes())),
          Expected::valueOf(arrayOf({binaryOf(big), ZRValue(2)}))},
         // gSOAP lists an attachment only once it has arrived whole: one cut
         // short leaves its placeholder behind.
@@ -344,7 +359,8 @@ TEST(ReplyFaults, UndecodableValuesFailTheCall)
     runCases({
         {"end tag of another element",
          reply("<item xsi:type=\"Array\"><item xsi:type=\"xsd:int\">1</itemx></item>"),
-         Expected::badReply(notWellFormed + "the end tag '</itemx>' does not close '<item>' at line 1, column 67")},
+         Expected::badReply(notWellFormed +
+                            "the end tag '</itemx>' does not close '<item>' at line 1, column 67")},
         {"undefined entity", reply(typed("xsd:string", "a&bogus;")),
          Expected::badReply(notWellFormed + "undefined entity reference '&bogus;' at line 1, column 47")},
         {"duplicated attribute", reply("<item xsi:type=\"xsd:int\" xsi:type=\"xsd:string\">1</item>"),
@@ -354,7 +370,8 @@ TEST(ReplyFaults, UndecodableValuesFailTheCall)
         {"text that is no float", reply(typed("xsd:float", "abc")),
          Expected::badReply(prefix + "the Float text 'abc' is not a number at line 1, column 18")},
         {"int beyond 32 bits", reply(typed("xsd:int", "99999999999")),
-         Expected::badReply(prefix + "the Int text '99999999999' is not a 32-bit integer at line 1, column 18")},
+         Expected::badReply(prefix +
+                            "the Int text '99999999999' is not a 32-bit integer at line 1, column 18")},
         {"bool that is neither", reply(typed("xsd:boolean", "yes")),
          Expected::badReply(prefix + "the Bool text 'yes' is not true, false, 1 or 0 at line 1, column 18")},
     });

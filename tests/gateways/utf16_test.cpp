@@ -49,17 +49,17 @@ TEST(Utf16, IllFormedUtf8BecomesReplacementCharacters)
         std::string utf8;
         std::u16string utf16;
     } cases[] = {
-        {"\x80", u"\ufffd"},                       // stray continuation byte
-        {"a\xc3", u"a\ufffd"},                     // cut short at the end
-        {"\xe2\x82z", u"\ufffdz"},                 // cut short: one for the part
-        {"\xc0\xaf", u"\ufffd\ufffd"},             // overlong, lead never valid
-        {"\xe0\x80\xaf", u"\ufffd\ufffd\ufffd"},   // overlong three-byte form
-        {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},   // encoded surrogate
+        {"\x80", u"\ufffd"},                                // stray continuation byte
+        {"a\xc3", u"a\ufffd"},                              // cut short at the end
+        {"\xe2\x82z", u"\ufffdz"},                          // cut short: one for the part
+        {"\xc0\xaf", u"\ufffd\ufffd"},                      // overlong, lead never valid
+        {"\xe0\x80\xaf", u"\ufffd\ufffd\ufffd"},            // overlong three-byte form
+        {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},            // encoded surrogate
         {"\xf4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},  // beyond U+10FFFF
         {"\xf5\x80", u"\ufffd\ufffd"},
         {"\xff\xfe", u"\ufffd\ufffd"},
-        {"\xf0\x9f\x98", u"\ufffd"},               // four-byte form cut short
-        {"\xf0\x9f\x98\xc3\xa9", u"\ufffd\u00e9"}, // next character survives
+        {"\xf0\x9f\x98", u"\ufffd"},                // four-byte form cut short
+        {"\xf0\x9f\x98\xc3\xa9", u"\ufffd\u00e9"},  // next character survives
     };
     for (const auto& c : cases)
         EXPECT_EQ(toUtf16(c.utf8), c.utf16) << testing::PrintToString(c.utf8);
@@ -72,7 +72,9 @@ TEST(Utf16, LoneSurrogatesBecomeReplacementCharacters)
         std::string utf8;
     } cases[] = {
         {u"\xd800", "\xef\xbf\xbd"},
-        {std::u16string{0xdc00, u'a'}, "\xef\xbf\xbd" "a"},
+        {std::u16string{0xdc00, u'a'},
+         "\xef\xbf\xbd"
+         "a"},
         {std::u16string{0xd800, 0xd800, 0xdc00}, "\xef\xbf\xbd\xf0\x90\x80\x80"},
         {std::u16string{u'a', 0xdbff}, "a\xef\xbf\xbd"},
     };

@@ -22,8 +22,9 @@ std::string encode(const ZRValue& value)
 
 std::string bytesOf(const ZRValue& value)
 {
-    return value.size() == 0 ? std::string() : std::string(reinterpret_cast<const char*>(value.byteData()),
-                                                           static_cast<std::size_t>(value.size()));
+    return value.size() == 0 ? std::string()
+                             : std::string(reinterpret_cast<const char*>(value.byteData()),
+                                           static_cast<std::size_t>(value.size()));
 }
 
 std::string pattern(std::size_t length)
@@ -102,13 +103,13 @@ TEST(Base64, Decodes)
         {"Zg==", "f"},
         {"Zm8=", "fo"},
         {"++++////", "\xFB\xEF\xBE\xFF\xFF\xFF"},
-        {"Zm9v=YmFy", "foo"},    // "=" first in a group
-        {"Zm9vY=Fy", "foo"},     // "=" second
-        {"Zm9vYm=Fy", "foob"},   // "=" third: one more byte
+        {"Zm9v=YmFy", "foo"},       // "=" first in a group
+        {"Zm9vY=Fy", "foo"},        // "=" second
+        {"Zm9vYm=Fy", "foob"},      // "=" third: one more byte
         {"Zm9vYmE=Zm9v", "fooba"},  // "=" fourth: two more bytes, then nothing
         {"Zg==Zm9v", "f"},
         {"=Zm9v", ""},
-        {"Zm9vY", "foo"},         // unpadded remainders add nothing
+        {"Zm9vY", "foo"},  // unpadded remainders add nothing
         {"Zm9vYm", "foo"},
         {"Zm9vYmF", "foo"},
         {"Zm9v\nYm", "foo"},

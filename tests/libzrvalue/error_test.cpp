@@ -66,7 +66,9 @@ TEST(Error, CopiesKeepTheText)
 TEST(Error, NetworkErrorIsCaughtThroughEveryBase)
 {
     const std::string text = "\tZRNetwork::getModuleByName\n\tno answer";
-    auto raise = [] { throw ZRNetworkError("ZRNetwork", "getModuleByName", "no answer", __FILE__, __LINE__); };
+    auto raise = [] {
+        throw ZRNetworkError("ZRNetwork", "getModuleByName", "no answer", __FILE__, __LINE__);
+    };
 
     try {
         raise();

@@ -164,7 +164,8 @@ TEST(Text, TaggedScalars)
     EXPECT_EQ(number.toString(7), number.toString(3));
 
     const ZRValue real(2.5f);
-    EXPECT_EQ(real.toString(3), "\n<ZrValue>" + header(real, digits(0x40200000u)) + "Float: 2.5\n\n</ZrValue>\n");
+    EXPECT_EQ(real.toString(3),
+              "\n<ZrValue>" + header(real, digits(0x40200000u)) + "Float: 2.5\n\n</ZrValue>\n");
 
     const ZRValue flag(true);
     EXPECT_EQ(flag.toString(3), "\n<ZrValue>" + header(flag, digits(1)) + "Bool:true\n</ZrValue>\n");
@@ -176,7 +177,8 @@ TEST(Text, TaggedScalars)
 
     const ZRValue binary = binaryOf("\x01\xFF");
     EXPECT_EQ(maskSlot(binary.toString(3)),
-              "\n<ZrValue>" + header(binary, "?") + "\n<Binary>Binary: 2 bytes(s):\n\\1\\255</Binary>\n\n</ZrValue>\n");
+              "\n<ZrValue>" + header(binary, "?") +
+                  "\n<Binary>Binary: 2 bytes(s):\n\\1\\255</Binary>\n\n</ZrValue>\n");
 }
 
 TEST(Text, TaggedArray)
@@ -186,12 +188,12 @@ TEST(Text, TaggedArray)
     const ZRValue& inner = array[1];
     const ZRValue& innermost = inner[0];
     const std::string expected =
-        "\n<ZrValue>" + header(array, digits(&array.elements())) + "\n<Vector>Vector of 2 elem(s):" +
-        "\n<elem>\n" + "\n<ZrValue>" + header(first, digits(1)) + "Int: 0x00000001 (1)\n\n</ZrValue>\n" +
-        "\n</elem>" + "\n<elem>\n" + "\n<ZrValue>" + header(inner, digits(&inner.elements())) +
-        "\n<Vector>Vector of 1 elem(s):" + "\n<elem>\n" + "\n<ZrValue>" + header(innermost, digits(1)) +
-        "Bool:true\n</ZrValue>\n" + "\n</elem>" + "\n</Vector>\n</ZrValue>\n" + "\n</elem>" +
-        "\n</Vector>\n</ZrValue>\n";
+        "\n<ZrValue>" + header(array, digits(&array.elements())) +
+        "\n<Vector>Vector of 2 elem(s):" + "\n<elem>\n" + "\n<ZrValue>" + header(first, digits(1)) +
+        "Int: 0x00000001 (1)\n\n</ZrValue>\n" + "\n</elem>" + "\n<elem>\n" + "\n<ZrValue>" +
+        header(inner, digits(&inner.elements())) + "\n<Vector>Vector of 1 elem(s):" + "\n<elem>\n" +
+        "\n<ZrValue>" + header(innermost, digits(1)) + "Bool:true\n</ZrValue>\n" + "\n</elem>" +
+        "\n</Vector>\n</ZrValue>\n" + "\n</elem>" + "\n</Vector>\n</ZrValue>\n";
     EXPECT_EQ(array.toString(3), expected);
 
     const ZRValue empty = arrayOf({});

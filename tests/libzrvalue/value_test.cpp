@@ -195,7 +195,8 @@ TEST(Value, MoveLeavesTheSourceInvalid)
 
 TEST(Value, ResetReleasesEveryKind)
 {
-    ZRValue values[] = {arrayOf({arrayOf({"x"})}), ZRValue("s"), binaryOf("b"), objectFromBase64("YWJj"), ZRValue(1)};
+    ZRValue values[] = {arrayOf({arrayOf({"x"})}), ZRValue("s"), binaryOf("b"), objectFromBase64("YWJj"),
+                        ZRValue(1)};
     for (ZRValue& value : values) {
         value.reset();
         EXPECT_EQ(value.valueType(), ZRValue::Invalid);
@@ -213,11 +214,13 @@ TEST(Value, BoolConversion)
         bool expected;
     };
     const Case cases[] = {
-        {arrayOf({}), false},        {arrayOf({false}), true},  {ZRValue(false), false},
-        {ZRValue(true), true},       {ZRValue(0), false},       {ZRValue(-3), true},
-        {ZRValue(0.0f), false},      {ZRValue(-0.0f), false},   {ZRValue(kNaN), true},
-        {ZRValue(0.25f), true},      {ZRValue(""), false},      {ZRValue("0"), true},
-        {binaryOf(""), false},       {binaryOf(std::string(1, '\0')), true},
+        {arrayOf({}), false},          {arrayOf({false}), true},
+        {ZRValue(false), false},       {ZRValue(true), true},
+        {ZRValue(0), false},           {ZRValue(-3), true},
+        {ZRValue(0.0f), false},        {ZRValue(-0.0f), false},
+        {ZRValue(kNaN), true},         {ZRValue(0.25f), true},
+        {ZRValue(""), false},          {ZRValue("0"), true},
+        {binaryOf(""), false},         {binaryOf(std::string(1, '\0')), true},
         {objectFromBase64(""), false}, {objectFromBase64("AA=="), true},
     };
     for (const Case& c : cases)
@@ -232,10 +235,9 @@ TEST(Value, IntConversion)
     };
     // Every non-numeric kind reads as 0 without an error.
     const Case cases[] = {
-        {ZRValue(-17), -17},         {ZRValue(true), 1},          {ZRValue(false), 0},
-        {ZRValue(-2.7f), -2},        {ZRValue(2.9f), 2},          {ZRValue(kNaN), INT_MIN},
-        {ZRValue(3e9f), INT_MIN},    {ZRValue("12"), 0},          {arrayOf({5}), 0},
-        {binaryOf("\x05"), 0},       {objectFromBase64("BQ=="), 0}, {ZRValue(), 0},
+        {ZRValue(-17), -17}, {ZRValue(true), 1},       {ZRValue(false), 0},           {ZRValue(-2.7f), -2},
+        {ZRValue(2.9f), 2},  {ZRValue(kNaN), INT_MIN}, {ZRValue(3e9f), INT_MIN},      {ZRValue("12"), 0},
+        {arrayOf({5}), 0},   {binaryOf("\x05"), 0},    {objectFromBase64("BQ=="), 0}, {ZRValue(), 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(static_cast<int>(c.value), c.expected) << testing::PrintToString(c.value);
@@ -347,8 +349,9 @@ TEST(Value, StringAccessorConvertsBinaryOnlyBelow100000Bytes)
     for (int i = 0; i < 100000; ++i)
         rendering += "\\65";
     testing::internal::CaptureStdout();
-    EXPECT_THROW_MSG((void)static_cast<const TZRValueString&>(limit), ZRError,
-                     kTypeError + "Expected a String but received a Binary (zrvalue contents: " + rendering + " )");
+    EXPECT_THROW_MSG(
+        (void)static_cast<const TZRValueString&>(limit), ZRError,
+        kTypeError + "Expected a String but received a Binary (zrvalue contents: " + rendering + " )");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(limit.valueType(), ZRValue::Binary);
     EXPECT_EQ(limit.size(), 100000);
@@ -369,7 +372,8 @@ TEST(Value, StringAccessorRefusesOtherKinds)
     };
     for (Case& c : cases) {
         const ZRValue before(c.value);
-        EXPECT_THROW_MSG((void)static_cast<const TZRValueString&>(c.value), ZRError, kTypeError + c.description);
+        EXPECT_THROW_MSG((void)static_cast<const TZRValueString&>(c.value), ZRError,
+                         kTypeError + c.description);
         EXPECT_EQ(c.value, before);
     }
 }
@@ -426,8 +430,9 @@ TEST(Value, AppendWidensInvalidAndRefusesOtherKinds)
     EXPECT_EQ(value, arrayOf({"x"}));
 
     ZRValue text("keep");
-    EXPECT_THROW_MSG(text.append(1), ZRError,
-                     kCompatibleError + "Expected a Array but received a String (zrvalue contents: \"keep\" )");
+    EXPECT_THROW_MSG(
+        text.append(1), ZRError,
+        kCompatibleError + "Expected a Array but received a String (zrvalue contents: \"keep\" )");
     EXPECT_EQ(text, ZRValue("keep"));
 }
 
@@ -463,8 +468,10 @@ TEST(Value, ArraySizeCheck)
     EXPECT_NO_THROW(pair.xAssertArraySize(-5));
     EXPECT_THROW_MSG(pair.xAssertArraySize(3), ZRError,
                      kSizeError + "The array has a size of 2 and you want it to be of size 3");
-    EXPECT_THROW_MSG(ZRValue(true).xAssertArraySize(0), ZRError, kSizeError + "try to use a Bool like an array");
-    EXPECT_THROW_MSG(ZRValue().xAssertArraySize(0), ZRError, kSizeError + "try to use a Invalid like an array");
+    EXPECT_THROW_MSG(ZRValue(true).xAssertArraySize(0), ZRError,
+                     kSizeError + "try to use a Bool like an array");
+    EXPECT_THROW_MSG(ZRValue().xAssertArraySize(0), ZRError,
+                     kSizeError + "try to use a Invalid like an array");
 }
 
 TEST(Value, CompatibleTypeWidensInvalidToAnEmptyValue)
@@ -474,8 +481,9 @@ TEST(Value, CompatibleTypeWidensInvalidToAnEmptyValue)
         ZRValue expected;
     };
     const Case cases[] = {
-        {ZRValue::Array, arrayOf({})},  {ZRValue::String, ZRValue("")}, {ZRValue::Binary, binaryOf("")},
-        {ZRValue::Object, objectFromBase64("")}, {ZRValue::Bool, ZRValue(false)}, {ZRValue::Int, ZRValue(0)},
+        {ZRValue::Array, arrayOf({})},   {ZRValue::String, ZRValue("")},
+        {ZRValue::Binary, binaryOf("")}, {ZRValue::Object, objectFromBase64("")},
+        {ZRValue::Bool, ZRValue(false)}, {ZRValue::Int, ZRValue(0)},
         {ZRValue::Float, ZRValue(0.0f)}, {ZRValue::Invalid, ZRValue()},
     };
     for (const Case& c : cases) {
@@ -526,8 +534,8 @@ TEST(Value, Equality)
         {arrayOf({}), ZRValue(), false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(c.left == c.right, c.equal) << testing::PrintToString(c.left) << " vs "
-                                              << testing::PrintToString(c.right);
+        EXPECT_EQ(c.left == c.right, c.equal)
+            << testing::PrintToString(c.left) << " vs " << testing::PrintToString(c.right);
         EXPECT_EQ(c.left != c.right, !c.equal);
     }
 }

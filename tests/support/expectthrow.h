@@ -54,9 +54,9 @@ template <typename Expected, typename Statement>
         statement();
     } catch (const std::exception& error) {
         if (typeid(error) != typeid(Expected))
-            return ::testing::AssertionFailure() << "threw " << typeName(typeid(error)) << " (\""
-                                                 << visibleText(error.what()) << "\"), expected "
-                                                 << typeName(typeid(Expected));
+            return ::testing::AssertionFailure()
+                   << "threw " << typeName(typeid(error)) << " (\"" << visibleText(error.what())
+                   << "\"), expected " << typeName(typeid(Expected));
         if (expected != error.what())
             return ::testing::AssertionFailure() << "text  \"" << visibleText(error.what()) << "\"\nwanted \""
                                                  << visibleText(expected) << "\"";
@@ -83,5 +83,6 @@ std::unique_ptr<Expected> caught(Statement&& statement)
 
 }  // namespace ZRTest
 
-#define EXPECT_THROW_MSG(statement, ExceptionType, text) \
-    EXPECT_TRUE(::ZRTest::throwsWithText<ExceptionType>([&] { statement; }, text)) << "statement: " #statement
+#define EXPECT_THROW_MSG(statement, ExceptionType, text)                                           \
+    EXPECT_TRUE(::ZRTest::throwsWithText<ExceptionType>([&] { statement; }, text)) << "statement:" \
+                                                                                      " " #statement

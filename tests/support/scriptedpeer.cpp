@@ -22,31 +22,36 @@ namespace {
 // A reply that would block this long is given up; tests never need longer.
 constexpr int sendTimeoutMs = 10000;
 
-void closeFd(int& fd) {
+void closeFd(int& fd)
+{
     if (fd >= 0) {
         ::close(fd);
         fd = -1;
     }
 }
 
-void setNonBlocking(int fd) {
+void setNonBlocking(int fd)
+{
     int flags = ::fcntl(fd, F_GETFL, 0);
     ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-void appendPadded(std::string& out, const std::string& field) {
+void appendPadded(std::string& out, const std::string& field)
+{
     out += field;
     out.append((4 - field.size() % 4) % 4, '\0');
 }
 
-void appendBigEndian(std::string& out, std::uint32_t value, int bytes) {
+void appendBigEndian(std::string& out, std::uint32_t value, int bytes)
+{
     for (int shift = (bytes - 1) * 8; shift >= 0; shift -= 8) {
         out += static_cast<char>((value >> shift) & 0xFF);
     }
 }
 
 // The Content-Length of a header, 0 when absent; -1 when it is unreadable.
-long long contentLength(const std::string& header) {
+long long contentLength(const std::string& header)
+{
     std::string lower(header);
     std::transform(lower.begin(), lower.end(), lower.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -67,52 +72,60 @@ long long contentLength(const std::string& header) {
 
 }  // namespace
 
-ScriptedResponse ScriptedResponse::keepAlive(std::string bytes) {
+ScriptedResponse ScriptedResponse::keepAlive(std::string bytes)
+{
     ScriptedResponse response;
     response.bytes = std::move(bytes);
     return response;
 }
 
-ScriptedResponse ScriptedResponse::closeAfter(std::string bytes) {
+ScriptedResponse ScriptedResponse::closeAfter(std::string bytes)
+{
     ScriptedResponse response = keepAlive(std::move(bytes));
     response.mode = ReplyMode::CloseAfterReply;
     return response;
 }
 
-ScriptedResponse ScriptedResponse::closeBefore() {
+ScriptedResponse ScriptedResponse::closeBefore()
+{
     ScriptedResponse response;
     response.mode = ReplyMode::CloseBeforeReply;
     return response;
 }
 
-ScriptedResponse ScriptedResponse::closeMidReply(std::string bytes, std::size_t cutAfter) {
+ScriptedResponse ScriptedResponse::closeMidReply(std::string bytes, std::size_t cutAfter)
+{
     ScriptedResponse response = keepAlive(std::move(bytes));
     response.mode = ReplyMode::CloseMidReply;
     response.cutAfter = cutAfter;
     return response;
 }
 
-ScriptedResponse ScriptedResponse::resetOnNext(std::string bytes) {
+ScriptedResponse ScriptedResponse::resetOnNext(std::string bytes)
+{
     ScriptedResponse response = keepAlive(std::move(bytes));
     response.mode = ReplyMode::ResetOnNext;
     return response;
 }
 
-ScriptedResponse ScriptedResponse::shortBody(std::string bytes, std::size_t missing) {
+ScriptedResponse ScriptedResponse::shortBody(std::string bytes, std::size_t missing)
+{
     ScriptedResponse response = keepAlive(std::move(bytes));
     response.mode = ReplyMode::ShortBody;
     response.missing = missing;
     return response;
 }
 
-ScriptedResponse ScriptedResponse::stalled(std::string bytes, std::chrono::milliseconds stall) {
+ScriptedResponse ScriptedResponse::stalled(std::string bytes, std::chrono::milliseconds stall)
+{
     ScriptedResponse response = keepAlive(std::move(bytes));
     response.stall = stall;
     return response;
 }
 
 std::string httpResponse(const std::string& body, int status, const std::string& reason,
-                         const std::string& contentType, const std::string& extraHeaders) {
+                         const std::string& contentType, const std::string& extraHeaders)
+{
     std::string out = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
     out += "Content-Type: " + contentType + "\r\n";
     out += "Content-Length: " + std::to_string(body.size()) + "\r\n";
@@ -123,7 +136,8 @@ std::string httpResponse(const std::string& body, int status, const std::string&
     return out;
 }
 
-std::string soapEnvelope(const std::string& bodyContent) {
+std::string soapEnvelope(const std::string& bodyContent)
+{
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<SOAP-ENV:Envelope"
            " xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
@@ -136,10 +150,10 @@ std::string soapEnvelope(const std::string& bodyContent) {
            bodyContent + "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
 }
 
-std::string soapFault(const std::string& faultcode, const std::string& faultstring,
-                      const std::string& detail) {
-    std::string out = "<SOAP-ENV:Fault><faultcode>" + faultcode + "</faultcode><faultstring>" +
-                      faultstring + "</faultstring>";
+std::string soapFault(const std::string& faultcode, const std::string& faultstring, const std::string& detail)
+{
+    std::string out = "<SOAP-ENV:Fault><faultcode>" + faultcode + "</faultcode><faultstring>" + faultstring +
+                      "</faultstring>";
     if (!detail.empty()) {
         out += "<detail>" + detail + "</detail>";
     }
@@ -148,10 +162,11 @@ std::string soapFault(const std::string& faultcode, const std::string& faultstri
 
 std::string dimeRecord(bool messageBegin, bool messageEnd, bool chunked, DimeTypeFormat format,
                        const std::string& id, const std::string& type, const std::string& data,
-                       const std::string& options) {
+                       const std::string& options)
+{
     std::string out;
-    out += static_cast<char>(0x08 | (messageBegin ? 0x04 : 0) | (messageEnd ? 0x02 : 0) |
-                             (chunked ? 0x01 : 0));
+    out +=
+        static_cast<char>(0x08 | (messageBegin ? 0x04 : 0) | (messageEnd ? 0x02 : 0) | (chunked ? 0x01 : 0));
     out += static_cast<char>(static_cast<std::uint8_t>(format) << 4);
     appendBigEndian(out, static_cast<std::uint32_t>(options.size()), 2);
     appendBigEndian(out, static_cast<std::uint32_t>(id.size()), 2);
@@ -164,17 +179,20 @@ std::string dimeRecord(bool messageBegin, bool messageEnd, bool chunked, DimeTyp
     return out;
 }
 
-DimeMessage::DimeMessage(std::string envelope, std::string envelopeId) {
+DimeMessage::DimeMessage(std::string envelope, std::string envelopeId)
+{
     records_.push_back({DimeTypeFormat::AbsoluteUri, std::move(envelopeId),
                         "http://schemas.xmlsoap.org/soap/envelope/", std::move(envelope)});
 }
 
-DimeMessage& DimeMessage::attach(std::string data, std::string id, std::string type) {
+DimeMessage& DimeMessage::attach(std::string data, std::string id, std::string type)
+{
     records_.push_back({DimeTypeFormat::MediaType, std::move(id), std::move(type), std::move(data)});
     return *this;
 }
 
-std::string DimeMessage::bytes() const {
+std::string DimeMessage::bytes() const
+{
     std::string out;
     for (std::size_t i = 0; i < records_.size(); ++i) {
         const Record& record = records_[i];
@@ -184,7 +202,8 @@ std::string DimeMessage::bytes() const {
     return out;
 }
 
-ScriptedPeer::ScriptedPeer() {
+ScriptedPeer::ScriptedPeer()
+{
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) {
         throw std::runtime_error("ScriptedPeer: pipe failed");
@@ -211,7 +230,8 @@ ScriptedPeer::ScriptedPeer() {
     thread_ = std::thread(&ScriptedPeer::run, this);
 }
 
-ScriptedPeer::~ScriptedPeer() {
+ScriptedPeer::~ScriptedPeer()
+{
     char stop = 's';
     ssize_t written = ::write(wakeWrite_, &stop, 1);
     (void)written;
@@ -224,31 +244,37 @@ ScriptedPeer::~ScriptedPeer() {
     closeFd(wakeWrite_);
 }
 
-std::string ScriptedPeer::endpoint() const {
+std::string ScriptedPeer::endpoint() const
+{
     return "http://127.0.0.1:" + std::to_string(port_);
 }
 
-void ScriptedPeer::push(ScriptedResponse response) {
+void ScriptedPeer::push(ScriptedResponse response)
+{
     std::lock_guard<std::mutex> lock(mutex_);
     script_.push_back(std::move(response));
 }
 
-std::vector<RecordedRequest> ScriptedPeer::requests() const {
+std::vector<RecordedRequest> ScriptedPeer::requests() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
 }
 
-int ScriptedPeer::connectionCount() const {
+int ScriptedPeer::connectionCount() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return connectionCount_;
 }
 
-std::size_t ScriptedPeer::pendingResponses() const {
+std::size_t ScriptedPeer::pendingResponses() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return script_.size();
 }
 
-ScriptedResponse ScriptedPeer::nextResponse() {
+ScriptedResponse ScriptedPeer::nextResponse()
+{
     std::lock_guard<std::mutex> lock(mutex_);
     if (script_.empty()) {
         return ScriptedResponse::closeAfter(
@@ -259,7 +285,8 @@ ScriptedResponse ScriptedPeer::nextResponse() {
     return response;
 }
 
-void ScriptedPeer::run() {
+void ScriptedPeer::run()
+{
     for (;;) {
         std::vector<pollfd> fds;
         fds.push_back({wakeRead_, POLLIN, 0});
@@ -312,7 +339,8 @@ void ScriptedPeer::run() {
     }
 }
 
-void ScriptedPeer::acceptConnection() {
+void ScriptedPeer::acceptConnection()
+{
     for (;;) {
         int fd = ::accept(listenFd_, nullptr, nullptr);
         if (fd < 0) {
@@ -325,7 +353,8 @@ void ScriptedPeer::acceptConnection() {
     }
 }
 
-bool ScriptedPeer::readFrom(Connection& connection) {
+bool ScriptedPeer::readFrom(Connection& connection)
+{
     char chunk[65536];
     for (;;) {
         ssize_t got = ::recv(connection.fd, chunk, sizeof chunk, 0);
@@ -345,7 +374,8 @@ bool ScriptedPeer::readFrom(Connection& connection) {
     }
 }
 
-bool ScriptedPeer::serveBuffered(Connection& connection) {
+bool ScriptedPeer::serveBuffered(Connection& connection)
+{
     for (;;) {
         std::size_t headerEnd = connection.buffer.find("\r\n\r\n");
         if (headerEnd == std::string::npos) {
@@ -378,34 +408,32 @@ bool ScriptedPeer::serveBuffered(Connection& connection) {
     }
 }
 
-bool ScriptedPeer::perform(Connection& connection, const ScriptedResponse& response) {
+bool ScriptedPeer::perform(Connection& connection, const ScriptedResponse& response)
+{
     const int fd = connection.fd;
     if (!sleepUnlessStopped(std::min(response.stall, maxStall))) {
         return false;
     }
     const std::string& bytes = response.bytes;
     switch (response.mode) {
-        case ReplyMode::KeepAlive:
-            return sendAll(fd, bytes.data(), bytes.size());
-        case ReplyMode::CloseAfterReply:
-            sendAll(fd, bytes.data(), bytes.size());
-            return false;
-        case ReplyMode::CloseBeforeReply:
-            return false;
-        case ReplyMode::CloseMidReply:
-            sendAll(fd, bytes.data(), std::min(response.cutAfter, bytes.size()));
-            return false;
-        case ReplyMode::ShortBody:
-            sendAll(fd, bytes.data(), bytes.size() - std::min(response.missing, bytes.size()));
-            return false;
-        case ReplyMode::ResetOnNext:
-            connection.resetOnNext = true;
-            return sendAll(fd, bytes.data(), bytes.size());
+    case ReplyMode::KeepAlive: return sendAll(fd, bytes.data(), bytes.size());
+    case ReplyMode::CloseAfterReply: sendAll(fd, bytes.data(), bytes.size()); return false;
+    case ReplyMode::CloseBeforeReply: return false;
+    case ReplyMode::CloseMidReply:
+        sendAll(fd, bytes.data(), std::min(response.cutAfter, bytes.size()));
+        return false;
+    case ReplyMode::ShortBody:
+        sendAll(fd, bytes.data(), bytes.size() - std::min(response.missing, bytes.size()));
+        return false;
+    case ReplyMode::ResetOnNext:
+        connection.resetOnNext = true;
+        return sendAll(fd, bytes.data(), bytes.size());
     }
     return false;
 }
 
-bool ScriptedPeer::sendAll(int fd, const char* data, std::size_t size) {
+bool ScriptedPeer::sendAll(int fd, const char* data, std::size_t size)
+{
     while (size > 0) {
         ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
         if (sent > 0) {
@@ -424,7 +452,8 @@ bool ScriptedPeer::sendAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-bool ScriptedPeer::sleepUnlessStopped(std::chrono::milliseconds duration) {
+bool ScriptedPeer::sleepUnlessStopped(std::chrono::milliseconds duration)
+{
     pollfd wake{wakeRead_, POLLIN, 0};
     auto deadline = std::chrono::steady_clock::now() + duration;
     for (;;) {

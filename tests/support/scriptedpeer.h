@@ -66,7 +66,13 @@ std::string soapFault(const std::string& faultcode, const std::string& faultstri
                       const std::string& detail = "");
 
 // DIME type name formats (the TYPE_T field).
-enum class DimeTypeFormat : std::uint8_t { Unchanged = 0, MediaType = 1, AbsoluteUri = 2, Unknown = 3, None = 4 };
+enum class DimeTypeFormat : std::uint8_t {
+    Unchanged = 0,
+    MediaType = 1,
+    AbsoluteUri = 2,
+    Unknown = 3,
+    None = 4
+};
 
 // One DIME record: the 12-byte header (version 1, MB, ME, CF flags, TYPE_T,
 // options, id, type and data lengths, big-endian), then options, id, type and

@@ -23,7 +23,8 @@ namespace {
 
 class RawClient {
 public:
-    explicit RawClient(int port) {
+    explicit RawClient(int port)
+    {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -35,13 +36,15 @@ public:
 
     bool connected() const { return connected_; }
 
-    void send(const std::string& bytes) {
+    void send(const std::string& bytes)
+    {
         ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
     }
 
     // Reads until `limit` bytes arrived, the peer closed, or `quiet` passed
     // without data. `closed` tells whether the peer closed.
-    std::string read(std::size_t limit, std::chrono::milliseconds quiet, bool& closed) {
+    std::string read(std::size_t limit, std::chrono::milliseconds quiet, bool& closed)
+    {
         std::string out;
         closed = false;
         while (out.size() < limit) {
@@ -67,14 +70,16 @@ private:
     bool connected_ = false;
 };
 
-std::string post(const std::string& body) {
+std::string post(const std::string& body)
+{
     return "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\ncontent-LENGTH: " + std::to_string(body.size()) +
            "\r\n\r\n" + body;
 }
 
 }  // namespace
 
-TEST(ScriptedPeer, RecordsRequestsByteForByteOnOneKeptAliveConnection) {
+TEST(ScriptedPeer, RecordsRequestsByteForByteOnOneKeptAliveConnection)
+{
     ScriptedPeer peer;
     const std::string first = httpResponse("<first/>");
     const std::string second = httpResponse("<second/>");
@@ -112,7 +117,8 @@ TEST(ScriptedPeer, RecordsRequestsByteForByteOnOneKeptAliveConnection) {
     EXPECT_EQ(peer.pendingResponses(), 0u);
 }
 
-TEST(ScriptedPeer, ReplyModesControlBytesSentAndConnection) {
+TEST(ScriptedPeer, ReplyModesControlBytesSentAndConnection)
+{
     const std::string reply = httpResponse("0123456789abcdef");
     struct Case {
         const char* name;
@@ -146,7 +152,8 @@ TEST(ScriptedPeer, ReplyModesControlBytesSentAndConnection) {
     EXPECT_EQ(peer.requests().size(), std::size(cases));
 }
 
-TEST(ScriptedPeer, AnswersWith500AndClosesWhenTheScriptRunsOut) {
+TEST(ScriptedPeer, AnswersWith500AndClosesWhenTheScriptRunsOut)
+{
     ScriptedPeer peer;
     RawClient client(peer.port());
     client.send(post("x"));
@@ -156,7 +163,8 @@ TEST(ScriptedPeer, AnswersWith500AndClosesWhenTheScriptRunsOut) {
     EXPECT_TRUE(closed);
 }
 
-TEST(ScriptedPeer, DestructorEndsAStall) {
+TEST(ScriptedPeer, DestructorEndsAStall)
+{
     auto peer = std::make_unique<ScriptedPeer>();
     peer->push(ScriptedResponse::stalled(httpResponse("late"), ScriptedPeer::maxStall));
     RawClient client(peer->port());
@@ -174,7 +182,8 @@ TEST(ScriptedPeer, DestructorEndsAStall) {
     EXPECT_TRUE(closed);
 }
 
-TEST(ScriptedPeer, DimeMessageLayout) {
+TEST(ScriptedPeer, DimeMessageLayout)
+{
     const std::string envelopeType = "http://schemas.xmlsoap.org/soap/envelope/";  // 41 bytes
     std::string expected;
     // Record 1: version 1 + MB, TYPE_T absolute URI, no options, no id,

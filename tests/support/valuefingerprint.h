@@ -18,12 +18,9 @@ inline std::string fingerprint(const ZR::ZRValue& value)
 {
     using ZR::ZRValue;
     switch (value.valueType()) {
-    case ZRValue::Invalid:
-        return "I";
-    case ZRValue::Bool:
-        return static_cast<bool>(value) ? "T" : "F";
-    case ZRValue::Int:
-        return "i" + std::to_string(static_cast<int>(value));
+    case ZRValue::Invalid: return "I";
+    case ZRValue::Bool: return static_cast<bool>(value) ? "T" : "F";
+    case ZRValue::Int: return "i" + std::to_string(static_cast<int>(value));
     case ZRValue::Float: {
         const float number = static_cast<float>(value);
         if (std::isnan(number))

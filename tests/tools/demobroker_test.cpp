@@ -47,34 +47,39 @@ struct Reply {
 class BrokerClient {
 public:
     explicit BrokerClient(int port)
-        : soap_(soap_new1(SOAP_IO_KEEPALIVE)), endpoint_("http://127.0.0.1:" + std::to_string(port)) {
+        : soap_(soap_new1(SOAP_IO_KEEPALIVE)), endpoint_("http://127.0.0.1:" + std::to_string(port))
+    {
         // Bounds every test step; the broker answers at once.
         soap_->connect_timeout = 10;
         soap_->recv_timeout = 10;
         soap_->send_timeout = 10;
     }
-    ~BrokerClient() {
+    ~BrokerClient()
+    {
         soap_destroy(soap_);
         soap_end(soap_);
         soap_free(soap_);
     }
 
-    Reply lookup(const std::string& name, zrsoap::zr__ZRModuleInfo& info) {
+    Reply lookup(const std::string& name, zrsoap::zr__ZRModuleInfo& info)
+    {
         zrsoap::zrbroker__getModuleByNameResponse response;
         Reply reply;
-        reply.code = zrsoap::soap_call_zrbroker__getModuleByName(soap_, endpoint_.c_str(), "", name, response);
+        reply.code =
+            zrsoap::soap_call_zrbroker__getModuleByName(soap_, endpoint_.c_str(), "", name, response);
         if (reply.code == SOAP_OK) {
             info = response._return;
         }
         return finish(reply);
     }
 
-    Reply call(const std::string& module, const std::string& method, const ZRValue& arguments) {
+    Reply call(const std::string& module, const std::string& method, const ZRValue& arguments)
+    {
         ZR::registerBinaryAttachments(soap_, arguments);
         zrsoap::zrbroker__callVexelResponse response;
         Reply reply;
-        reply.code =
-            zrsoap::soap_call_zrbroker__callVexel(soap_, endpoint_.c_str(), "", module, method, arguments, response);
+        reply.code = zrsoap::soap_call_zrbroker__callVexel(soap_, endpoint_.c_str(), "", module, method,
+                                                           arguments, response);
         if (reply.code == SOAP_OK) {
             reply.value = response._return;
             int counter = 0;
@@ -86,7 +91,8 @@ public:
     struct soap* context() { return soap_; }
 
 private:
-    Reply finish(Reply& reply) {
+    Reply finish(Reply& reply)
+    {
         if (reply.code != SOAP_OK) {
             const char* faultstring = *soap_faultstring(soap_);
             const char* detail = *soap_faultdetail(soap_);
@@ -102,7 +108,8 @@ private:
     std::string endpoint_;
 };
 
-ZRValue array(std::initializer_list<ZRValue> elements) {
+ZRValue array(std::initializer_list<ZRValue> elements)
+{
     ZRValue out;
     out.resizeArray(0);
     for (const ZRValue& element : elements) {
@@ -111,13 +118,15 @@ ZRValue array(std::initializer_list<ZRValue> elements) {
     return out;
 }
 
-ZRValue binary(const std::string& bytes) {
+ZRValue binary(const std::string& bytes)
+{
     ZRValue out;
     out.assignBytes(bytes.data(), static_cast<int>(bytes.size()));
     return out;
 }
 
-std::string patternBytes(std::size_t count, unsigned seed) {
+std::string patternBytes(std::size_t count, unsigned seed)
+{
     std::string out(count, '\0');
     for (std::size_t i = 0; i < count; ++i) {
         out[i] = static_cast<char>((i * 131 + seed) % 251);
@@ -127,7 +136,8 @@ std::string patternBytes(std::size_t count, unsigned seed) {
 
 // Sends raw bytes on a new connection and reads until the broker closes it
 // or 5 s pass.
-std::string exchangeRaw(int port, const std::string& bytes, bool halfClose) {
+std::string exchangeRaw(int port, const std::string& bytes, bool halfClose)
+{
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -150,7 +160,8 @@ std::string exchangeRaw(int port, const std::string& bytes, bool halfClose) {
     return reply;
 }
 
-bool accepting(int port) {
+bool accepting(int port)
+{
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -162,16 +173,19 @@ bool accepting(int port) {
 }
 
 std::string post(const std::string& body, const std::string& contentType = "text/xml; charset=utf-8",
-                 std::size_t announced = std::string::npos) {
+                 std::size_t announced = std::string::npos)
+{
     return "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + contentType +
            "\r\nContent-Length: " + std::to_string(announced == std::string::npos ? body.size() : announced) +
            "\r\nSOAPAction: \"\"\r\n\r\n" + body;
 }
 
-std::string callVexelBody(const std::string& parameterXml) {
-    return ZRTest::soapEnvelope("<zrbroker:callVexel><zrbroker:mod>Echo</zrbroker:mod>"
-                                "<zrbroker:meth>echo</zrbroker:meth>" +
-                                parameterXml + "</zrbroker:callVexel>");
+std::string callVexelBody(const std::string& parameterXml)
+{
+    return ZRTest::soapEnvelope(
+        "<zrbroker:callVexel><zrbroker:mod>Echo</zrbroker:mod>"
+        "<zrbroker:meth>echo</zrbroker:meth>" +
+        parameterXml + "</zrbroker:callVexel>");
 }
 
 class DemoBroker : public ::testing::Test {
@@ -183,13 +197,17 @@ protected:
 
 }  // namespace
 
-TEST_F(DemoBroker, LooksUpHostedModules) {
+TEST_F(DemoBroker, LooksUpHostedModules)
+{
     BrokerClient client(broker.port());
     const struct {
         const char* name;
         const char* ip;
-    } cases[] = {{"Echo", "127.0.0.1"}, {"Math", "127.0.0.1"}, {"Store", "127.0.0.1"},
-                 {"Faulty", "127.0.0.1"}, {"Anywhere", "0.0.0.0"}};
+    } cases[] = {{"Echo", "127.0.0.1"},
+                 {"Math", "127.0.0.1"},
+                 {"Store", "127.0.0.1"},
+                 {"Faulty", "127.0.0.1"},
+                 {"Anywhere", "0.0.0.0"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         zrsoap::zr__ZRModuleInfo info;
@@ -203,7 +221,8 @@ TEST_F(DemoBroker, LooksUpHostedModules) {
     }
 }
 
-TEST_F(DemoBroker, UnknownModulesAndMethodsAreFaults) {
+TEST_F(DemoBroker, UnknownModulesAndMethodsAreFaults)
+{
     BrokerClient client(broker.port());
     zrsoap::zr__ZRModuleInfo info;
     Reply lookup = client.lookup("Nope", info);
@@ -223,7 +242,8 @@ TEST_F(DemoBroker, UnknownModulesAndMethodsAreFaults) {
     EXPECT_EQ(client.call("Echo", "echo", ZRValue(5)).value, ZRValue(5));
 }
 
-TEST_F(DemoBroker, MethodsAnswerAsDocumented) {
+TEST_F(DemoBroker, MethodsAnswerAsDocumented)
+{
     ZRValue object;
     object.decodeBase64Object("YWJj");
     const ZRValue mixed = array({ZRValue(-7), ZRValue(2.5f), ZRValue(true), ZRValue("a b<&\t\xC3\xA9"),
@@ -273,7 +293,8 @@ TEST_F(DemoBroker, MethodsAnswerAsDocumented) {
     }
 }
 
-TEST_F(DemoBroker, LargeValuesCrossBothWays) {
+TEST_F(DemoBroker, LargeValuesCrossBothWays)
+{
     // Envelopes far larger than gSOAP's 64 KB buffer, in plain and in DIME
     // requests (an Array argument switches the client to DIME for good), one
     // of them followed by an attachment.
@@ -292,7 +313,8 @@ TEST_F(DemoBroker, LargeValuesCrossBothWays) {
     }
 }
 
-TEST_F(DemoBroker, BinaryValuesTravelAsAttachmentsBothWays) {
+TEST_F(DemoBroker, BinaryValuesTravelAsAttachmentsBothWays)
+{
     BrokerClient client(broker.port());
     const std::string large = patternBytes(300000, 1);
     const std::string small = patternBytes(3, 2);
@@ -307,7 +329,8 @@ TEST_F(DemoBroker, BinaryValuesTravelAsAttachmentsBothWays) {
     EXPECT_EQ(client.call("Store", "get", array({ZRValue("blob")})).value, binary(large));
 
     // Several attachments each way, matched by order across nesting.
-    const ZRValue several = array({binary(small), ZRValue(5), array({binary(middle), ZRValue("x")}), binary(large)});
+    const ZRValue several =
+        array({binary(small), ZRValue(5), array({binary(middle), ZRValue("x")}), binary(large)});
     EXPECT_EQ(client.call("Store", "sizes", several).value,
               array({ZRValue(3), ZRValue(70000), ZRValue(300000)}));
     EXPECT_EQ(client.call("Store", "reverse", several).value,
@@ -320,7 +343,8 @@ TEST_F(DemoBroker, BinaryValuesTravelAsAttachmentsBothWays) {
     EXPECT_EQ(missing.detail, "none");
 }
 
-TEST_F(DemoBroker, FaultsCarryTheirTexts) {
+TEST_F(DemoBroker, FaultsCarryTheirTexts)
+{
     BrokerClient client(broker.port());
     const struct {
         const char* module;
@@ -334,9 +358,11 @@ TEST_F(DemoBroker, FaultsCarryTheirTexts) {
         {"Faulty", "fail", array({ZRValue("a<b"), ZRValue("x & y")}), "a<b", "x &amp; y"},
         {"Math", "sum", array({ZRValue("x")}), "Bad argument", "Math::sum: expected a number, got String"},
         {"Math", "matmul",
-         array({array({array({ZRValue(1)}), array({ZRValue(2)})}), array({array({ZRValue(1)}), array({ZRValue(2)})})}),
+         array({array({array({ZRValue(1)}), array({ZRValue(2)})}),
+                array({array({ZRValue(1)}), array({ZRValue(2)})})}),
          "Bad argument", "Math::matmul: a 2x1 matrix cannot multiply a 2x1 matrix"},
-        {"Faulty", "stall", ZRValue(31), "Bad argument", "Faulty::stall: the delay must be between 0 and 30 seconds"},
+        {"Faulty", "stall", ZRValue(31), "Bad argument",
+         "Faulty::stall: the delay must be between 0 and 30 seconds"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.module) + "::" + c.method);
@@ -347,7 +373,8 @@ TEST_F(DemoBroker, FaultsCarryTheirTexts) {
     }
 }
 
-TEST_F(DemoBroker, DroppedReplyFailsTheCallOnly) {
+TEST_F(DemoBroker, DroppedReplyFailsTheCallOnly)
+{
     BrokerClient client(broker.port());
     Reply dropped = client.call("Faulty", "drop", ZRValue());
     EXPECT_NE(dropped.code, SOAP_OK);
@@ -357,7 +384,8 @@ TEST_F(DemoBroker, DroppedReplyFailsTheCallOnly) {
 
 // A silent method holds its connection until the client gives up; the
 // broker then lets it go and goes on serving.
-TEST_F(DemoBroker, SilentCallEndsWhenTheClientGivesUp) {
+TEST_F(DemoBroker, SilentCallEndsWhenTheClientGivesUp)
+{
     BrokerClient client(broker.port());
     client.context()->recv_timeout = 1;
     Reply silent = client.call("Faulty", "silent", ZRValue());
@@ -366,7 +394,8 @@ TEST_F(DemoBroker, SilentCallEndsWhenTheClientGivesUp) {
     EXPECT_EQ(BrokerClient(broker.port()).call("Echo", "echo", ZRValue(4)).value, ZRValue(4));
 }
 
-TEST_F(DemoBroker, StalledCallDoesNotHoldUpOtherClients) {
+TEST_F(DemoBroker, StalledCallDoesNotHoldUpOtherClients)
+{
     std::atomic<bool> stallDone{false};
     Reply stalled;
     std::thread slow([&] {
@@ -386,7 +415,8 @@ TEST_F(DemoBroker, StalledCallDoesNotHoldUpOtherClients) {
     EXPECT_GE(static_cast<float>(stalled.value), 1.9f);
 }
 
-TEST_F(DemoBroker, SurvivesGarbage) {
+TEST_F(DemoBroker, SurvivesGarbage)
+{
     std::string nested;
     for (int i = 0; i < 5000; ++i) {
         nested += "<item xsi:type=\"Array\">";
@@ -406,9 +436,11 @@ TEST_F(DemoBroker, SurvivesGarbage) {
         {"fault as value",
          post(callVexelBody("<zrbroker:p><SOAP-ENV:Fault><faultstring>x</faultstring></SOAP-ENV:Fault>"
                             "</zrbroker:p>"))},
-        {"broken DIME", post(std::string("\x0E\x20\x00\x00\x00\x00\x00\x29\xFF\xFF\xFF\xFF", 12), "application/dime")},
-        {"truncated DIME", post(ZRTest::DimeMessage(callVexelBody("<zrbroker:p/>")).attach("abc").bytes().substr(0, 30),
-                                "application/dime", 5000)},
+        {"broken DIME",
+         post(std::string("\x0E\x20\x00\x00\x00\x00\x00\x29\xFF\xFF\xFF\xFF", 12), "application/dime")},
+        {"truncated DIME",
+         post(ZRTest::DimeMessage(callVexelBody("<zrbroker:p/>")).attach("abc").bytes().substr(0, 30),
+              "application/dime", 5000)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -419,7 +451,8 @@ TEST_F(DemoBroker, SurvivesGarbage) {
     }
 }
 
-TEST(DemoBrokerShutdown, SignalsEndTheBrokerWithExitCodeZero) {
+TEST(DemoBrokerShutdown, SignalsEndTheBrokerWithExitCodeZero)
+{
     for (int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
         BrokerProcess broker;

@@ -181,8 +181,9 @@ TEST(NetworkWire, FailedLookupRaisesFailedToGetModule)
         const auto error = caught<ZRNetworkError>(
             [&] { direct.network.getModuleByName(direct.handle, "Tracker", direct.info); });
         ASSERT_TRUE(error) << c.name;
-        EXPECT_EQ(visibleText(error->what()),
-                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + broker.endpoint()))
+        EXPECT_EQ(
+            visibleText(error->what()),
+            visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + broker.endpoint()))
             << c.name;
         EXPECT_EQ(error->kind(), c.kind) << c.name;
         if (c.faultString) {
@@ -195,7 +196,8 @@ TEST(NetworkWire, FailedLookupRaisesFailedToGetModule)
     // No broker there, or no host to look for one at: nothing is sent, and
     // nothing goes to standard output instead.
     const std::string nobody = refusingEndpoint();
-    for (const std::string& endpoint : {nobody, std::string("http://127.0.0.1 :1"), std::string("http://:1")}) {
+    for (const std::string& endpoint :
+         {nobody, std::string("http://127.0.0.1 :1"), std::string("http://:1")}) {
         DirectConnection direct(endpoint);
         testing::internal::CaptureStdout();
         const auto error = caught<ZRNetworkError>(
@@ -274,7 +276,8 @@ TEST(NetworkWire, FailedCallRaisesTheFaultTexts)
          "\tTracker::SOAP error:Unknown method\n\tSOAP detail: ", ZRErrorKind::RemoteFault},
         {"fault with detail",
          ScriptedResponse::keepAlive(faultReply("Bad argument", "<reason>x &lt; 0</reason>")),
-         "\tTracker::SOAP error:Bad argument\n\tSOAP detail: <reason>x &lt; 0</reason>", ZRErrorKind::RemoteFault},
+         "\tTracker::SOAP error:Bad argument\n\tSOAP detail: <reason>x &lt; 0</reason>",
+         ZRErrorKind::RemoteFault},
         {"HTTP 500 without SOAP body",
          ScriptedResponse::keepAlive(httpResponse("it broke", 500, "Internal Server Error", "text/plain")),
          "\tTracker::SOAP error:Error 500: HTTP 500 Internal Server Error\n\tSOAP detail: ",
@@ -310,11 +313,15 @@ TEST(NetworkWire, FailedCallRaisesTheFaultTexts)
         std::string endpoint;
         std::string expected;
     } unsent[] = {
-        {unreachable, "\tTracker::SOAP error:Connection refused\n\tSOAP detail: connect failed in tcp_connect()"},
-        {"http://127.0.0.1 :1", "\tTracker::SOAP error:Host not found\n\tSOAP detail: no usable host in the end point"},
-        {"http://::1:1", "\tTracker::SOAP error:Host not found\n\tSOAP detail: no usable host in the end point"},
+        {unreachable,
+         "\tTracker::SOAP error:Connection refused\n\tSOAP detail: connect failed in tcp_connect()"},
+        {"http://127.0.0.1 :1",
+         "\tTracker::SOAP error:Host not found\n\tSOAP detail: no usable host in the end point"},
+        {"http://::1:1",
+         "\tTracker::SOAP error:Host not found\n\tSOAP detail: no usable host in the end point"},
         {"http://no-such-host.invalid:1",
-         "\tTracker::SOAP error:Name or service not known\n\tSOAP detail: getaddrinfo failed in tcp_connect()"},
+         "\tTracker::SOAP error:Name or service not known\n\tSOAP detail: getaddrinfo failed in "
+         "tcp_connect()"},
     };
     for (const auto& c : unsent) {
         DirectConnection direct(c.endpoint);
@@ -335,8 +342,8 @@ TEST(NetworkWire, ConnectionWorksAfterAFailedCall)
         std::string expected;
         ZRErrorKind kind;
     } cases[] = {
-        {"SOAP fault", faultReply("Unknown method"), "\tTracker::SOAP error:Unknown method\n\tSOAP detail: ",
-         ZRErrorKind::RemoteFault},
+        {"SOAP fault", faultReply("Unknown method"),
+         "\tTracker::SOAP error:Unknown method\n\tSOAP detail: ", ZRErrorKind::RemoteFault},
         // A fault element in place of the value is raised by the value
         // reader, in the middle of reading the reply; it is still the
         // module's fault.
@@ -535,11 +542,12 @@ TEST(ProxyWire, LimitsAndInterruptsEndSilentWaits)
         broker.push(ScriptedResponse::stalled(lookupReply("Tracker", "127.0.0.1", 1), silence));
         ZRCallLimits limits;
         limits.connectTimeout = 0.2;
-        const auto error = caught<ZRNetworkError>([&] { ZRProxyRemote("Tracker", "127.0.0.1", broker.port(), limits); });
+        const auto error =
+            caught<ZRNetworkError>([&] { ZRProxyRemote("Tracker", "127.0.0.1", broker.port(), limits); });
         ASSERT_TRUE(error);
         EXPECT_EQ(visibleText(error->what()),
-                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + broker.endpoint() +
-                              ": no answer within 0.2 s (ConnectTimeout)"));
+                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " +
+                              broker.endpoint() + ": no answer within 0.2 s (ConnectTimeout)"));
         EXPECT_EQ(error->kind(), ZRErrorKind::Timeout);
     }
 
@@ -555,8 +563,8 @@ TEST(ProxyWire, LimitsAndInterruptsEndSilentWaits)
         std::string expected;
         ZRErrorKind kind;
     } cases[] = {
-        {"Timeout", ZRCallLimits{0.25, 0}, nullptr, "\tTracker::getData\n\tno complete reply within 0.25 s (Timeout)",
-         ZRErrorKind::Timeout},
+        {"Timeout", ZRCallLimits{0.25, 0}, nullptr,
+         "\tTracker::getData\n\tno complete reply within 0.25 s (Timeout)", ZRErrorKind::Timeout},
         {"interrupt", ZRCallLimits(), [&] { return ++checks > 3; }, "\tTracker::getData\n\tinterrupted",
          ZRErrorKind::Interrupted},
     };
@@ -564,7 +572,8 @@ TEST(ProxyWire, LimitsAndInterruptsEndSilentWaits)
         module.push(ScriptedResponse::stalled(callReply(intItem(1)), silence));
         module.push(callReply(intItem(2)));
         ZRValue result;
-        const auto error = caught<ZRError>([&] { proxy.call("getData", ZRValue(), result, c.limits, c.interrupted); });
+        const auto error =
+            caught<ZRError>([&] { proxy.call("getData", ZRValue(), result, c.limits, c.interrupted); });
         ASSERT_TRUE(error) << c.name;
         const int connectionsBefore = module.connectionCount();
         EXPECT_EQ(visibleText(error->what()), visibleText(c.expected)) << c.name;

@@ -51,8 +51,8 @@ TEST(ProxyRegistry, RemovedProxiesAreGoneForGood)
     ZRTest::ScriptedPeer broker;
     broker.push(ZRTest::lookupReply("Tracker", "127.0.0.1", 7000));
     const std::size_t before = ZRProxyRegistry::size();
-    const std::uint32_t key =
-        ZRProxyRegistry::add(std::unique_ptr<ZRProxyRemote>(new ZRProxyRemote("Tracker", "127.0.0.1", broker.port(), 0, 0)));
+    const std::uint32_t key = ZRProxyRegistry::add(
+        std::unique_ptr<ZRProxyRemote>(new ZRProxyRemote("Tracker", "127.0.0.1", broker.port(), 0, 0)));
     // Far from the small numbers a hand-made or foreign handle holds.
     EXPECT_GE(key, 1u << 20);
 

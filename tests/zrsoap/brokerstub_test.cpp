@@ -155,7 +155,8 @@ std::vector<DimeRecord> dimeRecords(const std::string& bytes)
 ZRValue sampleValue()
 {
     return arrayOf({ZRValue(), ZRValue(true), ZRValue(-7), ZRValue(2.5f), ZRValue("a <b> & \"c\"\n\t"),
-                    objectFromBase64("YWJjZGVm"), arrayOf({}), arrayOf({arrayOf({ZRValue(1)}), ZRValue("z")})});
+                    objectFromBase64("YWJjZGVm"), arrayOf({}),
+                    arrayOf({arrayOf({ZRValue(1)}), ZRValue("z")})});
 }
 
 ZRValue largeValue()
@@ -186,8 +187,8 @@ protected:
     int callVexel(const ZRValue& parameters, ZRValue& result, const char* endpoint = kEndpoint)
     {
         zrsoap::zrbroker__callVexelResponse response;
-        const int status =
-            zrsoap::soap_call_zrbroker__callVexel(soap_.get(), endpoint, "", "Mod", "meth", parameters, response);
+        const int status = zrsoap::soap_call_zrbroker__callVexel(soap_.get(), endpoint, "", "Mod", "meth",
+                                                                 parameters, response);
         result = response._return;
         return status;
     }
@@ -195,7 +196,8 @@ protected:
     int getModuleByName(zrsoap::zr__ZRModuleInfo& info)
     {
         zrsoap::zrbroker__getModuleByNameResponse response;
-        const int status = zrsoap::soap_call_zrbroker__getModuleByName(soap_.get(), kEndpoint, "", "Tracker", response);
+        const int status =
+            zrsoap::soap_call_zrbroker__getModuleByName(soap_.get(), kEndpoint, "", "Tracker", response);
         info = response._return;
         return status;
     }
@@ -220,7 +222,8 @@ TEST_F(BrokerStub, RequestBytes)
                   "<zrbroker:p><item xsi:type=\"Array\"><item xsi:type=\"xsd:int\">1</item>"
                   "<item xsi:type=\"xsd:string\">a&#32;b</item><item xsi:type=\"Array\">"
                   "<item xsi:type=\"xsd:boolean\">true</item><item xsi:type=\"xsd:float\">2.5</item>"
-                  "</item></item></zrbroker:p></zrbroker:callVexel>" + kEnvelopeEnd);
+                  "</item></item></zrbroker:p></zrbroker:callVexel>" +
+                  kEnvelopeEnd);
     EXPECT_EQ(request.header.rfind("POST / HTTP/1.1\r\n", 0), 0u) << request.header;
     for (const std::string line : {"Host: broker.test:8000\r\n", "Content-Type: text/xml; charset=utf-8\r\n",
                                    "Connection: keep-alive\r\n", "SOAPAction: \"\"\r\n"})
@@ -243,9 +246,11 @@ TEST_F(BrokerStub, RequestBytes)
     zrsoap::zr__ZRModuleInfo info;
     ASSERT_EQ(getModuleByName(info), SOAP_OK);
     request = split(transport_.takeSent());
-    EXPECT_EQ(request.body, std::string(kEnvelopeStart) +
-                                "<zrbroker:getModuleByName><zrbroker:pModuleName>Tracker</zrbroker:pModuleName>"
-                                "</zrbroker:getModuleByName>" + kEnvelopeEnd);
+    EXPECT_EQ(request.body,
+              std::string(kEnvelopeStart) +
+                  "<zrbroker:getModuleByName><zrbroker:pModuleName>Tracker</zrbroker:pModuleName>"
+                  "</zrbroker:getModuleByName>" +
+                  kEnvelopeEnd);
 }
 
 // ---- Responses ----------------------------------------------------------
@@ -267,9 +272,11 @@ TEST_F(BrokerStub, ResultsDecodedWhateverTheFramingAndPieces)
         };
         for (std::size_t framing = 0; framing < std::size(framings); ++framing) {
             for (std::size_t pieceSize : {0, 1, 3, 64, 1000}) {
-                if ((value.size() > 100 && pieceSize < 64) || (framing == 5 && (pieceSize || value.size() > 100)))
+                if ((value.size() > 100 && pieceSize < 64) ||
+                    (framing == 5 && (pieceSize || value.size() > 100)))
                     continue;
-                SCOPED_TRACE("framing " + std::to_string(framing) + ", pieces of " + std::to_string(pieceSize));
+                SCOPED_TRACE("framing " + std::to_string(framing) + ", pieces of " +
+                             std::to_string(pieceSize));
                 transport_.addReply(framings[framing], pieceSize);
                 ZRValue result;
                 ASSERT_EQ(callVexel(ZRValue(1), result), SOAP_OK);
@@ -312,7 +319,8 @@ TEST_F(BrokerStub, ResultElementNameAndEmptyResponses)
 
 TEST_F(BrokerStub, AttachmentsTravelBothWays)
 {
-    const ZRValue parameters = arrayOf({binaryOf("AAA"), ZRValue(1), arrayOf({binaryOf(""), binaryOf("BB")})});
+    const ZRValue parameters =
+        arrayOf({binaryOf("AAA"), ZRValue(1), arrayOf({binaryOf(""), binaryOf("BB")})});
     ZR::registerBinaryAttachments(soap_.get(), parameters);
     const std::string envelope = ZRTest::soapEnvelope(
         callVexelResponse(encoded(arrayOf({binaryOf("x"), ZRValue(2), arrayOf({binaryOf("y")})}))));
@@ -327,8 +335,9 @@ TEST_F(BrokerStub, AttachmentsTravelBothWays)
     const std::vector<DimeRecord> records = dimeRecords(request.body);
     ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(records[0].type, "http://schemas.xmlsoap.org/soap/envelope/");
-    EXPECT_NE(records[0].data.find("<zrbroker:p><item xsi:type=\"Array\"><item xsi:type=\"xsd:base64Binary\">MQ=="),
-              std::string::npos);
+    EXPECT_NE(
+        records[0].data.find("<zrbroker:p><item xsi:type=\"Array\"><item xsi:type=\"xsd:base64Binary\">MQ=="),
+        std::string::npos);
     const std::string sent[] = {"AAA", "", "BB"};
     for (std::size_t i = 1; i < records.size(); ++i) {
         EXPECT_EQ(records[i].data, sent[i - 1]);
@@ -340,7 +349,8 @@ TEST_F(BrokerStub, AttachmentsTravelBothWays)
     int counter = 0;
     ZR::restoreBinaryAttachments(soap_.get(), result, counter);
     EXPECT_EQ(counter, 2);
-    EXPECT_TRUE(result == arrayOf({binaryOf("first"), ZRValue(2), arrayOf({binaryOf(std::string("se\0nd", 5))})}))
+    EXPECT_TRUE(result ==
+                arrayOf({binaryOf("first"), ZRValue(2), arrayOf({binaryOf(std::string("se\0nd", 5))})}))
         << result.toString(1);
     soap_destroy(soap_.get());
     soap_end(soap_.get());
@@ -357,10 +367,12 @@ TEST_F(BrokerStub, AttachmentsTravelBothWays)
 
 TEST_F(BrokerStub, TruncatedRepliesFailTheCall)
 {
-    const std::string full = ZRTest::httpResponse(ZRTest::soapEnvelope(callVexelResponse(encoded(largeValue()))));
+    const std::string full =
+        ZRTest::httpResponse(ZRTest::soapEnvelope(callVexelResponse(encoded(largeValue()))));
     const std::size_t valueStart = full.find("<zrbroker:return>");
     const std::size_t valueEnd = full.find("</zrbroker:return>") + 18;
-    const std::size_t cuts[] = {10, valueStart + 5, valueStart + 70000, valueEnd - 1, valueEnd, full.size() - 3};
+    const std::size_t cuts[] = {10,           valueStart + 5, valueStart + 70000,
+                                valueEnd - 1, valueEnd,       full.size() - 3};
     for (std::size_t cut : cuts) {
         for (std::size_t pieceSize : {0, 7}) {
             SCOPED_TRACE("cut at " + std::to_string(cut) + " of " + std::to_string(full.size()));
@@ -406,7 +418,8 @@ TEST_F(BrokerStub, FaultsAndHostileReplies)
     const Case cases[] = {
         {"<SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode><faultstring>boom</faultstring>"
          "</SOAP-ENV:Fault>",
-         ZRTest::compatibility::faultText("Fault: 'SOAP-ENV:Fault': faultcode: SOAP-ENV:Server, faultstring: boom, ")},
+         ZRTest::compatibility::faultText(
+             "Fault: 'SOAP-ENV:Fault': faultcode: SOAP-ENV:Server, faultstring: boom, ")},
         {deep, "\tZRValue::readValueXml\n\tthe value is nested deeper than 1000 elements"},
     };
     for (const Case& c : cases) {
@@ -464,9 +477,10 @@ TEST_F(BrokerStub, InputHookTakesOverGsoapLookahead)
 // The record's members as "name arch ip port pid pointer broker keepAlive".
 std::string described(const zrsoap::zr__ZRModuleInfo& info)
 {
-    return info.name + " " + std::to_string(info.architecture) + " " + info.ip + " " + std::to_string(info.port) +
-           " " + std::to_string(info.processId) + " " + std::to_string(info.modulePointer) + " " +
-           std::to_string(info.isABroker) + " " + std::to_string(info.keepAlive);
+    return info.name + " " + std::to_string(info.architecture) + " " + info.ip + " " +
+           std::to_string(info.port) + " " + std::to_string(info.processId) + " " +
+           std::to_string(info.modulePointer) + " " + std::to_string(info.isABroker) + " " +
+           std::to_string(info.keepAlive);
 }
 
 TEST_F(BrokerStub, ModuleDescriptionRecord)
@@ -480,9 +494,11 @@ TEST_F(BrokerStub, ModuleDescriptionRecord)
     const std::string end = "</zrbroker:return></zrbroker:getModuleByNameResponse>";
     const Case cases[] = {
         {response +
-             "<keepAlive>0</keepAlive><isABroker>1</isABroker><extra><x/></extra><modulePointer>-4</modulePointer>"
+             "<keepAlive>0</keepAlive><isABroker>1</isABroker><extra><x/></extra><modulePointer>-4</"
+             "modulePointer>"
              "<processId>77</processId><port>8001</port><ip>10.0.0.5</ip><architecture>64</architecture>"
-             "<name>Tracker</name>" + end,
+             "<name>Tracker</name>" +
+             end,
          SOAP_OK, "Tracker 64 10.0.0.5 8001 77 -4 1 0"},
         {"<zrbroker:getModuleByNameResponse><result><name>T</name><keepAlive>true</keepAlive>"
          "<isABroker xsi:type=\"xsd:boolean\">false</isABroker></result></zrbroker:getModuleByNameResponse>",
@@ -509,9 +525,13 @@ TEST_F(BrokerStub, SchemaInstanceNamespaceOf1999)
     // The xsi:type is understood (and refused for a boolean) only when its
     // prefix is bound to an XML Schema instance namespace.
     auto envelope = [](const std::string& xsi) {
-        return "<?xml version=\"1.0\"?><SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
-               " xmlns:xsi=\"" + xsi + "\" xmlns:zrbroker=\"urn:zrbroker\"><SOAP-ENV:Body>"
-               "<zrbroker:getModuleByNameResponse><zrbroker:return><isABroker xsi:type=\"xsd:int\">1</isABroker>"
+        return "<?xml version=\"1.0\"?><SOAP-ENV:Envelope "
+               "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
+               " xmlns:xsi=\"" +
+               xsi +
+               "\" xmlns:zrbroker=\"urn:zrbroker\"><SOAP-ENV:Body>"
+               "<zrbroker:getModuleByNameResponse><zrbroker:return><isABroker "
+               "xsi:type=\"xsd:int\">1</isABroker>"
                "</zrbroker:return></zrbroker:getModuleByNameResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>";
     };
     zrsoap::zr__ZRModuleInfo info;
@@ -538,7 +558,8 @@ public:
         return SOAP_OK;
     }
 
-    int getModuleByName(struct soap* soap, const std::string& moduleName, zrsoap::zr__ZRModuleInfo& info) override
+    int getModuleByName(struct soap* soap, const std::string& moduleName,
+                        zrsoap::zr__ZRModuleInfo& info) override
     {
         (void)soap;
         info.name = moduleName;
@@ -554,7 +575,10 @@ public:
 
 class BrokerServer : public BrokerStub {
 protected:
-    BrokerServer() : server_(keepAliveContext()), serverTransport_(server_.get(), MemoryTransport::Role::Server) {}
+    BrokerServer()
+        : server_(keepAliveContext()), serverTransport_(server_.get(), MemoryTransport::Role::Server)
+    {
+    }
 
     // Serves `requestBytes`, returns the response bytes.
     std::string serve(const std::string& requestBytes, std::size_t pieceSize = 0)
@@ -573,11 +597,12 @@ protected:
         ZR::registerBinaryAttachments(soap_.get(), parameters);
         zrsoap::zrbroker__callVexelResponse response;
         // Without a reply the call fails, but its request is on record.
-        zrsoap::soap_call_zrbroker__callVexel(soap_.get(), kEndpoint, "", "Mod", method, parameters, response);
+        zrsoap::soap_call_zrbroker__callVexel(soap_.get(), kEndpoint, "", "Mod", method, parameters,
+                                              response);
         transport_.addReply(serve(transport_.takeSent()));
         ZR::registerBinaryAttachments(soap_.get(), parameters);
-        const int status =
-            zrsoap::soap_call_zrbroker__callVexel(soap_.get(), kEndpoint, "", "Mod", method, parameters, response);
+        const int status = zrsoap::soap_call_zrbroker__callVexel(soap_.get(), kEndpoint, "", "Mod", method,
+                                                                 parameters, response);
         result = response._return;
         int counter = 0;
         ZR::restoreBinaryAttachments(soap_.get(), result, counter);
@@ -617,8 +642,10 @@ TEST_F(BrokerServer, ParameterBeforeTheNamesItFollows)
     // gSOAP peeks at the parameter's start tag while it looks for "mod"
     // and "meth"; the input hook picks the element up from there.
     const std::string bodies[] = {
-        "<zrbroker:callVexel><zrbroker:p a=\"x&amp;y&lt;&quot;\" xmlns:q=\"urn:q\"><item xsi:type=\"xsd:int\">4"
-        "</item></zrbroker:p><zrbroker:mod>M</zrbroker:mod><zrbroker:meth>m</zrbroker:meth></zrbroker:callVexel>",
+        "<zrbroker:callVexel><zrbroker:p a=\"x&amp;y&lt;&quot;\" xmlns:q=\"urn:q\"><item "
+        "xsi:type=\"xsd:int\">4"
+        "</item></zrbroker:p><zrbroker:mod>M</zrbroker:mod><zrbroker:meth>m</zrbroker:meth></"
+        "zrbroker:callVexel>",
         "<zrbroker:callVexel><zrbroker:p/><zrbroker:mod>M</zrbroker:mod><zrbroker:meth>m</zrbroker:meth>"
         "</zrbroker:callVexel>",
     };
@@ -645,7 +672,8 @@ TEST_F(BrokerServer, ModuleLookUp)
     zrsoap::zrbroker__getModuleByNameResponse response;
     zrsoap::soap_call_zrbroker__getModuleByName(soap_.get(), kEndpoint, "", "Tracker", response);
     transport_.addReply(serve(transport_.takeSent()));
-    ASSERT_EQ(zrsoap::soap_call_zrbroker__getModuleByName(soap_.get(), kEndpoint, "", "Tracker", response), SOAP_OK);
+    ASSERT_EQ(zrsoap::soap_call_zrbroker__getModuleByName(soap_.get(), kEndpoint, "", "Tracker", response),
+              SOAP_OK);
     EXPECT_EQ(response._return.name, "Tracker");
     EXPECT_EQ(response._return.ip, "0.0.0.0");
     EXPECT_EQ(response._return.port, 8123);

@@ -23,9 +23,9 @@
 
 #include "compatibility.h"
 #include "expectthrow.h"
-#include "valuefingerprint.h"
 #include "stdsoap2.h"
 #include "valuebuilders.h"
+#include "valuefingerprint.h"
 #include "zrnumbertext.h"
 #include "zrvaluesoap.h"
 
@@ -172,11 +172,14 @@ TEST(CodecWriter, FloatTextIsPrintfsEightOrNineDigits)
         numbers.insert(numbers.end(), {extreme, -extreme, std::nextafter(extreme, 0.0f)});
     for (int exponent = -45; exponent <= 38; ++exponent) {
         const float power = std::strtof(("1e" + std::to_string(exponent)).c_str(), nullptr);
-        numbers.insert(numbers.end(), {power, std::nextafter(power, 0.0f), std::nextafter(power, std::numeric_limits<float>::infinity()), -power});
+        numbers.insert(numbers.end(),
+                       {power, std::nextafter(power, 0.0f),
+                        std::nextafter(power, std::numeric_limits<float>::infinity()), -power});
     }
     for (int exponent = -149; exponent <= 127; ++exponent) {
         const float power = std::ldexp(1.0f, exponent);
-        numbers.insert(numbers.end(), {power, std::nextafter(power, 0.0f), std::nextafter(power, std::numeric_limits<float>::infinity())});
+        numbers.insert(numbers.end(), {power, std::nextafter(power, 0.0f),
+                                       std::nextafter(power, std::numeric_limits<float>::infinity())});
     }
     std::mt19937 random(20240611);
     for (int finite = 0; finite < 1000000;) {
@@ -285,15 +288,15 @@ TEST(CodecWriter, CountedTextIsReusedForTheSameValueWithinItsScope)
 TEST(CodecTypes, SchemaNames)
 {
     const std::pair<const char*, ZRValue::Type> cases[] = {
-        {"xsd:string", ZRValue::String},    {"xsd:int", ZRValue::Int},
-        {"xsd:double", ZRValue::Float},     {"xsd:float", ZRValue::Float},
-        {"xsd:boolean", ZRValue::Bool},     {"mybool", ZRValue::Bool},
-        {"xsd:boolArray", ZRValue::Bool},   {"xsd:base64Object", ZRValue::Object},
+        {"xsd:string", ZRValue::String},       {"xsd:int", ZRValue::Int},
+        {"xsd:double", ZRValue::Float},        {"xsd:float", ZRValue::Float},
+        {"xsd:boolean", ZRValue::Bool},        {"mybool", ZRValue::Bool},
+        {"xsd:boolArray", ZRValue::Bool},      {"xsd:base64Object", ZRValue::Object},
         {"xsd:base64Binary", ZRValue::Binary}, {"Array", ZRValue::Array},
-        {"SOAP-ENC:Array", ZRValue::Array}, {"nil", ZRValue::Invalid},
-        {"xsd:anyType", ZRValue::Invalid},  {"xsd:long", ZRValue::Invalid},
-        {"xs:int", ZRValue::Invalid},       {"XSD:STRING", ZRValue::Invalid},
-        {"xsd:string ", ZRValue::Invalid},  {"", ZRValue::Invalid},
+        {"SOAP-ENC:Array", ZRValue::Array},    {"nil", ZRValue::Invalid},
+        {"xsd:anyType", ZRValue::Invalid},     {"xsd:long", ZRValue::Invalid},
+        {"xs:int", ZRValue::Invalid},          {"XSD:STRING", ZRValue::Invalid},
+        {"xsd:string ", ZRValue::Invalid},     {"", ZRValue::Invalid},
         {nullptr, ZRValue::Invalid},
     };
     for (const auto& c : cases)
@@ -366,7 +369,8 @@ TEST(CodecReader, AcceptedForms)
         {"<item xsi:type=\"Array\"><item xsi:type=\"xsd:int\">1</item>tail<!--c--></item>",
          arrayOf({ZRValue(1)})},
         // Laid-out markup: white space between elements is not content.
-        {"<item xsi:type='Array'>\n  <item xsi:type = \"xsd:int\" >1</item >\n</item>", arrayOf({ZRValue(1)})},
+        {"<item xsi:type='Array'>\n  <item xsi:type = \"xsd:int\" >1</item >\n</item>",
+         arrayOf({ZRValue(1)})},
         {"<item xmlns=\"urn:KORVANTIS.BROKER.ARRAY\"><item xsi:type=\"xsd:int\">3</item></item>",
          arrayOf({ZRValue(3)})},
         {"<item xmlns=\"urn:other\"><item xsi:type=\"xsd:int\">3</item></item>", ZRValue()},
@@ -375,7 +379,8 @@ TEST(CodecReader, AcceptedForms)
         // A peer's count only sizes the first allocation.
         {"<item xsi:type=\"Array\" SOAP-ENC:arrayType=\"xsd:int[2000000000]\"><a>4</a></item>",
          arrayOf({ZRValue(4)})},
-        {"<item xsi:type=\"Array\" SOAP-ENC:arrayType=\"xsd:int[-5]\"><a>4</a></item>", arrayOf({ZRValue(4)})},
+        {"<item xsi:type=\"Array\" SOAP-ENC:arrayType=\"xsd:int[-5]\"><a>4</a></item>",
+         arrayOf({ZRValue(4)})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
@@ -397,7 +402,8 @@ TEST(CodecReader, RefusesWhatItCannotDecodeFaithfully)
          notWellFormed + "the attribute 'xsi:type' is duplicated at line 1, column 26"},
         {item("xsd:base64Binary", "!!!not*base64###"),
          "\tZRValue::readValueXml\n\tthe Binary text is not base64 at line 1, column 1"},
-        {item("xsd:double", "2.5abc"), "\tZRValue::readValueXml\n\tthe Float text '2.5abc' is not a number at line 1, column 1"},
+        {item("xsd:double", "2.5abc"),
+         "\tZRValue::readValueXml\n\tthe Float text '2.5abc' is not a number at line 1, column 1"},
         {item("xsd:int", "99999999999"),
          "\tZRValue::readValueXml\n\tthe Int text '99999999999' is not a 32-bit integer at line 1, column 1"},
         {item("xsd:boolean", "yes"),
@@ -410,16 +416,42 @@ TEST(CodecReader, RefusesWhatItCannotDecodeFaithfully)
     }
 
     const std::string refused[] = {
-        item("xsd:base64Object", "YWJ"), item("xsd:base64Binary", "YQ==YQ=="), item("xsd:base64Binary", "Y==="),
-        item("xsd:base64Binary", "&#0;"), item("xsd:double", "abc"), item("xsd:double", "1e"),
-        item("xsd:double", "--1"), item("xsd:double", "0x10"), item("xsd:double", "1,5"),
-        item("xsd:double", "nan(1)"), item("xsd:int", "2147483648"), item("xsd:int", "-2147483649"),
-        item("xsd:int", "12x"), item("xsd:int", "1.5"), item("xsd:boolean", "no"), item("xsd:boolean", "abc"),
-        item("xsd:string", "&#;"), item("xsd:string", "x&"), item("xsd:string", "&#1114112;"),
-        item("xsd:string", "&#xD800;"), item("xsd:string", "&#X41;"),
-        "<item", "<item xsi:type=\"xsd:int\">1", "<a><b></a>", "<a b=1/>", "<a b/>", "<a b=\"1\"c=\"2\"/>",
-        "<a b=\"<\"/>", "<a><!-- </a>", "<a><![CDATA[x</a>", "<a><!DOCTYPE a></a>", "<a/><b/>", "</a>", "",
-        "<1a/>", std::string("<a>\0</a>", 8),
+        item("xsd:base64Object", "YWJ"),
+        item("xsd:base64Binary", "YQ==YQ=="),
+        item("xsd:base64Binary", "Y==="),
+        item("xsd:base64Binary", "&#0;"),
+        item("xsd:double", "abc"),
+        item("xsd:double", "1e"),
+        item("xsd:double", "--1"),
+        item("xsd:double", "0x10"),
+        item("xsd:double", "1,5"),
+        item("xsd:double", "nan(1)"),
+        item("xsd:int", "2147483648"),
+        item("xsd:int", "-2147483649"),
+        item("xsd:int", "12x"),
+        item("xsd:int", "1.5"),
+        item("xsd:boolean", "no"),
+        item("xsd:boolean", "abc"),
+        item("xsd:string", "&#;"),
+        item("xsd:string", "x&"),
+        item("xsd:string", "&#1114112;"),
+        item("xsd:string", "&#xD800;"),
+        item("xsd:string", "&#X41;"),
+        "<item",
+        "<item xsi:type=\"xsd:int\">1",
+        "<a><b></a>",
+        "<a b=1/>",
+        "<a b/>",
+        "<a b=\"1\"c=\"2\"/>",
+        "<a b=\"<\"/>",
+        "<a><!-- </a>",
+        "<a><![CDATA[x</a>",
+        "<a><!DOCTYPE a></a>",
+        "<a/><b/>",
+        "</a>",
+        "",
+        "<1a/>",
+        std::string("<a>\0</a>", 8),
     };
     for (const std::string& xml : refused) {
         std::string text;
@@ -432,10 +464,41 @@ TEST(CodecReader, RefusesWhatItCannotDecodeFaithfully)
 TEST(CodecReader, RefusesWhateverTinyXmlRefuses)
 {
     const char* const pieces[] = {
-        "<item xsi:type=\"Array\">", "</item>", "<item xsi:type=\"xsd:float\">", "<item xsi:type=\"xsd:int\">",
-        "<item xsi:type=\"xsd:string\">", "<item/>", "<a>", "</a>", "<Fault>", "</Fault>", "1", "-2.5e3", "abc",
-        "&#32;", "&#0;", "&amp;", "&#x41;", "&bad;", " ", "\n", "<!--c-->", "<![CDATA[x]]>", "\"", "=", "/>", ">",
-        "<", "</", "<b x=\"1\"/>", "<b x=\"1\" x=\"2\"/>", "&#9;", "\xC3\xA9", "'", "<?pi x?>", "<!D>",
+        "<item xsi:type=\"Array\">",
+        "</item>",
+        "<item xsi:type=\"xsd:float\">",
+        "<item xsi:type=\"xsd:int\">",
+        "<item xsi:type=\"xsd:string\">",
+        "<item/>",
+        "<a>",
+        "</a>",
+        "<Fault>",
+        "</Fault>",
+        "1",
+        "-2.5e3",
+        "abc",
+        "&#32;",
+        "&#0;",
+        "&amp;",
+        "&#x41;",
+        "&bad;",
+        " ",
+        "\n",
+        "<!--c-->",
+        "<![CDATA[x]]>",
+        "\"",
+        "=",
+        "/>",
+        ">",
+        "<",
+        "</",
+        "<b x=\"1\"/>",
+        "<b x=\"1\" x=\"2\"/>",
+        "&#9;",
+        "\xC3\xA9",
+        "'",
+        "<?pi x?>",
+        "<!D>",
     };
     std::mt19937 random(7);
     int refusedByTinyXml = 0;
@@ -463,11 +526,13 @@ TEST(CodecReader, RefusesWhateverTinyXmlRefuses)
 TEST(CodecReader, FaultText)
 {
     std::string text;
-    EXPECT_EQ(failureOf("<SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode><faultstring>boom</faultstring>"
-                        "</SOAP-ENV:Fault>",
-                        text),
-              ZR::ZRErrorKind::RemoteFault);
-    EXPECT_EQ(text, compatibility::faultText("Fault: 'SOAP-ENV:Fault': faultcode: SOAP-ENV:Server, faultstring: boom, "));
+    EXPECT_EQ(
+        failureOf("<SOAP-ENV:Fault><faultcode>SOAP-ENV:Server</faultcode><faultstring>boom</faultstring>"
+                  "</SOAP-ENV:Fault>",
+                  text),
+        ZR::ZRErrorKind::RemoteFault);
+    EXPECT_EQ(text, compatibility::faultText(
+                        "Fault: 'SOAP-ENV:Fault': faultcode: SOAP-ENV:Server, faultstring: boom, "));
     // Inside a wrapper; a child without text; the run ends at the text node.
     EXPECT_THROW_MSG(decoded("<zrbroker:return><myFault><a/><b>2</b>x<c>3</c></myFault></zrbroker:return>"),
                      ZRError, compatibility::faultText("Fault: 'myFault': a: b: 2, "));
@@ -477,8 +542,9 @@ TEST(CodecReader, AssertionFailures)
 {
     // The call fails: nothing is printed.
     testing::internal::CaptureStdout();
-    EXPECT_THROW_MSG(decoded(item("xsd:base64Binary", "")), ZRError,
-                     compatibility::assertText(compatibility::kCodecSource, compatibility::kBinaryWithoutTextLine));
+    EXPECT_THROW_MSG(
+        decoded(item("xsd:base64Binary", "")), ZRError,
+        compatibility::assertText(compatibility::kCodecSource, compatibility::kBinaryWithoutTextLine));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
     const std::string longName(512, 't');
@@ -487,8 +553,9 @@ TEST(CodecReader, AssertionFailures)
     EXPECT_THROW_MSG(decoded("<i xsi:type=\"Array\" SOAP-ENC:arrayType=\"" + longName + "[1]\"/>"), ZRError,
                      assert337);
     // Without "[" the scan ends with the attribute value, and the limit holds.
-    EXPECT_THROW_MSG(decoded("<i xsi:type=\"Array\" SOAP-ENC:arrayType=\"" + std::string(100000, 't') + "\"/>"),
-                     ZRError, assert337);
+    EXPECT_THROW_MSG(
+        decoded("<i xsi:type=\"Array\" SOAP-ENC:arrayType=\"" + std::string(100000, 't') + "\"/>"), ZRError,
+        assert337);
     EXPECT_NO_THROW(decoded("<i xsi:type=\"Array\" SOAP-ENC:arrayType=\"" + longName.substr(1) + "[1]\"/>"));
 }
 
@@ -497,10 +564,38 @@ TEST(CodecReader, AssertionFailures)
 TEST(CodecReader, FloatTextsAreNumbersAsAWhole)
 {
     std::vector<std::string> texts = {
-        "1", "-0", "+.5", "00.50", "0", "000", ".", "-", "+", "e5", "1e", "1e+", "1e-3", "1E3", "1.5e3.2",
-        "1..2", "1e39", "-1e39", "3.4028235e38", "3.4028236e38", "1e-46", "1.4e-45", "-1.17549435e-38",
-        "123456789012345678901234567890", std::string(70, '1'), std::string(70, '0') + "1", "12abc", "--1",
-        "1-2", "1e5e5", "1,5", " 7 ",
+        "1",
+        "-0",
+        "+.5",
+        "00.50",
+        "0",
+        "000",
+        ".",
+        "-",
+        "+",
+        "e5",
+        "1e",
+        "1e+",
+        "1e-3",
+        "1E3",
+        "1.5e3.2",
+        "1..2",
+        "1e39",
+        "-1e39",
+        "3.4028235e38",
+        "3.4028236e38",
+        "1e-46",
+        "1.4e-45",
+        "-1.17549435e-38",
+        "123456789012345678901234567890",
+        std::string(70, '1'),
+        std::string(70, '0') + "1",
+        "12abc",
+        "--1",
+        "1-2",
+        "1e5e5",
+        "1,5",
+        " 7 ",
     };
     std::mt19937 random(11);
     const char alphabet[] = "0123456789+-.eE";
@@ -551,7 +646,8 @@ TEST(CodecReader, FloatTextsAreNumbersAsAWhole)
     struct DecimalComma : std::numpunct<char> {
         char do_decimal_point() const override { return ','; }
     };
-    const std::locale previousGlobal = std::locale::global(std::locale(std::locale::classic(), new DecimalComma));
+    const std::locale previousGlobal =
+        std::locale::global(std::locale(std::locale::classic(), new DecimalComma));
     EXPECT_EQ(written(ZRValue(0.5f), false), item("xsd:float", "0.5"));
     EXPECT_EQ(written(ZRValue(-1.25e-7f), false), item("xsd:float", "-1.25e-07"));
     EXPECT_EQ(static_cast<float>(decoded(item("xsd:float", "2.5"))), 2.5f);
@@ -581,14 +677,10 @@ TEST(CodecReader, NestingLimit)
 ZRValue randomValue(std::mt19937& random, int depth)
 {
     switch (random() % (depth > 3 ? 6 : 8)) {
-    case 0:
-        return ZRValue();
-    case 1:
-        return ZRValue(random() % 2 == 0);
-    case 2:
-        return ZRValue(static_cast<int>(random()));
-    case 3:
-        return ZRValue(floatFromBits(random()));
+    case 0: return ZRValue();
+    case 1: return ZRValue(random() % 2 == 0);
+    case 2: return ZRValue(static_cast<int>(random()));
+    case 3: return ZRValue(floatFromBits(random()));
     case 4:
     case 5: {
         // Every byte, white space and NUL included.
@@ -614,14 +706,13 @@ TEST(CodecReader, RoundTrips)
     TZRValueString everyByte;
     for (int byte = 0; byte < 256; ++byte)
         everyByte += static_cast<char>(byte);
-    ZRValue everyKind = arrayOf({ZRValue(), ZRValue(true), ZRValue(false), ZRValue(INT_MIN), ZRValue(-1.5e-30f),
-                                 ZRValue(floatFromBits(0x41230db4)), ZRValue(everyByte), ZRValue(" lead trail "),
-                                 ZRValue(" \t\n"), ZRValue(TZRValueString("a\0b", 3)), ZRValue(""),
-                                 ZRValue(std::numeric_limits<float>::infinity()),
-                                 ZRValue(-std::numeric_limits<float>::infinity()),
-                                 ZRValue(std::numeric_limits<float>::quiet_NaN()), ZRValue(-0.0f),
-                                 objectFromBase64("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4v"),
-                                 arrayOf({}), arrayOf({arrayOf({ZRValue(3)}), ZRValue("x")})});
+    ZRValue everyKind = arrayOf(
+        {ZRValue(), ZRValue(true), ZRValue(false), ZRValue(INT_MIN), ZRValue(-1.5e-30f),
+         ZRValue(floatFromBits(0x41230db4)), ZRValue(everyByte), ZRValue(" lead trail "), ZRValue(" \t\n"),
+         ZRValue(TZRValueString("a\0b", 3)), ZRValue(""), ZRValue(std::numeric_limits<float>::infinity()),
+         ZRValue(-std::numeric_limits<float>::infinity()), ZRValue(std::numeric_limits<float>::quiet_NaN()),
+         ZRValue(-0.0f), objectFromBase64("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4v"),
+         arrayOf({}), arrayOf({arrayOf({ZRValue(3)}), ZRValue("x")})});
     std::vector<ZRValue> cases = {everyKind, ZRValue(7), ZRValue("plain"), ZRValue(), arrayOf({})};
     std::mt19937 random(20240611);
     for (int round = 0; round < 3000; ++round)
@@ -718,8 +809,9 @@ TEST_F(CodecAttachments, RestoredInOrderWithCounter)
         ADD_FAILURE() << "a placeholder without its attachment was kept";
     } catch (const ZRError& error) {
         EXPECT_EQ(error.kind(), ZR::ZRErrorKind::BadReply);
-        EXPECT_STREQ(error.what(), "\tZRValue::restoreBinaryAttachments\n\tBinary value 3 of the reply holds the "
-                                   "attachment placeholder, but no attachment arrived for it");
+        EXPECT_STREQ(error.what(),
+                     "\tZRValue::restoreBinaryAttachments\n\tBinary value 3 of the reply holds the "
+                     "attachment placeholder, but no attachment arrived for it");
     }
 
     ZRValue single = binaryOf("1");

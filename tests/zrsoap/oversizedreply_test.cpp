@@ -16,17 +16,18 @@ namespace {
 TEST(OversizedReply, RefusedAtTheTextLimit)
 {
     std::unique_ptr<struct soap, void (*)(struct soap*)> soap(soap_new2(SOAP_IO_KEEPALIVE, SOAP_IO_KEEPALIVE),
-                                                               [](struct soap* context) {
-                                                                   soap_destroy(context);
-                                                                   soap_end(context);
-                                                                   soap_free(context);
-                                                               });
+                                                              [](struct soap* context) {
+                                                                  soap_destroy(context);
+                                                                  soap_end(context);
+                                                                  soap_free(context);
+                                                              });
     ZRTest::MemoryTransport transport(soap.get());
     std::string value = "<item xsi:type=\"xsd:string\">";
     value.append(ZR::kMaxValueTextBytes + (1 << 20), 'a');
     value += "</item>";
-    transport.addReply(ZRTest::httpResponse(ZRTest::soapEnvelope(
-        "<zrbroker:callVexelResponse><zrbroker:return>" + value + "</zrbroker:return></zrbroker:callVexelResponse>")));
+    transport.addReply(
+        ZRTest::httpResponse(ZRTest::soapEnvelope("<zrbroker:callVexelResponse><zrbroker:return>" + value +
+                                                  "</zrbroker:return></zrbroker:callVexelResponse>")));
     value.clear();
     value.shrink_to_fit();
 

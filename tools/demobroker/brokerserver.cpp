@@ -8,8 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <stdexcept>
@@ -28,14 +28,15 @@ constexpr int maxRequestBytes = 128 * 1024 * 1024;
 constexpr int sendTimeoutSeconds = 30;
 
 // Fault details are written into the envelope as literal XML.
-std::string escapeXml(const std::string& text) {
+std::string escapeXml(const std::string& text)
+{
     std::string out;
     for (char c : text) {
         switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c;
         }
     }
     return out;
@@ -43,7 +44,8 @@ std::string escapeXml(const std::string& text) {
 
 // Faulty.drop: the start of a plausible reply, announced longer than what
 // follows, then the connection goes down.
-int dropMidReply(struct soap* soap) {
+int dropMidReply(struct soap* soap)
+{
     static const char partial[] =
         "HTTP/1.1 200 OK\r\n"
         "Content-Type: text/xml; charset=utf-8\r\n"
@@ -60,7 +62,8 @@ int dropMidReply(struct soap* soap) {
 }
 
 // Ends a connection that gets no (further) reply.
-int closeWithoutReply(struct soap* soap) {
+int closeWithoutReply(struct soap* soap)
+{
     ::shutdown(soap->socket, SHUT_RDWR);
     soap->keep_alive = 0;
     return SOAP_EOF;
@@ -68,11 +71,13 @@ int closeWithoutReply(struct soap* soap) {
 
 // Faulty.trickle's reply: a complete, well-formed answer (the String
 // "trickled") with its exact length announced.
-std::string trickledReply() {
+std::string trickledReply()
+{
     static const char envelope[] =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\""
-        " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
+        " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+        "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
         " xmlns:zrbroker=\"urn:zrbroker\"><SOAP-ENV:Body><zrbroker:callVexelResponse><zrbroker:return>"
         "<item xsi:type=\"xsd:string\">trickled</item>"
         "</zrbroker:return></zrbroker:callVexelResponse></SOAP-ENV:Body></SOAP-ENV:Envelope>";
@@ -84,7 +89,8 @@ std::string trickledReply() {
 
 BrokerServer::BrokerServer() : modules_(stop_) {}
 
-BrokerServer::~BrokerServer() {
+BrokerServer::~BrokerServer()
+{
     if (master_) {
         soap_destroy(master_);
         soap_end(master_);
@@ -92,7 +98,8 @@ BrokerServer::~BrokerServer() {
     }
 }
 
-void BrokerServer::bind(const std::string& address, int port) {
+void BrokerServer::bind(const std::string& address, int port)
+{
     master_ = soap_new1(SOAP_IO_KEEPALIVE);
     master_->bind_flags = SO_REUSEADDR;
     // poll() reports the listening socket readable first; the time-out only
@@ -113,7 +120,8 @@ void BrokerServer::bind(const std::string& address, int port) {
     reportedAddress_ = (address.empty() || address == "0.0.0.0" || address == "::") ? "0.0.0.0" : address;
 }
 
-void BrokerServer::run(int stopFd) {
+void BrokerServer::run(int stopFd)
+{
     pollfd waits[2] = {{master_->master, POLLIN, 0}, {stopFd, POLLIN, 0}};
     for (;;) {
         if (::poll(waits, 2, -1) < 0) {
@@ -135,7 +143,8 @@ void BrokerServer::run(int stopFd) {
     shutdownAll();
 }
 
-void BrokerServer::acceptOne() {
+void BrokerServer::acceptOne()
+{
     SOAP_SOCKET socket = soap_accept(master_);
     if (!soap_valid_socket(socket)) {
         return;
@@ -177,7 +186,8 @@ void BrokerServer::acceptOne() {
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-void BrokerServer::serve(Worker* worker, struct soap* context) {
+void BrokerServer::serve(Worker* worker, struct soap* context)
+{
     try {
         ZR::serveBrokerRequests(context, *this);
     } catch (const std::exception& error) {
@@ -196,7 +206,8 @@ void BrokerServer::serve(Worker* worker, struct soap* context) {
     worker->done = true;
 }
 
-void BrokerServer::joinFinished() {
+void BrokerServer::joinFinished()
+{
     std::lock_guard<std::mutex> lock(workersMutex_);
     for (auto it = workers_.begin(); it != workers_.end();) {
         if (it->done) {
@@ -208,7 +219,8 @@ void BrokerServer::joinFinished() {
     }
 }
 
-void BrokerServer::shutdownAll() {
+void BrokerServer::shutdownAll()
+{
     {
         std::lock_guard<std::mutex> lock(workersMutex_);
         for (Worker& worker : workers_) {
@@ -225,7 +237,8 @@ void BrokerServer::shutdownAll() {
 }
 
 int BrokerServer::getModuleByName(struct soap* soap, const std::string& moduleName,
-                                  zrsoap::zr__ZRModuleInfo& info) {
+                                  zrsoap::zr__ZRModuleInfo& info)
+{
     if (verbose_) {
         std::fprintf(stderr, "getModuleByName %s\n", moduleName.c_str());
     }
@@ -249,7 +262,8 @@ int BrokerServer::getModuleByName(struct soap* soap, const std::string& moduleNa
 }
 
 int BrokerServer::callVexel(struct soap* soap, const std::string& moduleName, const std::string& methodName,
-                            ZRValue& parameters, ZRValue& result) {
+                            ZRValue& parameters, ZRValue& result)
+{
     if (verbose_) {
         std::fprintf(stderr, "callVexel %s::%s\n", moduleName.c_str(), methodName.c_str());
     }
@@ -269,7 +283,8 @@ int BrokerServer::callVexel(struct soap* soap, const std::string& moduleName, co
     } catch (const TrickleReply& trickle) {
         return trickleReply(soap, trickle.interval);
     } catch (const std::exception& error) {
-        return sendFault(soap, {false, "Method failed", moduleName + "::" + methodName + ": " + error.what()});
+        return sendFault(soap,
+                         {false, "Method failed", moduleName + "::" + methodName + ": " + error.what()});
     }
     // The result's Binary values are registered as attachments after this
     // returns, and gSOAP sends attachments only in DIME mode. The codec
@@ -280,10 +295,12 @@ int BrokerServer::callVexel(struct soap* soap, const std::string& moduleName, co
     return SOAP_OK;
 }
 
-bool BrokerServer::waitWhileConnected(struct soap* soap, double seconds) {
+bool BrokerServer::waitWhileConnected(struct soap* soap, double seconds)
+{
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return true;
         }
@@ -299,13 +316,15 @@ bool BrokerServer::waitWhileConnected(struct soap* soap, double seconds) {
     }
 }
 
-int BrokerServer::staySilent(struct soap* soap) {
+int BrokerServer::staySilent(struct soap* soap)
+{
     while (waitWhileConnected(soap, 1.0)) {
     }
     return closeWithoutReply(soap);
 }
 
-int BrokerServer::trickleReply(struct soap* soap, double interval) {
+int BrokerServer::trickleReply(struct soap* soap, double interval)
+{
     const std::string reply = trickledReply();
     for (char byte : reply) {
         if (::send(soap->socket, &byte, 1, MSG_NOSIGNAL) != 1 || !waitWhileConnected(soap, interval)) {
@@ -315,7 +334,8 @@ int BrokerServer::trickleReply(struct soap* soap, double interval) {
     return closeWithoutReply(soap);
 }
 
-int BrokerServer::garbageReply(struct soap* soap) {
+int BrokerServer::garbageReply(struct soap* soap)
+{
     static const char reply[] =
         "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 12\r\nConnection: close\r\n\r\n"
         "not a reply\n";
@@ -324,7 +344,8 @@ int BrokerServer::garbageReply(struct soap* soap) {
     return closeWithoutReply(soap);
 }
 
-int BrokerServer::sendFault(struct soap* soap, const MethodFault& fault) {
+int BrokerServer::sendFault(struct soap* soap, const MethodFault& fault)
+{
     if (verbose_) {
         std::fprintf(stderr, "  fault: %s (%s)\n", fault.faultstring.c_str(), fault.detail.c_str());
     }

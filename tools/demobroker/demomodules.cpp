@@ -18,38 +18,40 @@ namespace {
 // without bound.
 constexpr double maxBlobBytes = 64.0 * 1024 * 1024;
 
-[[noreturn]] void badArgument(const std::string& where, const std::string& what) {
+[[noreturn]] void badArgument(const std::string& where, const std::string& what)
+{
     throw MethodFault{true, "Bad argument", where + ": " + what};
 }
 
 // The parameter at `index`, from the Array of parameters.
-const ZRValue& parameter(const ZRValue& arguments, int index, const std::string& where) {
+const ZRValue& parameter(const ZRValue& arguments, int index, const std::string& where)
+{
     if (arguments.valueType() != ZRValue::Array || arguments.size() <= index) {
         badArgument(where, "expected at least " + std::to_string(index + 1) + " parameter(s)");
     }
     return arguments.elements()[index];
 }
 
-double number(const ZRValue& value, const std::string& where) {
+double number(const ZRValue& value, const std::string& where)
+{
     switch (value.valueType()) {
-        case ZRValue::Int:
-            return static_cast<int>(value);
-        case ZRValue::Float:
-            return static_cast<float>(value);
-        default:
-            badArgument(where, "expected a number, got " + ZRValue::TypeToString(value.valueType()));
+    case ZRValue::Int: return static_cast<int>(value);
+    case ZRValue::Float: return static_cast<float>(value);
+    default: badArgument(where, "expected a number, got " + ZRValue::TypeToString(value.valueType()));
     }
 }
 
 // A number given alone or as the first parameter.
-double leadingNumber(const ZRValue& arguments, const std::string& where) {
+double leadingNumber(const ZRValue& arguments, const std::string& where)
+{
     if (arguments.valueType() == ZRValue::Array) {
         return number(parameter(arguments, 0, where), where);
     }
     return number(arguments, where);
 }
 
-std::string text(const ZRValue& value, const std::string& where) {
+std::string text(const ZRValue& value, const std::string& where)
+{
     if (value.valueType() != ZRValue::String) {
         badArgument(where, "expected a String, got " + ZRValue::TypeToString(value.valueType()));
     }
@@ -59,14 +61,16 @@ std::string text(const ZRValue& value, const std::string& where) {
     return content;
 }
 
-TZRValueBytes bytesOf(const ZRValue& value) {
+TZRValueBytes bytesOf(const ZRValue& value)
+{
     if (value.size() == 0) {
         return TZRValueBytes();
     }
     return TZRValueBytes(value.byteData(), value.byteData() + value.size());
 }
 
-ZRValue binary(const TZRValueBytes& bytes) {
+ZRValue binary(const TZRValueBytes& bytes)
+{
     ZRValue out;
     out.assignBytes(bytes.data(), static_cast<int>(bytes.size()));
     return out;
@@ -74,7 +78,8 @@ ZRValue binary(const TZRValueBytes& bytes) {
 
 // Depth-first walks over nested arrays, in the order the attachments travel.
 template <typename Visit>
-void forEachLeaf(const ZRValue& value, Visit visit) {
+void forEachLeaf(const ZRValue& value, Visit visit)
+{
     if (value.valueType() == ZRValue::Array) {
         for (const ZRValue& element : value.elements()) {
             forEachLeaf(element, visit);
@@ -84,7 +89,8 @@ void forEachLeaf(const ZRValue& value, Visit visit) {
     }
 }
 
-ZRValue mapLeaves(const ZRValue& value, const std::function<ZRValue(const ZRValue&)>& map) {
+ZRValue mapLeaves(const ZRValue& value, const std::function<ZRValue(const ZRValue&)>& map)
+{
     if (value.valueType() != ZRValue::Array) {
         return map(value);
     }
@@ -99,7 +105,8 @@ ZRValue mapLeaves(const ZRValue& value, const std::function<ZRValue(const ZRValu
 typedef std::vector<std::vector<double>> Matrix;
 
 // An Array of rows of numbers; a flat Array of numbers is one row.
-Matrix matrix(const ZRValue& value, const std::string& where) {
+Matrix matrix(const ZRValue& value, const std::string& where)
+{
     if (value.valueType() != ZRValue::Array || value.size() == 0) {
         badArgument(where, "expected a non-empty Array of rows");
     }
@@ -112,7 +119,8 @@ Matrix matrix(const ZRValue& value, const std::string& where) {
         return out;
     }
     for (const ZRValue& row : value.elements()) {
-        if (row.valueType() != ZRValue::Array || row.size() != value.elements()[0].size() || row.size() == 0) {
+        if (row.valueType() != ZRValue::Array || row.size() != value.elements()[0].size() ||
+            row.size() == 0) {
             badArgument(where, "rows must be non-empty Arrays of equal length");
         }
         out.emplace_back();
@@ -123,7 +131,8 @@ Matrix matrix(const ZRValue& value, const std::string& where) {
     return out;
 }
 
-ZRValue product(const Matrix& a, const Matrix& b, const std::string& where) {
+ZRValue product(const Matrix& a, const Matrix& b, const std::string& where)
+{
     if (a[0].size() != b.size()) {
         badArgument(where, "a " + std::to_string(a.size()) + "x" + std::to_string(a[0].size()) +
                                " matrix cannot multiply a " + std::to_string(b.size()) + "x" +
@@ -148,7 +157,8 @@ ZRValue product(const Matrix& a, const Matrix& b, const std::string& where) {
 
 }  // namespace
 
-void StopSignal::request() {
+void StopSignal::request()
+{
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopped_ = true;
@@ -156,12 +166,14 @@ void StopSignal::request() {
     wake_.notify_all();
 }
 
-bool StopSignal::requested() const {
+bool StopSignal::requested() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
     return stopped_;
 }
 
-double StopSignal::waitFor(double seconds) {
+double StopSignal::waitFor(double seconds)
+{
     auto start = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     wake_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return stopped_; });
@@ -170,9 +182,12 @@ double StopSignal::waitFor(double seconds) {
 
 ModuleHost::ModuleHost(StopSignal& stop)
     : stop_(stop),
-      modules_{{"Echo", false}, {"Math", false}, {"Store", false}, {"Faulty", false}, {"Anywhere", true}} {}
+      modules_{{"Echo", false}, {"Math", false}, {"Store", false}, {"Faulty", false}, {"Anywhere", true}}
+{
+}
 
-int ModuleHost::find(const std::string& name) const {
+int ModuleHost::find(const std::string& name) const
+{
     for (std::size_t i = 0; i < modules_.size(); ++i) {
         if (modules_[i].name == name) {
             return static_cast<int>(i);
@@ -181,7 +196,8 @@ int ModuleHost::find(const std::string& name) const {
     return -1;
 }
 
-ZRValue ModuleHost::call(const std::string& module, const std::string& method, const ZRValue& arguments) {
+ZRValue ModuleHost::call(const std::string& module, const std::string& method, const ZRValue& arguments)
+{
     if (module == "Echo" || module == "Anywhere") {
         return echo(method, arguments);
     }
@@ -197,7 +213,8 @@ ZRValue ModuleHost::call(const std::string& module, const std::string& method, c
     throw MethodFault{true, "Unknown module", module};
 }
 
-ZRValue ModuleHost::echo(const std::string& method, const ZRValue& arguments) {
+ZRValue ModuleHost::echo(const std::string& method, const ZRValue& arguments)
+{
     if (method == "echo") {
         return arguments;
     }
@@ -239,7 +256,8 @@ ZRValue ModuleHost::echo(const std::string& method, const ZRValue& arguments) {
     throw MethodFault{true, "Unknown method", "Echo::" + method};
 }
 
-ZRValue ModuleHost::math(const std::string& method, const ZRValue& arguments) {
+ZRValue ModuleHost::math(const std::string& method, const ZRValue& arguments)
+{
     const std::string where = "Math::" + method;
     if (method == "sum") {
         double sum = 0;
@@ -263,7 +281,8 @@ ZRValue ModuleHost::math(const std::string& method, const ZRValue& arguments) {
     throw MethodFault{true, "Unknown method", where};
 }
 
-ZRValue ModuleHost::store(const std::string& method, const ZRValue& arguments) {
+ZRValue ModuleHost::store(const std::string& method, const ZRValue& arguments)
+{
     const std::string where = "Store::" + method;
     if (method == "put") {
         std::string name = text(parameter(arguments, 0, where), where);
@@ -282,8 +301,9 @@ ZRValue ModuleHost::store(const std::string& method, const ZRValue& arguments) {
         return ZRValue(static_cast<int>(bytes.size()));
     }
     if (method == "get") {
-        std::string name = arguments.valueType() == ZRValue::Array ? text(parameter(arguments, 0, where), where)
-                                                                    : text(arguments, where);
+        std::string name = arguments.valueType() == ZRValue::Array
+                               ? text(parameter(arguments, 0, where), where)
+                               : text(arguments, where);
         std::lock_guard<std::mutex> lock(storeMutex_);
         auto found = blobs_.find(name);
         if (found == blobs_.end()) {
@@ -347,7 +367,8 @@ ZRValue ModuleHost::store(const std::string& method, const ZRValue& arguments) {
     throw MethodFault{true, "Unknown method", where};
 }
 
-ZRValue ModuleHost::faulty(const std::string& method, const ZRValue& arguments) {
+ZRValue ModuleHost::faulty(const std::string& method, const ZRValue& arguments)
+{
     const std::string where = "Faulty::" + method;
     if (method == "fail") {
         MethodFault fault{false, "Requested failure", where};

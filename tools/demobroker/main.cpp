@@ -41,13 +41,15 @@ const char usage[] =
 
 int stopWrite = -1;
 
-void onStopSignal(int) {
+void onStopSignal(int)
+{
     char byte = 's';
     ssize_t written = ::write(stopWrite, &byte, 1);
     (void)written;
 }
 
-bool parsePort(const char* text, int& port) {
+bool parsePort(const char* text, int& port)
+{
     char* end = nullptr;
     errno = 0;
     long value = std::strtol(text, &end, 10);
@@ -58,7 +60,8 @@ bool parsePort(const char* text, int& port) {
     return true;
 }
 
-bool parseCount(const char* text, int& count) {
+bool parseCount(const char* text, int& count)
+{
     char* end = nullptr;
     errno = 0;
     long value = std::strtol(text, &end, 10);
@@ -69,7 +72,8 @@ bool parseCount(const char* text, int& count) {
     return true;
 }
 
-bool parseSeconds(const char* text, double& seconds) {
+bool parseSeconds(const char* text, double& seconds)
+{
     char* end = nullptr;
     errno = 0;
     double value = std::strtod(text, &end);
@@ -82,21 +86,24 @@ bool parseSeconds(const char* text, double& seconds) {
 
 // Each connection takes a descriptor; the usual soft limit of 1024 would
 // refuse connections well below the configured maximum.
-void allowDescriptors(int connections) {
+void allowDescriptors(int connections)
+{
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
         return;
     }
     const rlim_t wanted = static_cast<rlim_t>(connections) + 64;
     if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
-        limit.rlim_cur = (limit.rlim_max == RLIM_INFINITY || limit.rlim_max > wanted) ? wanted : limit.rlim_max;
+        limit.rlim_cur =
+            (limit.rlim_max == RLIM_INFINITY || limit.rlim_max > wanted) ? wanted : limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     int port = 0;
     std::string address = "127.0.0.1";
     bool verbose = false;
@@ -134,7 +141,8 @@ int main(int argc, char** argv) {
                 return 2;
             }
         } else {
-            std::fprintf(stderr, "zrdemobroker: unknown or incomplete option '%s'\n\n%s", option.c_str(), usage);
+            std::fprintf(stderr, "zrdemobroker: unknown or incomplete option '%s'\n\n%s", option.c_str(),
+                         usage);
             return 2;
         }
     }

@@ -15,7 +15,8 @@ ZRError::ZRError(const std::string& module, const std::string& method, const std
 {
 }
 
-ZRError::ZRError(const ZRError& other) : std::runtime_error(other.what()), kind_(other.kind_), fault_(other.fault_)
+ZRError::ZRError(const ZRError& other)
+    : std::runtime_error(other.what()), kind_(other.kind_), fault_(other.fault_)
 {
 }
 
@@ -100,7 +101,9 @@ void notAnArray(int stored)
 void arrayTooSmall(int count, int wanted)
 {
     raise("xAssertArraySize",
-          "The array has a size of " + decimalText(count) + " and you want it to be of size " + decimalText(wanted), 0);
+          "The array has a size of " + decimalText(count) + " and you want it to be of size " +
+              decimalText(wanted),
+          0);
 }
 
 void invalidToBool()

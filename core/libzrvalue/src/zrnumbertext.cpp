@@ -60,14 +60,15 @@ const int kMaxPower = 53;
 // The nearest doubles to 10^k for k from kMinPower on: the compiler rounds
 // each literal correctly (exact up to 10^22).
 const double kPowersOfTen[] = {
-    1e-38, 1e-37, 1e-36, 1e-35, 1e-34, 1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24,
-    1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9,
-    1e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
-    1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28,
-    1e29, 1e30, 1e31, 1e32, 1e33, 1e34, 1e35, 1e36, 1e37, 1e38, 1e39, 1e40, 1e41, 1e42, 1e43, 1e44, 1e45, 1e46,
-    1e47, 1e48, 1e49, 1e50, 1e51, 1e52, 1e53
-};
-static_assert(sizeof kPowersOfTen / sizeof *kPowersOfTen == kMaxPower - kMinPower + 1, "one power per exponent");
+    1e-38, 1e-37, 1e-36, 1e-35, 1e-34, 1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25,
+    1e-24, 1e-23, 1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11,
+    1e-10, 1e-9,  1e-8,  1e-7,  1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,   1e2,   1e3,
+    1e4,   1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,  1e14,  1e15,  1e16,  1e17,
+    1e18,  1e19,  1e20,  1e21,  1e22,  1e23,  1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30,  1e31,
+    1e32,  1e33,  1e34,  1e35,  1e36,  1e37,  1e38,  1e39,  1e40,  1e41,  1e42,  1e43,  1e44,  1e45,
+    1e46,  1e47,  1e48,  1e49,  1e50,  1e51,  1e52,  1e53};
+static_assert(sizeof kPowersOfTen / sizeof *kPowersOfTen == kMaxPower - kMinPower + 1,
+              "one power per exponent");
 
 double powerOfTen(int k)
 {
@@ -146,7 +147,8 @@ bool readsBack(double magnitude, const Rounding& rounding, bool& decided)
     // of it (except at the smallest normal, below which denormals keep the gap).
     const int gapExponent = binaryExponent - 24 < -149 ? -149 : binaryExponent - 24;
     double halfGap = std::ldexp(1.0, gapExponent - 1);
-    if (!rounding.above && fraction == 0.5 && magnitude > static_cast<double>(std::numeric_limits<float>::min()))
+    if (!rounding.above && fraction == 0.5 &&
+        magnitude > static_cast<double>(std::numeric_limits<float>::min()))
         halfGap /= 2;
     const double limit = halfGap * rounding.scale;
     decided = std::fabs(rounding.distance - limit) > kSlack;
@@ -257,7 +259,7 @@ bool equalsIgnoringCase(const char* begin, const char* end, const char* lowered)
 // included), and the exponent of the last one.
 struct Decimal {
     std::uint64_t digits = 0;
-    int count = 0;       // digits in the text; above 19 `digits` is not kept
+    int count = 0;  // digits in the text; above 19 `digits` is not kept
     long exponent = 0;
 };
 

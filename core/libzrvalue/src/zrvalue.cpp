@@ -65,7 +65,8 @@ void appendBase64(const TZRValueBytes& bytes, TZRValueString& out)
 
     std::size_t at = 0;
     for (std::size_t group = 1; group <= fullGroups; ++group, at += 3) {
-        const std::uint32_t bits = std::uint32_t(bytes[at]) << 16 | std::uint32_t(bytes[at + 1]) << 8 | bytes[at + 2];
+        const std::uint32_t bits =
+            std::uint32_t(bytes[at]) << 16 | std::uint32_t(bytes[at + 1]) << 8 | bytes[at + 2];
         out += kBase64Alphabet[bits >> 18 & 63];
         out += kBase64Alphabet[bits >> 12 & 63];
         out += kBase64Alphabet[bits >> 6 & 63];
@@ -75,7 +76,8 @@ void appendBase64(const TZRValueBytes& bytes, TZRValueString& out)
     }
     if (rest == 0)
         return;
-    const std::uint32_t bits = std::uint32_t(bytes[at]) << 16 | (rest == 2 ? std::uint32_t(bytes[at + 1]) << 8 : 0);
+    const std::uint32_t bits =
+        std::uint32_t(bytes[at]) << 16 | (rest == 2 ? std::uint32_t(bytes[at + 1]) << 8 : 0);
     out += kBase64Alphabet[bits >> 18 & 63];
     out += kBase64Alphabet[bits >> 12 & 63];
     out += rest == 2 ? kBase64Alphabet[bits >> 6 & 63] : '=';
@@ -182,11 +184,12 @@ void ZRValue::release(Type type, Payload payload) noexcept
             ZRValue root;
             root.type_ = Array;
             root.value_.elements = elements;
-            walkValue(root, [](ZRValue&, int) { return true; },
-                      [](ZRValue& array) {
-                          if (array.value_.elements != nullptr)
-                              array.value_.elements->clear();
-                      });
+            walkValue(
+                root, [](ZRValue&, int) { return true; },
+                [](ZRValue& array) {
+                    if (array.value_.elements != nullptr)
+                        array.value_.elements->clear();
+                });
             root.type_ = Invalid;
         }
         delete elements;
@@ -514,10 +517,11 @@ ZRValue::operator const TZRValueString&()
     if (type_ == Binary && value_.bytes->size() < kBinaryToStringLimit) {
         const TZRValueBytes& bytes = *value_.bytes;
         char warning[200];
-        std::snprintf(warning, sizeof warning,
-                      "WARNING: ZRValue::operator const TZRValueString&: creating a string on the fly to patch "
-                      "possible ruby encoding problem (size of binary: %d)\n",
-                      static_cast<int>(bytes.size()));
+        std::snprintf(
+            warning, sizeof warning,
+            "WARNING: ZRValue::operator const TZRValueString&: creating a string on the fly to patch "
+            "possible ruby encoding problem (size of binary: %d)\n",
+            static_cast<int>(bytes.size()));
         printDiagnostic(warning);
         std::unique_ptr<TZRValueString> string(new TZRValueString(bytes.begin(), bytes.end()));
         string->push_back('\0');
@@ -574,7 +578,8 @@ bool ZRValue::operator==(const ZRValue& other) const
     // last; sameAs has checked that their sizes match.
     std::vector<const ZRValue*> others;
     auto compareOne = [&](const ZRValue& left, int index) {
-        const ZRValue& right = index < 0 ? other : (*others.back()->value_.elements)[static_cast<std::size_t>(index)];
+        const ZRValue& right =
+            index < 0 ? other : (*others.back()->value_.elements)[static_cast<std::size_t>(index)];
         if (!left.sameAs(right))
             return false;
         if (left.type_ == Array)

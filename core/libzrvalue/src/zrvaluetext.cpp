@@ -30,7 +30,8 @@ void appendByte(std::string& text, unsigned char byte)
 
 std::string ZRValue::TypeToString(int type)
 {
-    static const char* const kNames[] = {"Invalid", "Array", "Bool", "Int", "Float", "String", "Object", "Binary"};
+    static const char* const kNames[] = {"Invalid", "Array",  "Bool",   "Int",
+                                         "Float",   "String", "Object", "Binary"};
     if (static_cast<unsigned>(type) >= sizeof kNames / sizeof kNames[0])
         failure::unknownType(type);
     return kNames[type];

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <utility>
 
-#include "zrhostname.h"
 #include "zrdiagnostics.h"
+#include "zrhostname.h"
 #include "zrreplylimit.h"
 #include "zrsoapH.h"
 #include "zrtransport.h"
@@ -146,10 +146,8 @@ std::string limitText(const ZRExchangeReport& report, const std::string& missing
         return missingReply + " within " + seconds(report.limits.timeout) + " s (Timeout)";
     case ZRWaitEnd::ConnectTimedOut:
         return missingConnection + " within " + seconds(report.limits.connectTimeout) + " s (ConnectTimeout)";
-    case ZRWaitEnd::Interrupted:
-        return "interrupted";
-    case ZRWaitEnd::Completed:
-        break;
+    case ZRWaitEnd::Interrupted: return "interrupted";
+    case ZRWaitEnd::Completed: break;
     }
     return std::string();
 }
@@ -307,8 +305,8 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
     const std::string endpoint = connection->getEndpoint();
     // gSOAP would talk to standard input and output for lack of a host.
     if (!isAcceptableHost(hostOfUrl(endpoint)))
-        throw ZRError(info->name, std::string("SOAP error:") + kNoHost, std::string("SOAP detail: ") + kNoHostDetail,
-                      nullptr, 0)
+        throw ZRError(info->name, std::string("SOAP error:") + kNoHost,
+                      std::string("SOAP detail: ") + kNoHostDetail, nullptr, 0)
             .withKind(ZRErrorKind::ConnectionFailed)
             .withFault(kNoHost, kNoHostDetail);
     registerBinaryAttachments(context, parameters);

@@ -46,7 +46,8 @@ const std::int32_t kUnknownId = -1;
 void lookUp(ZRProxyRemoteData& data, const ZRCallLimits& limits, ZRDeadline callDeadline,
             const ZRInterruptCheck& interrupted)
 {
-    const boost::shared_ptr<ZRConnection> connection = boost::static_pointer_cast<ZRConnection>(data.connection);
+    const boost::shared_ptr<ZRConnection> connection =
+        boost::static_pointer_cast<ZRConnection>(data.connection);
     const std::string previousEndpoint = connection->endpoint;
     connection->endpoint = data.brokerUrl;
     try {

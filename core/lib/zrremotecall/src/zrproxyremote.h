@@ -27,13 +27,12 @@ public:
     // Raises ZRNetworkError when the broker cannot be reached or does not
     // know the module. `extra` is unused; `timeout` goes to the module
     // connection (0: no time-outs).
-    ZRProxyRemote(const std::string& moduleName, const std::string& host, int port, int extra,
-                  int timeout);
+    ZRProxyRemote(const std::string& moduleName, const std::string& host, int port, int extra, int timeout);
     // The same with the caller's limits: ConnectTimeout bounds the look-up,
     // and both become the defaults of call(). `interrupted` is asked while
     // the look-up waits.
-    ZRProxyRemote(const std::string& moduleName, const std::string& host, int port, const ZRCallLimits& limits,
-                  const ZRInterruptCheck& interrupted = ZRInterruptCheck());
+    ZRProxyRemote(const std::string& moduleName, const std::string& host, int port,
+                  const ZRCallLimits& limits, const ZRInterruptCheck& interrupted = ZRInterruptCheck());
     virtual ~ZRProxyRemote();
 
     ZRProxyRemote(const ZRProxyRemote&) = delete;

@@ -31,11 +31,11 @@ struct ReplyLimit {
     int (*finishReceive)(struct soap*);
     int (*poll)(struct soap*);
 
-    bool announcedLength = false;  // the current reply's header had Content-Length
-    bool framed = false;           // its body ends where its header says
-    bool bounded = false;          // body bytes are counted against `remaining`
-    ULONG64 remaining = 0;         // body bytes the transport has yet to deliver
-    bool lastReplyComplete = true; // the previous reply was read to its end
+    bool announcedLength = false;   // the current reply's header had Content-Length
+    bool framed = false;            // its body ends where its header says
+    bool bounded = false;           // body bytes are counted against `remaining`
+    ULONG64 remaining = 0;          // body bytes the transport has yet to deliver
+    bool lastReplyComplete = true;  // the previous reply was read to its end
 };
 
 ReplyLimit* limitOf(struct soap* soap)

@@ -119,8 +119,8 @@ void configureSocket(struct soap* soap, int fd)
 // set when the peer cannot be reached, -2 when a limit stopped the wait.
 int connectTo(TransportState& state, const addrinfo& address, ZRDeadline deadline)
 {
-    const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                            address.ai_protocol);
+    const int fd =
+        ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol);
     if (fd < 0)
         return -1;
     if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0)
@@ -229,8 +229,8 @@ std::size_t receiveBytes(struct soap* soap, char* buffer, std::size_t size)
         if (received >= 0)
             return static_cast<std::size_t>(received);
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (waitFor(state, soap->socket, POLLIN, state.deadline, state.deadlineEnd,
-                        soap->recv_timeout) == Wait::Stopped)
+            if (waitFor(state, soap->socket, POLLIN, state.deadline, state.deadlineEnd, soap->recv_timeout) ==
+                Wait::Stopped)
                 return 0;
         } else if (errno != EINTR) {
             soap->errnum = errno;
@@ -304,8 +304,8 @@ ZRDeadline deadlineAfter(double seconds)
     // Beyond a year is as good as no limit, and cannot overflow the clock.
     if (seconds > 365.0 * 24 * 3600)
         return noDeadline();
-    return std::chrono::steady_clock::now() +
-           std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+    return std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                  std::chrono::duration<double>(seconds));
 }
 
 bool hitStaleConnection(const ZRExchangeReport& report)

@@ -19,8 +19,8 @@ public:
     // `result` are sent as attachments. Returns SOAP_OK, or an error code
     // such as the one of soap_sender_fault / soap_receiver_fault to answer
     // with a fault. An exception becomes a receiver fault with its text.
-    virtual int callVexel(struct soap* soap, const std::string& moduleName,
-                          const std::string& methodName, ZRValue& parameters, ZRValue& result) = 0;
+    virtual int callVexel(struct soap* soap, const std::string& moduleName, const std::string& methodName,
+                          ZRValue& parameters, ZRValue& result) = 0;
 
     // Describes module `moduleName` in `info` (which starts with its
     // defaults), or answers with a fault as above.

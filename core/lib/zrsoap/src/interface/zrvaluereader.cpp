@@ -10,8 +10,8 @@
 #include <climits>
 #include <cstring>
 #include <functional>
-#include <string>
 #include <set>
+#include <string>
 #include <vector>
 
 #include <tinyxml.h>
@@ -158,15 +158,16 @@ std::string quoted(const char* text, std::size_t length)
 
 [[noreturn]] void assertFailed(int site)
 {
-    raise(ZRError(kModule, "Assert failed", std::string(kSourcePath) + ":" + decimalText(site), kSourcePath, site),
+    raise(ZRError(kModule, "Assert failed", std::string(kSourcePath) + ":" + decimalText(site), kSourcePath,
+                  site),
           ZRErrorKind::BadReply);
 }
 
 [[noreturn]] void nestedTooDeep()
 {
     raise(ZRError(kModule, kMethod,
-                  "the value is nested deeper than " + decimalText(kMaxValueNesting) + " elements", kSourcePath,
-                  __LINE__),
+                  "the value is nested deeper than " + decimalText(kMaxValueNesting) + " elements",
+                  kSourcePath, __LINE__),
           ZRErrorKind::BadReply);
 }
 
@@ -244,10 +245,10 @@ private:
         ZRValue::Type kind;  // Value and Wrapper: what the element itself decodes as
         ZRValue::Type hint;  // Wrapper: the hint its child element gets
         ArrayShape array;
-        int position;        // Value arrays: the place of the next child node
+        int position;  // Value arrays: the place of the next child node
         FirstNode first;
-        bool taken;          // Wrapper: a child element stands in for it
-        bool runStarted;     // Fault: its run of child elements has begun
+        bool taken;       // Wrapper: a child element stands in for it
+        bool runStarted;  // Fault: its run of child elements has begun
         bool runEnded;
     };
 
@@ -277,7 +278,10 @@ private:
     // ---- text kept in pieces
     std::size_t offsetOf(const char* at) const { return base_ + std::size_t(at - begin_); }
     const char* pointerTo(std::size_t at) const { return begin_ + (at - base_); }
-    std::string elementName(const Frame& frame) const { return "<" + names_.substr(frame.nameAt, frame.nameLength); }
+    std::string elementName(const Frame& frame) const
+    {
+        return "<" + names_.substr(frame.nameAt, frame.nameLength);
+    }
     void countLinesUpTo(const char* at);
     void dropReadText();
 
@@ -423,7 +427,8 @@ void Reader::dropReadText()
         frame.column = long(frame.startAt - lineStartAt_ + 1);
     }
     countLinesUpTo(p_);
-    if (!std::less<const char*>()(capturedText_.data, begin_) && std::less<const char*>()(capturedText_.data, end_)) {
+    if (!std::less<const char*>()(capturedText_.data, begin_) &&
+        std::less<const char*>()(capturedText_.data, end_)) {
         keptCapture_.assign(capturedText_.data, capturedText_.size);
         capturedText_.data = keptCapture_.data();
     }
@@ -523,12 +528,15 @@ const char* Reader::reference(const char* at, const char* limit, std::string* in
                 break;
             code = code * (hexadecimal ? 16 : 10) + static_cast<unsigned long>(digit);
             if (code > 0x10FFFF)
-                malformed(at, "the character reference " + quoted(at, std::size_t(p - at + 1)) + " is out of range");
+                malformed(at, "the character reference " + quoted(at, std::size_t(p - at + 1)) +
+                                  " is out of range");
         }
         if (p == digits || p == limit || *p != ';')
-            malformed(at, "invalid character reference " + quoted(at, std::size_t(std::min(p + 1, limit) - at)));
+            malformed(at,
+                      "invalid character reference " + quoted(at, std::size_t(std::min(p + 1, limit) - at)));
         if (code >= 0xD800 && code <= 0xDFFF)
-            malformed(at, "the character reference " + quoted(at, std::size_t(p + 1 - at)) + " names no character");
+            malformed(
+                at, "the character reference " + quoted(at, std::size_t(p + 1 - at)) + " names no character");
         if (into) {
             if (code <= 0xFF)
                 *into += static_cast<char>(code);
@@ -576,7 +584,8 @@ void Reader::readStartTag()
     tag_.name = p_ + 1;
     p_ = scanName(tag_.name);
     tag_.nameLength = std::size_t(p_ - tag_.name);
-    tag_.type.present = tag_.arrayType.present = tag_.otherArrayType.present = tag_.namespaceName.present = false;
+    tag_.type.present = tag_.arrayType.present = tag_.otherArrayType.present = tag_.namespaceName.present =
+        false;
     attributeNames_.clear();
     attributeSet_.clear();
     for (;;) {
@@ -629,7 +638,8 @@ void Reader::readAttribute(const char* name, std::size_t nameLength)
     bool references = false;
     for (const char* c = value; c != close; ++c) {
         if (*c == '<' || *c == '\0')
-            malformed(c, *c == '<' ? "'<' inside an attribute value" : "a NUL byte inside an attribute value");
+            malformed(c,
+                      *c == '<' ? "'<' inside an attribute value" : "a NUL byte inside an attribute value");
         references = references || *c == '&';
     }
 
@@ -982,7 +992,8 @@ void Reader::startArray(ZRValue& out, const ArrayShape& shape)
 // touched for the first time.
 ZRValue& Reader::placeElement(ZRValue& array, int position)
 {
-    if (position >= kMaxArrayReserve && std::size_t(position) >= array.elements().capacity() && reserveAllowance_ > 0) {
+    if (position >= kMaxArrayReserve && std::size_t(position) >= array.elements().capacity() &&
+        reserveAllowance_ > 0) {
         const std::size_t room = std::min<std::size_t>(reserveAllowance_, std::size_t(INT_MAX - position));
         reserveAllowance_ -= room;
         array.reserveArray(position + static_cast<int>(room));
@@ -1055,8 +1066,7 @@ void Reader::openChild()
         }
         break;
     case Mode::FaultChild:
-    case Mode::Skip:
-        break;
+    case Mode::Skip: break;
     }
     if (parent.first == FirstNode::None)
         parent.first = FirstNode::Other;
@@ -1106,9 +1116,7 @@ void Reader::closeElement()
     // Popped last: finishing the element opens nothing.
     const Frame& frame = open_.back();
     switch (frame.mode) {
-    case Mode::Value:
-        finish(frame, frame.kind);
-        break;
+    case Mode::Value: finish(frame, frame.kind); break;
     case Mode::Wrapper:
         if (!frame.taken) {
             if (frame.kind == ZRValue::Array)
@@ -1128,8 +1136,7 @@ void Reader::closeElement()
             faultDescription_ += ", ";
         }
         break;
-    case Mode::Skip:
-        break;
+    case Mode::Skip: break;
     }
     names_.resize(frame.nameAt);
     open_.pop_back();
@@ -1150,8 +1157,7 @@ void Reader::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool ha
     // refuse it, so it is looked for only then.
     auto blank = [&] { return std::all_of(text, text + size, isXmlSpace); };
     switch (kind) {
-    case ZRValue::Array:
-        break;
+    case ZRValue::Array: break;
     case ZRValue::Bool: {
         // Empty text is false, as it has always been.
         const char* from = text;
@@ -1186,9 +1192,7 @@ void Reader::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool ha
         out = number;
         break;
     }
-    case ZRValue::String:
-        out = TZRValueString(text, size);
-        break;
+    case ZRValue::String: out = TZRValueString(text, size); break;
     case ZRValue::Object:
     case ZRValue::Binary: {
         if (kind == ZRValue::Binary && !hasText)
@@ -1204,9 +1208,7 @@ void Reader::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool ha
             out.decodeBase64Object(terminated.c_str());
         break;
     }
-    default:
-        out.reset();
-        break;
+    default: out.reset(); break;
     }
 }
 
@@ -1222,8 +1224,8 @@ void readValueXml(const char* text, std::size_t size, ZRValue& out)
     Reader reader(text, out, size);
     const Reader::Status status = reader.read(size, true);
     if (status == Reader::Status::NoElement) {
-        ZRError error(kModule, kMethod, "the value is not well-formed XML: the text holds no element", kSourcePath,
-                      __LINE__);
+        ZRError error(kModule, kMethod, "the value is not well-formed XML: the text holds no element",
+                      kSourcePath, __LINE__);
         error.withKind(ZRErrorKind::BadReply);
         throw error;
     }

@@ -134,8 +134,7 @@ private:
 // first, and null with SOAP_EOF (or the transport's error) when the stream
 // ends inside the element. Decoding failures throw ZRError; the connection
 // is then closed, since the rest of the message is left unread.
-int soap_out_ZRValue(struct soap* soap, const char* tag, int id, const ZRValue* value,
-                     const char* type);
+int soap_out_ZRValue(struct soap* soap, const char* tag, int id, const ZRValue* value, const char* type);
 ZRValue* soap_in_ZRValue(struct soap* soap, const char* tag, ZRValue* value, const char* type);
 
 }  // namespace ZR

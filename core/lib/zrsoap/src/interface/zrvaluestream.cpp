@@ -20,8 +20,8 @@ const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
 [[noreturn]] void textTooLong()
 {
     ZRError error(kModule, "readValueXml",
-                  "the value text is longer than " + std::to_string(kMaxValueTextBytes) + " bytes", kSourcePath,
-                  __LINE__);
+                  "the value text is longer than " + std::to_string(kMaxValueTextBytes) + " bytes",
+                  kSourcePath, __LINE__);
     error.withKind(ZRErrorKind::BadReply);
     throw error;
 }

@@ -65,12 +65,14 @@ void writeLeaf(const ZRValue& value, std::string& out, bool nested)
         break;
     case ZRValue::Int: {
         const int number = static_cast<int>(value);
-        appendNumberItem(kIntStart, [number](char* at) { return writeDecimal(number, at); }, out);
+        appendNumberItem(
+            kIntStart, [number](char* at) { return writeDecimal(number, at); }, out);
         return;
     }
     case ZRValue::Float: {
         const float number = static_cast<float>(value);
-        appendNumberItem(kFloatStart, [number](char* at) { return writeFloatText(number, at); }, out);
+        appendNumberItem(
+            kFloatStart, [number](char* at) { return writeFloatText(number, at); }, out);
         return;
     }
     case ZRValue::String: {
@@ -83,12 +85,11 @@ void writeLeaf(const ZRValue& value, std::string& out, bool nested)
         out += kObjectStart;
         value.encodeBase64(out);
         break;
-    case ZRValue::Binary:
-        out += kBinaryPlaceholder;
-        return;
+    case ZRValue::Binary: out += kBinaryPlaceholder; return;
     default:
-        throw ZRError(kModule, "Assert failed", std::string(kSourcePath) + ":" + decimalText(kUnknownValueTypeSite),
-                      kSourcePath, kUnknownValueTypeSite);
+        throw ZRError(kModule, "Assert failed",
+                      std::string(kSourcePath) + ":" + decimalText(kUnknownValueTypeSite), kSourcePath,
+                      kUnknownValueTypeSite);
     }
     out += kItemEnd;
 }
