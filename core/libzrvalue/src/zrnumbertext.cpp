@@ -440,15 +440,23 @@ char* writeFloatText(float number, char* out)
     return writeFloatExactly(number, out);
 }
 
-bool readFloatText(const char* begin, const char* end, float& number)
+// Trims XML white space around [begin, end) and takes an optional sign;
+// false when no text is left for the number itself.
+bool takeSign(const char*& begin, const char*& end, bool& negative)
 {
     trimXmlSpace(begin, end);
-    bool negative = false;
+    negative = false;
     if (begin != end && (*begin == '+' || *begin == '-')) {
         negative = *begin == '-';
         ++begin;
     }
-    if (begin == end)
+    return begin != end;
+}
+
+bool readFloatText(const char* begin, const char* end, float& number)
+{
+    bool negative = false;
+    if (!takeSign(begin, end, negative))
         return false;
     float magnitude = 0.0f;
     if (isDigit(*begin) || *begin == '.') {
@@ -470,13 +478,8 @@ bool readFloatText(const char* begin, const char* end, float& number)
 
 bool readIntText(const char* begin, const char* end, int& number)
 {
-    trimXmlSpace(begin, end);
     bool negative = false;
-    if (begin != end && (*begin == '+' || *begin == '-')) {
-        negative = *begin == '-';
-        ++begin;
-    }
-    if (begin == end)
+    if (!takeSign(begin, end, negative))
         return false;
     const long long limit = negative ? 2147483648LL : 2147483647LL;
     long long magnitude = 0;

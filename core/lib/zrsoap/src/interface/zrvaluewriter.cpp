@@ -2,6 +2,7 @@
 // xsi:type names its kind, arrays nesting items, scalars as element text.
 // Also the one XML escaper of the library.
 #include <cstring>
+#include <limits>
 
 #include "zrnumbertext.h"
 #include "zrvaluesoap.h"
@@ -136,20 +137,6 @@ TZRValueString escapeXmlText(const TZRValueString& in)
     return out;
 }
 
-void writeValueXml(const ZRValue& value, std::string& out, bool nested)
-{
-    walkValue(
-        value,
-        [&](const ZRValue& current, int index) {
-            if (current.valueType() == ZRValue::Array)
-                out += kArrayStart;
-            else
-                writeLeaf(current, out, nested || index >= 0);
-            return true;
-        },
-        [&](const ZRValue&) { out += kItemEnd; });
-}
-
 void writeValueXml(const ZRValue& value, std::string& out, bool nested, std::size_t pieceSize,
                    const std::function<void(std::string&)>& takePiece)
 {
@@ -176,6 +163,12 @@ void writeValueXml(const ZRValue& value, std::string& out, bool nested, std::siz
             out += kItemEnd;
             pieceDone();
         });
+}
+
+void writeValueXml(const ZRValue& value, std::string& out, bool nested)
+{
+    // One piece as large as the text gets: it is never handed over.
+    writeValueXml(value, out, nested, std::numeric_limits<std::size_t>::max(), nullptr);
 }
 
 }  // namespace ZR
