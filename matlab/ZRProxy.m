@@ -161,6 +161,9 @@ classdef ZRProxy < handle
 
   properties (Access = private, Transient)
     released = false
+    % What invoker is given on every call, kept ready so that a call does
+    % not build it; the set methods below keep it current.
+    options = struct('Timeout', {[]}, 'ConnectTimeout', {[]}, 'ArrayResults', 'cell')
   end
 
   methods
@@ -196,10 +199,12 @@ classdef ZRProxy < handle
 
     function set.Timeout(obj, value)
       obj.Timeout = ZRProxy.checkedSeconds(value, 'Timeout');
+      obj.options.Timeout = obj.Timeout;
     end
 
     function set.ConnectTimeout(obj, value)
       obj.ConnectTimeout = ZRProxy.checkedSeconds(value, 'ConnectTimeout');
+      obj.options.ConnectTimeout = obj.ConnectTimeout;
     end
 
     function set.ArrayResults(obj, value)
@@ -207,6 +212,7 @@ classdef ZRProxy < handle
         error('zrbridge:badArgument', 'ArrayResults must be ''cell'' or ''numeric''');
       end
       obj.ArrayResults = char(value);
+      obj.options.ArrayResults = obj.ArrayResults;
     end
 
     function delete(obj)
@@ -234,13 +240,15 @@ classdef ZRProxy < handle
         otherwise
           args = {};     % invoker answers with the usage text
       end
-      if isempty(obj.handle) && ~obj.released
+      handle = obj.handle;
+      if isempty(handle) && ~obj.released
         obj.connect();   % a loaded proxy looks its module up again
+        handle = obj.handle;
       end
       % invoker leaves its output unset for a result without a MATLAB form;
       % called as a statement it then leaves no 'ans' behind.
       try
-        invoker(obj.handle, args{:}, obj.callOptions());
+        invoker(handle, args{:}, obj.options);
       catch err
         obj.noteFault();
         rethrow(err);
@@ -320,11 +328,6 @@ classdef ZRProxy < handle
           obj.(names{k}) = s.(names{k});
         end
       end
-    end
-
-    function options = callOptions(obj)
-      options = struct('Timeout', {obj.Timeout}, 'ConnectTimeout', {obj.ConnectTimeout}, ...
-                       'ArrayResults', obj.ArrayResults);
     end
 
     function noteFault(obj)

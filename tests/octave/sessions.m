@@ -93,6 +93,14 @@ unwind_protect
   zrt_check_equal(class(faulty('stall', {0})), 'double', 'call after a time-out');
   faulty.Timeout = [];
   zrt_check_equal(faulty('trickle', {0.001}), 'trickled', 'trickle without a limit');
+  % Options set as properties after construction govern the next call.
+  faulty.Timeout = 0.5;
+  expect_identifier(@() faulty('silent'), 'zrbridge:timeout', 'Timeout set as a property', 1.5);
+  faulty.Timeout = [];
+  later = ZRProxy('Echo', '127.0.0.1', port);
+  later.ArrayResults = 'numeric';
+  zrt_check_equal(later('echo', {[1 2]}), {[1 2]}, 'ArrayResults set as a property');
+  clear later;
   expect_identifier(@() set_property(faulty, 'Timeout', -1), 'zrbridge:badArgument', 'negative Timeout');
   expect_identifier(@() ZRProxy('Echo', '127.0.0.1', port, 'ArrayResults', 'matrix'), ...
                     'zrbridge:badArgument', 'unknown ArrayResults');
