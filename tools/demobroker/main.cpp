@@ -48,27 +48,16 @@ void onStopSignal(int)
     (void)written;
 }
 
-bool parsePort(const char* text, int& port)
+// A whole decimal number from `lowest` to `highest`, nothing else.
+bool parseInteger(const char* text, long lowest, long highest, int& number)
 {
     char* end = nullptr;
     errno = 0;
     long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0 || value < 0 || value > 65535) {
+    if (end == text || *end != '\0' || errno != 0 || value < lowest || value > highest) {
         return false;
     }
-    port = static_cast<int>(value);
-    return true;
-}
-
-bool parseCount(const char* text, int& count)
-{
-    char* end = nullptr;
-    errno = 0;
-    long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || errno != 0 || value < 1 || value > 1000000) {
-        return false;
-    }
-    count = static_cast<int>(value);
+    number = static_cast<int>(value);
     return true;
 }
 
@@ -119,19 +108,19 @@ int main(int argc, char** argv)
         if (option == "--verbose") {
             verbose = true;
         } else if (option == "--port" && i + 1 < argc) {
-            if (!parsePort(argv[++i], port)) {
+            if (!parseInteger(argv[++i], 0, 65535, port)) {
                 std::fprintf(stderr, "zrdemobroker: bad port '%s'\n", argv[i]);
                 return 2;
             }
         } else if (option == "--bind" && i + 1 < argc) {
             address = argv[++i];
         } else if (option == "--max-connections" && i + 1 < argc) {
-            if (!parseCount(argv[++i], maxConnections)) {
+            if (!parseInteger(argv[++i], 1, 1000000, maxConnections)) {
                 std::fprintf(stderr, "zrdemobroker: bad connection count '%s'\n", argv[i]);
                 return 2;
             }
         } else if (option == "--report-port" && i + 1 < argc) {
-            if (!parsePort(argv[++i], reportedPort)) {
+            if (!parseInteger(argv[++i], 0, 65535, reportedPort)) {
                 std::fprintf(stderr, "zrdemobroker: bad port '%s'\n", argv[i]);
                 return 2;
             }

@@ -297,6 +297,9 @@ private:
     void readAttribute(const char* name, std::size_t nameLength);
     void readEndTag();
     void readTextRun();
+    // Moves past the markup that starts here, `opening` bytes long, up to and
+    // including `terminator`; `unclosed` says what is wrong when it never ends.
+    void skipPast(std::size_t opening, const char* terminator, const char* unclosed);
     void readComment();
     void readCData();
     void readInstruction();
@@ -729,13 +732,19 @@ void Reader::readTextRun()
     textNode(from, to, references, false);
 }
 
-void Reader::readComment()
+void Reader::skipPast(std::size_t opening, const char* terminator, const char* unclosed)
 {
     const char* const start = p_;
-    const char* const close = std::search(p_ + 4, end_, "-->", "-->" + 3);
+    const std::size_t length = std::strlen(terminator);
+    const char* const close = std::search(p_ + opening, end_, terminator, terminator + length);
     if (ended(close))
-        malformed(start, "the comment is not closed");
-    p_ = close + 3;
+        malformed(start, unclosed);
+    p_ = close + length;
+}
+
+void Reader::readComment()
+{
+    skipPast(4, "-->", "the comment is not closed");
 }
 
 void Reader::readCData()
@@ -754,20 +763,12 @@ void Reader::readCData()
 // A document type declaration before the element (no internal subset).
 void Reader::readDeclaration()
 {
-    const char* const start = p_;
-    const char* const close = std::find(p_ + 2, end_, '>');
-    if (ended(close))
-        malformed(start, "the declaration is not closed");
-    p_ = close + 1;
+    skipPast(2, ">", "the declaration is not closed");
 }
 
 void Reader::readInstruction()
 {
-    const char* const start = p_;
-    const char* const close = std::search(p_ + 2, end_, "?>", "?>" + 2);
-    if (ended(close))
-        malformed(start, "the processing instruction is not closed");
-    p_ = close + 2;
+    skipPast(2, "?>", "the processing instruction is not closed");
 }
 
 // White space, comments and processing instructions around the element.
