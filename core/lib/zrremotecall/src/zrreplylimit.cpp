@@ -16,6 +16,8 @@
 #include <sys/socket.h>
 #endif
 
+#include "zrpluginstate.h"
+
 namespace ZR {
 
 namespace {
@@ -171,18 +173,6 @@ int poll(struct soap* soap)
     return limit->poll ? limit->poll(soap) : SOAP_OK;
 }
 
-int copyPlugin(struct soap*, struct soap_plugin* destination, struct soap_plugin* source)
-{
-    destination->data = new ReplyLimit(*static_cast<ReplyLimit*>(source->data));
-    return SOAP_OK;
-}
-
-void deletePlugin(struct soap*, struct soap_plugin* plugin)
-{
-    delete static_cast<ReplyLimit*>(plugin->data);
-    plugin->data = nullptr;
-}
-
 int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
 {
     ReplyLimit* limit = new ReplyLimit;
@@ -194,8 +184,8 @@ int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
     limit->poll = soap->fpoll;
     plugin->id = kPluginId;
     plugin->data = limit;
-    plugin->fcopy = copyPlugin;
-    plugin->fdelete = deletePlugin;
+    plugin->fcopy = copyPluginState<ReplyLimit>;
+    plugin->fdelete = deletePluginState<ReplyLimit>;
 
     soap->frecv = receive;
     soap->fparse = parseHeader;

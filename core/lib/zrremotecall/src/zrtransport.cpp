@@ -22,6 +22,7 @@
 #include <stdsoap2.h>
 
 #include "zrhostname.h"
+#include "zrpluginstate.h"
 
 namespace ZR {
 
@@ -254,24 +255,12 @@ int pollConnection(struct soap* soap)
     return SOAP_EOF;
 }
 
-int copyPlugin(struct soap*, struct soap_plugin* destination, struct soap_plugin* source)
-{
-    destination->data = new TransportState(*static_cast<TransportState*>(source->data));
-    return SOAP_OK;
-}
-
-void deletePlugin(struct soap*, struct soap_plugin* plugin)
-{
-    delete static_cast<TransportState*>(plugin->data);
-    plugin->data = nullptr;
-}
-
 int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
 {
     plugin->id = kPluginId;
     plugin->data = new TransportState;
-    plugin->fcopy = copyPlugin;
-    plugin->fdelete = deletePlugin;
+    plugin->fcopy = copyPluginState<TransportState>;
+    plugin->fdelete = deletePluginState<TransportState>;
     soap->fopen = openConnection;
     soap->fsend = sendBytes;
     soap->frecv = receiveBytes;
