@@ -21,7 +21,7 @@ start_broker "$prefix/usr/bin/zrdemobroker"
 
 output=$("$prefix/consumer/zrconsumer" "$broker_port")
 echo "$output"
-expected_echo='echo: 7 seven'
+expected_echo='echo: 7 seven 0.5'
 grep -qxF "$expected_echo" <<<"$output" || { echo "expected: $expected_echo" >&2; exit 1; }
 grep -q "^unknown module: " <<<"$output" && grep -q "NoSuchModule" <<<"$output" || { echo "expected the failed look-up of NoSuchModule" >&2; exit 1; }
 

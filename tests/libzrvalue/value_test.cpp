@@ -52,6 +52,8 @@ TEST(Value, ConstructorsSetTagAndSize)
         {ZRValue(true), ZRValue::Bool, 0},
         {ZRValue(-7), ZRValue::Int, 0},
         {ZRValue(2.5f), ZRValue::Float, 0},
+        {ZRValue(2.5), ZRValue::Float, 0},
+        {ZRValue(std::string("abc")), ZRValue::String, 3},
         {ZRValue("abc"), ZRValue::String, 3},
         {ZRValue(TZRValueString("a\0b", 3)), ZRValue::String, 3},
         {ZRValue(""), ZRValue::String, 0},
@@ -86,6 +88,11 @@ TEST(Value, AssignmentChangesKind)
     EXPECT_EQ(value.size(), 37);
     value = 1.5f;
     EXPECT_EQ(value, ZRValue(1.5f));
+    // A double narrows as it does on the wire: beyond single range to INF.
+    value = 0.1;
+    EXPECT_EQ(static_cast<float>(value), 0.1f);
+    value = 1e39;
+    EXPECT_EQ(static_cast<float>(value), std::numeric_limits<float>::infinity());
     value = false;
     EXPECT_EQ(value, ZRValue(false));
     value = TZRValueBytes{1, 0, 2};

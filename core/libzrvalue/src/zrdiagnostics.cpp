@@ -7,7 +7,10 @@ namespace ZR {
 
 namespace {
 
-ZRDiagnosticPrinter installedPrinter = nullptr;
+// One per thread: the gateways install the host's printer on the
+// interpreter thread for the length of a call, and a line printed on any
+// other thread (a background call) must never reach the host's API.
+thread_local ZRDiagnosticPrinter installedPrinter = nullptr;
 
 }  // namespace
 

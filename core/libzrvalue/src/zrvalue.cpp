@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <utility>
 
+#include "zrbase64.h"
 #include "zrdiagnostics.h"
 #include "zrvaluefailure.h"
 #include "zrvaluewalk.h"
@@ -279,6 +281,11 @@ ZRValue::ZRValue(const float& value) : ZRValue()
     *this = value;
 }
 
+ZRValue::ZRValue(const double& value) : ZRValue()
+{
+    *this = value;
+}
+
 ZRValue::ZRValue(const char* text) : ZRValue()
 {
     *this = text;
@@ -366,6 +373,16 @@ ZRValue& ZRValue::operator=(const float& value)
     value_.raw = 0;
     value_.real = value;
     return *this;
+}
+
+ZRValue& ZRValue::operator=(const double& value)
+{
+    // Beyond single range a double becomes an infinity of its sign, as it
+    // does on the wire; the plain cast would be undefined there.
+    const double largest = static_cast<double>(std::numeric_limits<float>::max());
+    if (value > largest || value < -largest)
+        return *this = std::copysign(std::numeric_limits<float>::infinity(), static_cast<float>(value > 0 ? 1 : -1));
+    return *this = static_cast<float>(value);
 }
 
 ZRValue& ZRValue::operator=(const char* text)

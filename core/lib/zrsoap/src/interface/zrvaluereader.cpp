@@ -16,6 +16,7 @@
 
 #include <tinyxml.h>
 
+#include "zrbase64.h"
 #include "zrnumbertext.h"
 #include "zrvaluesoap.h"
 

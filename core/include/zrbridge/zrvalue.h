@@ -1,15 +1,14 @@
 // ZRValue: the dynamically typed value that every argument list and every
-// result of a remote call travels as, and ZRError, the exception that the
-// value and remote-call code throws.
+// result of a remote call travels as.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "zrerror.h"
 #include "zrexport.h"
 
 namespace ZR {
@@ -23,72 +22,6 @@ typedef std::vector<unsigned char> TZRValueBytes;
 // The elements of an Array value.
 typedef std::vector<ZRValue> TZRValueElements;
 
-// The one exception class of the value and remote-call code. Its whole state
-// is the composed text "\t" module "::" method "\n" "\t" description.
-// Why a call failed, for callers that must tell causes apart (the gateways
-// turn it into an error identifier). The text never depends on it.
-enum class ZRErrorKind {
-    Unspecified,
-    BrokerUnreachable,  // no connection to the broker during a look-up
-    UnknownModule,      // the broker answered the look-up with a fault
-    LookupFailed,       // any other failure of a look-up
-    RemoteFault,        // a SOAP fault sent by the module
-    ConnectionFailed,   // connection refused or lost, HTTP error
-    BadReply,           // a reply that cannot be decoded faithfully
-    Timeout,            // a time-out set by the caller expired
-    Interrupted,        // the host asked the call to stop (Ctrl-C)
-};
-
-class ZR_API ZRError : public std::runtime_error {
-public:
-    ZRError(const std::string& module, const std::string& method, const std::string& description,
-            const char* file, int line);
-    ZRError(const ZRError& other);
-    ZRError& operator=(const ZRError& other) = default;
-    ~ZRError() override;
-
-    std::string message() const;
-
-    ZRErrorKind kind() const { return kind_; }
-    // Marks the cause. `throw ZRError(...).withKind(k)` throws a ZRError: a
-    // subclass that must keep its type is marked first and thrown by name.
-    ZRError& withKind(ZRErrorKind kind)
-    {
-        kind_ = kind;
-        return *this;
-    }
-
-    static std::string compose(const std::string& module, const std::string& method,
-                               const std::string& description);
-
-    // The peer's own account of a failed exchange (a SOAP fault's string and
-    // detail, or the transport's description), for callers that show it
-    // without taking the message apart. Empty texts when none was recorded.
-    const std::string& faultString() const;
-    const std::string& faultDetail() const;
-    ZRError& withFault(const std::string& faultString, const std::string& detail);
-
-private:
-    struct Fault {
-        std::string faultString;
-        std::string detail;
-    };
-
-    ZRErrorKind kind_ = ZRErrorKind::Unspecified;
-    // Shared, so that copying an error in flight cannot throw.
-    std::shared_ptr<const Fault> fault_;
-};
-
-// A failure of the broker connection while a proxy is being built.
-class ZR_API ZRNetworkError : public ZRError {
-public:
-    ZRNetworkError(std::string module, std::string method, std::string description, const char* file,
-                   int line);
-    ZRNetworkError(const ZRNetworkError& other);
-    ZRNetworkError& operator=(const ZRNetworkError& other) = default;
-    ~ZRNetworkError() override;
-};
-
 class ZR_API ZRValue {
 public:
     enum Type { Invalid = 0, Array = 1, Bool = 2, Int = 3, Float = 4, String = 5, Object = 6, Binary = 7 };
@@ -97,6 +30,8 @@ public:
     ZRValue(const bool& value);
     ZRValue(const int& value);
     ZRValue(const float& value);
+    // A Float, narrowed to single precision as every double that travels is.
+    ZRValue(const double& value);
     ZRValue(const char* text);
     ZRValue(const TZRValueString& text);
     ZRValue(const ZRValue& other);
@@ -108,6 +43,7 @@ public:
     ZRValue& operator=(const bool& value);
     ZRValue& operator=(const int& value);
     ZRValue& operator=(const float& value);
+    ZRValue& operator=(const double& value);
     ZRValue& operator=(const char* text);
     ZRValue& operator=(const TZRValueBytes& bytes);
     ZRValue& assignBytes(const void* data, int count);
@@ -174,10 +110,5 @@ private:
     Type type_;
     Payload value_;
 };
-
-// Whether `text` is base64 as the encoder writes it, line breaks and other
-// XML white space aside: whole groups of four, padding only at the end. The
-// decoder skips anything else, so only checked text decodes faithfully.
-bool isStrictBase64(const char* text, std::size_t length);
 
 }  // namespace ZR

@@ -4,16 +4,14 @@
 
 #include <string>
 
-#include <boost/shared_ptr.hpp>
-
 #include "zrcalllimits.h"
+#include "zrerror.h"
 #include "zrexport.h"
+#include "zrmoduleinfo.h"
 #include "zrvalue.h"
 
 namespace ZR {
 
-class ZRNetwork;
-struct zr__ZRModuleInfoVexel;
 struct ZRProxyRemoteData;
 
 // The peer's own texts of the last failure (see ZRError::faultString()).

@@ -10,11 +10,12 @@ namespace ZR {
 
 typedef void (*ZRDiagnosticPrinter)(const char* text);
 
-// Null restores standard output. Not thread-safe: set it around the calls
-// that may print, from the thread that makes them.
+// Sets the printer of the calling thread; null restores standard output.
+// Lines printed on other threads go to standard output.
 ZR_API void setDiagnosticPrinter(ZRDiagnosticPrinter printer);
 
-// Prints `text` (which carries its own line feeds) where the host wants it.
-void printDiagnostic(const char* text);
+// Prints `text` (which carries its own line feeds) where the calling
+// thread's printer sends it.
+ZR_API void printDiagnostic(const char* text);
 
 }  // namespace ZR
