@@ -15,6 +15,7 @@
 #include "faultcheck.h"
 #include "scriptedpeer.h"
 #include "stdsoap2.h"
+#include "valuebuilders.h"
 #include "zrconnection.h"
 #include "zrnetwork.h"
 #include "zrproxyremote.h"
@@ -65,22 +66,6 @@ std::string dimeReply(const std::string& message)
 std::string binaryItem()
 {
     return "<item xsi:type=\"xsd:base64Binary\">MQ==</item>";
-}
-
-ZRValue binaryOf(const std::string& bytes)
-{
-    ZRValue value;
-    value.assignBytes(bytes.data(), static_cast<int>(bytes.size()));
-    return value;
-}
-
-ZRValue arrayOf(const std::vector<ZRValue>& elements)
-{
-    ZRValue array;
-    array.resizeArray(0);
-    for (const ZRValue& element : elements)
-        array.append(element);
-    return array;
 }
 
 // A peer that serves module Tracker itself, and a proxy on it.

@@ -6,12 +6,14 @@
 
 #include "brokerprocess.h"
 #include "expectthrow.h"
+#include "valuebuilders.h"
 #include "zrproxyremote.h"
 
 using ZR::ZRError;
 using ZR::ZRNetworkError;
 using ZR::ZRProxyRemote;
 using ZR::ZRValue;
+using ZRTest::binaryOf;
 
 namespace {
 
@@ -25,13 +27,6 @@ protected:
 };
 
 std::unique_ptr<ZRTest::BrokerProcess> DemoBroker::broker_;
-
-ZRValue binaryOf(const std::string& bytes)
-{
-    ZRValue value;
-    value.assignBytes(bytes.data(), static_cast<int>(bytes.size()));
-    return value;
-}
 
 TEST_F(DemoBroker, CallsEchoAndUnwrapsOnlyStatusArrays)
 {

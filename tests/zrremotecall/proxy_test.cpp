@@ -1,22 +1,15 @@
 // ZRProxyRemote's two pure rules: host completion and reply unwrapping.
 #include <gtest/gtest.h>
 
+#include "valuebuilders.h"
 #include "zrhostname.h"
 #include "zrproxyremote.h"
 
 using ZR::ZRProxyRemote;
 using ZR::ZRValue;
+using ZRTest::arrayOf;
 
 namespace {
-
-ZRValue arrayOf(std::initializer_list<ZRValue> elements)
-{
-    ZRValue array;
-    array.resizeArray(0);
-    for (const ZRValue& element : elements)
-        array.append(element);
-    return array;
-}
 
 TEST(ProxyRemote, NormalizeHostCompletesBareNames)
 {

@@ -1,4 +1,4 @@
-// Shorthands for building values in the value library's tests, and the
+// Shorthands for building values in tests, and the
 // printer that makes GoogleTest show a ZRValue as its compact text.
 #pragma once
 
