@@ -82,8 +82,9 @@ foreach(part IN LISTS zr_core_links)
   list(APPEND zr_options ${options})
 endforeach()
 
-# The gateways, as the Octave build compiles them.
-foreach(module connector invoker)
+# The gateways, as the Octave build compiles them: the code both modules
+# share, then each module's entry point.
+foreach(module zrgateway_common connector invoker)
   get_target_property(sources ${module} SOURCES)
   zr_package_relative(sources ${module} ${sources})
   string(TOUPPER ${module} upper)

@@ -9,7 +9,6 @@
 //   connector('fault', h)    the fault texts of the proxy's last failed call
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -18,6 +17,8 @@
 #include "zrhostinterrupt.h"
 #include "zrhostname.h"
 #include "zrmxconvert.h"
+#include "zrmxfailure.h"
+#include "zrmxhandle.h"
 #include "zrproxyregistry.h"
 #include "zrproxyremote.h"
 
@@ -26,7 +27,6 @@ namespace {
 const char kUsage[] = "Usage: proxy = ZRProxy('moduleName','ip',port)";
 const char kBadPort[] = "The port must be a real number from 0 to 65535";
 const char kBadHost[] = "The host must be a host name or an address, without blanks";
-const char kNullObject[] = "Object is NULL !\n";
 
 // What the broker said when the last look-up failed, kept for the caller
 // that asks after catching the error (there is no proxy to ask).
@@ -41,16 +41,6 @@ int portOf(const mxArray* array)
     if (!(port >= 0 && port <= 65535))
         throw ZR::ZRMxArgumentError(kBadPort);
     return static_cast<int>(port);
-}
-
-// The key a handle holds; 0 (which names no proxy) for an empty one.
-std::uint32_t keyOf(const mxArray* handle)
-{
-    if (!mxIsUint32(handle))
-        throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
-    if (mxGetNumberOfElements(handle) == 0)
-        return 0;
-    return *static_cast<const std::uint32_t*>(mxGetData(handle));
 }
 
 mxArray* faultStruct(const ZR::ZRFaultTexts& fault)
@@ -69,16 +59,13 @@ bool command(mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return false;
     const std::string name = ZR::mxArrayText(prhs[0], "");
     if (name == "release" && nrhs == 2) {
-        plhs[0] = mxCreateLogicalScalar(ZR::ZRProxyRegistry::remove(keyOf(prhs[1])));
+        plhs[0] = mxCreateLogicalScalar(ZR::ZRProxyRegistry::remove(ZR::handleKey(prhs[1])));
     } else if (name == "count" && nrhs == 1) {
         plhs[0] = mxCreateDoubleScalar(static_cast<double>(ZR::ZRProxyRegistry::size()));
     } else if (name == "fault" && nrhs == 1) {
         plhs[0] = faultStruct(lastLookUpFault);
     } else if (name == "fault" && nrhs == 2) {
-        const ZR::ZRProxyRemote* proxy = ZR::ZRProxyRegistry::find(keyOf(prhs[1]));
-        if (!proxy)
-            throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
-        plhs[0] = faultStruct(proxy->lastFault());
+        plhs[0] = faultStruct(ZR::proxyOf(prhs[1]).lastFault());
     } else {
         return false;
     }
@@ -98,9 +85,9 @@ void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (!ZR::isAcceptableHost(host))
         throw ZR::ZRMxArgumentError(kBadHost);
     const int port = portOf(prhs[2]);
-    ZR::ZRCallLimits limits;
-    if (nrhs >= 4)
-        ZR::readCallLimits(prhs[3], limits);
+    // A fourth argument that is no struct has always been ignored here.
+    const ZR::ZRCallLimits limits =
+        nrhs >= 4 && mxIsStruct(prhs[3]) ? ZR::callOptions(prhs[3], ZR::ZRCallOptions()).limits : ZR::ZRCallLimits();
 
     lastLookUpFault = ZR::ZRFaultTexts();
     std::unique_ptr<ZR::ZRProxyRemote> proxy;
@@ -117,8 +104,7 @@ void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (!mexIsLocked())
         mexLock();
 
-    plhs[0] = mxCreateNumericMatrix(1, 1, mxUINT32_CLASS, mxREAL);
-    *static_cast<std::uint32_t*>(mxGetData(plhs[0])) = key;
+    plhs[0] = ZR::handleArray(key);
 }
 
 }  // namespace

@@ -4,14 +4,11 @@
 #include "zrmxconvert.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <type_traits>
 
-#include "zrdiagnostics.h"
 #include "zrutf16.h"
 
 namespace ZR {
@@ -20,7 +17,6 @@ namespace {
 
 const char kUnknownParameterType[] = "Unknown parameter type\n";
 const char kNullPointer[] = "NULL pointer\n";
-const char kBadArrayResults[] = "ArrayResults must be 'cell' or 'numeric'";
 
 // Bounds the recursion over nested cell arrays (both ways), well beyond
 // any nesting a module's interface uses, so that a pathological structure
@@ -449,36 +445,11 @@ std::string charText(const mxArray* array, const char* failure)
 #endif
 }
 
-bool equalsIgnoringCase(const std::string& text, const char* word)
-{
-    return std::equal(text.begin(), text.end(), word, word + std::strlen(word), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-    });
-}
-
 }  // namespace
 
 ZRValue mxArrayToZRValue(const mxArray* array)
 {
     return toValue(array, 0);
-}
-
-ZRArrayResults arrayResultsOption(const mxArray* options)
-{
-    // [] stands for no options, as MATLAB functions commonly take it.
-    if (!options || (mxIsDouble(options) && mxIsEmpty(options)))
-        return ZRArrayResults::Cell;
-    if (!mxIsStruct(options) || mxGetNumberOfElements(options) != 1)
-        throw ZRMxArgumentError("The options must be a struct");
-    const mxArray* field = mxGetField(options, 0, "ArrayResults");
-    if (!field)
-        return ZRArrayResults::Cell;
-    const std::string mode = mxArrayText(field, kBadArrayResults);
-    if (equalsIgnoringCase(mode, "cell"))
-        return ZRArrayResults::Cell;
-    if (equalsIgnoringCase(mode, "numeric"))
-        return ZRArrayResults::Numeric;
-    throw ZRMxArgumentError(kBadArrayResults);
 }
 
 mxArray* zrValueToMxArray(ZRValue& value, ZRArrayResults arrayResults)
@@ -502,86 +473,6 @@ std::string mxArrayText(const mxArray* array, const char* failure)
     if (!mxIsChar(array))
         throw ZRMxArgumentError(failure);
     return charText(array, failure);
-}
-
-ZRMxArgumentError::ZRMxArgumentError(const std::string& text)
-    : ZRMxArgumentError(identifier::badArgument, text)
-{
-}
-
-namespace identifier {
-const char usage[] = "zrbridge:usage";
-const char badArgument[] = "zrbridge:badArgument";
-const char unsupportedType[] = "zrbridge:unsupportedType";
-const char invalidHandle[] = "zrbridge:invalidHandle";
-const char brokerUnreachable[] = "zrbridge:brokerUnreachable";
-const char unknownModule[] = "zrbridge:unknownModule";
-const char lookupFailed[] = "zrbridge:lookupFailed";
-const char remoteFault[] = "zrbridge:remoteFault";
-const char connectionFailed[] = "zrbridge:connectionFailed";
-const char badReply[] = "zrbridge:badReply";
-const char timeout[] = "zrbridge:timeout";
-const char interrupted[] = "zrbridge:interrupted";
-const char unspecified[] = "zrbridge:failed";
-}  // namespace identifier
-
-const char* identifierOf(ZRErrorKind kind) noexcept
-{
-    switch (kind) {
-    case ZRErrorKind::BrokerUnreachable: return identifier::brokerUnreachable;
-    case ZRErrorKind::UnknownModule: return identifier::unknownModule;
-    case ZRErrorKind::LookupFailed: return identifier::lookupFailed;
-    case ZRErrorKind::RemoteFault: return identifier::remoteFault;
-    case ZRErrorKind::ConnectionFailed: return identifier::connectionFailed;
-    case ZRErrorKind::BadReply: return identifier::badReply;
-    case ZRErrorKind::Timeout: return identifier::timeout;
-    case ZRErrorKind::Interrupted: return identifier::interrupted;
-    case ZRErrorKind::Unspecified: break;
-    }
-    return identifier::unspecified;
-}
-
-namespace {
-
-void printToHost(const char* text)
-{
-    mexPrintf("%s", text);
-}
-
-}  // namespace
-
-HostDiagnostics::HostDiagnostics() noexcept
-{
-    setDiagnosticPrinter(printToHost);
-}
-
-HostDiagnostics::~HostDiagnostics()
-{
-    setDiagnosticPrinter(nullptr);
-}
-
-void raise(const ZRMxFailure& failure)
-{
-    mexErrMsgIdAndTxt(failure.identifier, "%s", failure.text);
-    // mexErrMsgIdAndTxt does not return; this keeps [[noreturn]] honest
-    // should a host ever let it.
-    std::abort();
-}
-
-const char* hostCopy(const char* text) noexcept
-{
-    if (!text || !*text)
-        text = "Unexpected failure without a message";
-    try {
-        const std::size_t length = std::strlen(text);
-        if (char* copy = static_cast<char*>(mxMalloc(length + 1))) {
-            std::memcpy(copy, text, length + 1);
-            return copy;
-        }
-    } catch (...) {
-        // Octave's mxMalloc throws when memory runs out.
-    }
-    return "Out of memory while reporting a failure";
 }
 
 }  // namespace ZR
