@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "zrutf16.h"
 
@@ -15,7 +17,7 @@ namespace ZR {
 
 namespace {
 
-const char kUnknownParameterType[] = "Unknown parameter type\n";
+const char kUnknownParameterType[] = "Unknown parameter type";
 const char kNullPointer[] = "NULL pointer\n";
 
 // Bounds the recursion over nested cell arrays (both ways), well beyond
@@ -29,12 +31,42 @@ struct HostArrayDeleter {
 // An array the gateway made and must destroy itself.
 using HostArray = std::unique_ptr<mxArray, HostArrayDeleter>;
 
-[[noreturn]] void refuse(mxClassID classId)
+// A parameter without a wire form, on its way out of the conversion: what
+// it is, and the cells around it, gathered as the refusal leaves each of
+// them, so that the error can say where it sits.
+class Refusal {
+public:
+    explicit Refusal(std::string what) : what_(std::move(what)) {}
+
+    // `cell` is the 1-based linear index of the refused part in the cell
+    // array that holds it; called innermost first.
+    void within(std::size_t cell) { path_.push_back(cell); }
+
+    // "Unknown parameter type: struct (parameter 2{3})"; `parameter` 0 when
+    // the array is not one of a call's parameters.
+    ZRMxArgumentError error(std::size_t parameter) const
+    {
+        std::string text = what_;
+        if (parameter > 0) {
+            text += " (parameter " + std::to_string(parameter);
+            for (auto cell = path_.rbegin(); cell != path_.rend(); ++cell)
+                text += "{" + std::to_string(*cell) + "}";
+            text += ")";
+        }
+        return ZRMxArgumentError(identifier::unsupportedType, text + "\n");
+    }
+
+private:
+    std::string what_;
+    std::vector<std::size_t> path_;
+};
+
+[[noreturn]] void refuse(const mxArray* array)
 {
-    // The class id goes to the command window; the error itself stays the
-    // same for every class.
-    mexPrintf("Unknown parameter type: %d\n", static_cast<int>(classId));
-    throw ZRMxArgumentError(identifier::unsupportedType, kUnknownParameterType);
+    // The class id goes to the command window, as it always has; the error
+    // names the class.
+    mexPrintf("Unknown parameter type: %d\n", static_cast<int>(mxGetClassID(array)));
+    throw Refusal(std::string(kUnknownParameterType) + ": " + mxGetClassName(array));
 }
 
 // "2x3", "2x2x2".
@@ -68,8 +100,7 @@ std::string formOf(const mxArray* array)
 void checkForm(const mxArray* array)
 {
     if (mxGetNumberOfDimensions(array) > 2 || mxIsSparse(array) || mxIsComplex(array))
-        throw ZRMxArgumentError(identifier::unsupportedType,
-                                "Unsupported parameter type: " + formOf(array) + "\n");
+        throw Refusal("Unsupported parameter type: " + formOf(array));
 }
 
 bool isIntegerClass(mxClassID classId)
@@ -100,9 +131,8 @@ ZRValue narrowedInt(Wide number, const char* className)
 {
     if (number < static_cast<Wide>(0) ? number < static_cast<Wide>(INT32_MIN)
                                       : number > static_cast<Wide>(INT32_MAX))
-        throw ZRMxArgumentError(identifier::unsupportedType, std::string("Unsupported parameter value: ") +
-                                                                 className + " " + std::to_string(number) +
-                                                                 " does not fit in 32 bits\n");
+        throw Refusal(std::string("Unsupported parameter value: ") + className + " " + std::to_string(number) +
+                      " does not fit in 32 bits");
     return ZRValue(static_cast<int>(number));
 }
 #endif
@@ -110,7 +140,7 @@ ZRValue narrowedInt(Wide number, const char* className)
 // Reads elements of one numeric or logical array by linear index.
 class ElementReader {
 public:
-    ElementReader(const mxArray* array, mxClassID classId) : classId_(classId), data_(nullptr)
+    ElementReader(const mxArray* array, mxClassID classId) : array_(array), classId_(classId), data_(nullptr)
     {
         if (mxGetNumberOfElements(array) == 0)
             return;
@@ -136,11 +166,12 @@ public:
         case mxINT64_CLASS: return narrowedInt(static_cast<const std::int64_t*>(data_)[index], "int64");
         case mxUINT64_CLASS: return narrowedInt(static_cast<const std::uint64_t*>(data_)[index], "uint64");
 #endif
-        default: refuse(classId_);
+        default: refuse(array_);
         }
     }
 
 private:
+    const mxArray* array_;
     mxClassID classId_;
     const void* data_;
 };
@@ -185,8 +216,14 @@ ZRValue cellsToValue(const mxArray* array, int depth)
     ZRValue result;
     if (count > 0)
         result.resizeArray(checkedCount(count));
-    for (std::size_t k = 0; k < count; ++k)
-        result[static_cast<int>(k)] = toValue(mxGetCell(array, k), depth + 1);
+    for (std::size_t k = 0; k < count; ++k) {
+        try {
+            result[static_cast<int>(k)] = toValue(mxGetCell(array, k), depth + 1);
+        } catch (Refusal& refusal) {
+            refusal.within(k + 1);
+            throw;
+        }
+    }
     return result;
 }
 
@@ -206,11 +243,10 @@ ZRValue scalarToValue(const mxArray* array, mxClassID classId)
 ZRValue binaryToValue(const mxArray* array)
 {
     if (mxGetNumberOfElements(array) != 1)
-        throw ZRMxArgumentError(identifier::unsupportedType,
-                                "Unsupported parameter type: " + sizeOf(array) + " zrbinary\n");
+        throw Refusal("Unsupported parameter type: " + sizeOf(array) + " zrbinary");
     const HostArray bytes(mxGetProperty(array, 0, "bytes"));
     if (!bytes || mxGetClassID(bytes.get()) != mxUINT8_CLASS)
-        throw ZRMxArgumentError(identifier::unsupportedType, "A zrbinary object without uint8 bytes\n");
+        throw Refusal("A zrbinary object without uint8 bytes");
     const int count = checkedCount(mxGetNumberOfElements(bytes.get()));
     ZRValue binary;
     binary.assignBytes(count > 0 ? mxGetData(bytes.get()) : nullptr, count);
@@ -254,7 +290,7 @@ ZRValue stringsToValue(const mxArray* array)
 
 // Arrays of classes without a wire form of their own: a zrbinary object,
 // under MATLAB a string; anything else is refused.
-ZRValue objectToValue(const mxArray* array, mxClassID classId)
+ZRValue objectToValue(const mxArray* array)
 {
     if (mxIsClass(array, "zrbinary"))
         return binaryToValue(array);
@@ -262,7 +298,7 @@ ZRValue objectToValue(const mxArray* array, mxClassID classId)
     if (mxIsClass(array, "string"))
         return stringsToValue(array);
 #endif
-    refuse(classId);
+    refuse(array);
 }
 
 ZRValue toValue(const mxArray* array, int depth)
@@ -275,7 +311,7 @@ ZRValue toValue(const mxArray* array, int depth)
     if (classId == mxCHAR_CLASS)
         return ZRValue(mxArrayText(array, kUnknownParameterType));
     if (!isNumericOrLogical(classId) && classId != mxCELL_CLASS)
-        return objectToValue(array, classId);
+        return objectToValue(array);
     checkForm(array);
     if (mxGetM(array) > 1 || mxGetN(array) > 1) {
         if (classId == mxCELL_CLASS)
@@ -285,7 +321,7 @@ ZRValue toValue(const mxArray* array, int depth)
     // A 1x1 or empty cell has no wire form: its content would travel
     // without the cell around it.
     if (classId == mxCELL_CLASS)
-        refuse(classId);
+        refuse(array);
     return scalarToValue(array, classId);
 }
 
@@ -449,7 +485,33 @@ std::string charText(const mxArray* array, const char* failure)
 
 ZRValue mxArrayToZRValue(const mxArray* array)
 {
-    return toValue(array, 0);
+    try {
+        return toValue(array, 0);
+    } catch (const Refusal& refusal) {
+        throw refusal.error(0);
+    }
+}
+
+ZRValue mxArrayToParameters(const mxArray* cells)
+{
+    if (!mxIsCell(cells))
+        throw ZRMxArgumentError("The parameters must be a cell array");
+    ZRValue parameters;
+    const std::size_t count = mxGetNumberOfElements(cells);
+    if (count == 0)
+        return parameters;
+    if (count > static_cast<std::size_t>(INT32_MAX))
+        throw ZRMxArgumentError("Too many parameters");
+    // Sized first and filled by moving, so a large parameter is not copied.
+    parameters.resizeArray(static_cast<int>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        try {
+            parameters[static_cast<int>(i)] = toValue(mxGetCell(cells, i), 0);
+        } catch (const Refusal& refusal) {
+            throw refusal.error(i + 1);
+        }
+    }
+    return parameters;
 }
 
 mxArray* zrValueToMxArray(ZRValue& value, ZRArrayResults arrayResults)
@@ -473,6 +535,14 @@ std::string mxArrayText(const mxArray* array, const char* failure)
     if (!mxIsChar(array))
         throw ZRMxArgumentError(failure);
     return charText(array, failure);
+}
+
+std::string mxArrayName(const mxArray* array, const std::string& what)
+{
+    std::string name = mxArrayText(array, (what + " must be a char array").c_str());
+    if (name.find('\0') != std::string::npos)
+        throw ZRMxArgumentError(what + " must not contain a zero character");
+    return name;
 }
 
 }  // namespace ZR

@@ -18,9 +18,18 @@ namespace ZR {
 // a Binary. Under MATLAB, string scalars become Strings, string arrays
 // Arrays of Strings, and int64/uint64 values that fit in an int32 Ints.
 // Classes without a wire form print "Unknown parameter type: <class id>"
-// and throw ZRMxArgumentError; sparse, complex and N-d arrays throw it with
-// a text that names their form ("complex double", "2x2x2 double").
+// to the command window and throw ZRMxArgumentError with a text that names
+// the class ("Unknown parameter type: struct"); sparse, complex and N-d
+// arrays throw it with a text that names their form ("Unsupported parameter
+// type: complex double", "... 2x2x2 double").
 ZRValue mxArrayToZRValue(const mxArray* array);
+
+// A call's parameter list from a cell array: one element per cell,
+// column-major, each as mxArrayToZRValue makes it; no cells give an Invalid
+// value. A refused parameter's error also says where it sits: "(parameter
+// 2)", or for a part of nested cells the path of cell indices, "(parameter
+// 2{3})".
+ZRValue mxArrayToParameters(const mxArray* cells);
 
 // How Arrays in a call result come back.
 enum class ZRArrayResults {
@@ -37,5 +46,11 @@ mxArray* zrValueToMxArray(ZRValue& value, ZRArrayResults arrayResults = ZRArrayR
 // The whole text of a char array (or, under MATLAB, of a string scalar) as
 // UTF-8; ZRMxArgumentError(`failure`) for any other array.
 std::string mxArrayText(const mxArray* array, const char* failure);
+
+// The text of a name that must reach the peer whole (a module, host or
+// method name): "<what> must be a char array" for anything but text, and
+// "<what> must not contain a zero character" for a text with one, which the
+// name would be cut at on its way.
+std::string mxArrayName(const mxArray* array, const std::string& what);
 
 }  // namespace ZR

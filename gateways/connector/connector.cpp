@@ -78,8 +78,8 @@ void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return;
     if (nrhs < 3)
         throw ZR::ZRMxArgumentError(ZR::identifier::usage, kUsage);
-    const std::string moduleName = ZR::mxArrayText(prhs[0], "The module name must be a char array");
-    const std::string host = ZR::mxArrayText(prhs[1], "The host must be a char array");
+    const std::string moduleName = ZR::mxArrayName(prhs[0], "The module name");
+    const std::string host = ZR::mxArrayName(prhs[1], "The host");
     // Refused before any I/O: such a host would make an end point without
     // a host, which the SOAP runtime serves from the standard streams.
     if (!ZR::isAcceptableHost(host))
