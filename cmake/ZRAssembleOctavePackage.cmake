@@ -2,7 +2,8 @@
 # Lays out zrbridge-X.Y.Z/ in OUTPUT_DIR as `pkg install` expects it and
 # packs it into zrbridge-X.Y.Z.tar.gz:
 #   DESCRIPTION COPYING INDEX NEWS   package information
-#   inst/                            the m-files
+#   inst/                            the m-files (inst/private/: the
+#                                    private ones)
 #   src/                             Makefile, FILES, sources.mk and the
 #                                    sources, headers and service definitions
 #                                    that the manifest names
@@ -29,6 +30,9 @@ string(APPEND index "MEX modules\n connector\n invoker\n")
 file(WRITE ${stage}/INDEX "${index}")
 
 file(COPY ${ZR_MFILES} DESTINATION ${stage}/inst)
+if(ZR_PRIVATE_MFILES)
+  file(COPY ${ZR_PRIVATE_MFILES} DESTINATION ${stage}/inst/private)
+endif()
 
 file(COPY ${packaging}/Makefile ${packaging}/FILES ${SOURCE_DIR}/cmake/zrcore.map ${ZR_MEX_HELP_FILES}
   DESTINATION ${stage}/src)
