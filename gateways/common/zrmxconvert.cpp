@@ -131,8 +131,8 @@ ZRValue narrowedInt(Wide number, const char* className)
 {
     if (number < static_cast<Wide>(0) ? number < static_cast<Wide>(INT32_MIN)
                                       : number > static_cast<Wide>(INT32_MAX))
-        throw Refusal(std::string("Unsupported parameter value: ") + className + " " + std::to_string(number) +
-                      " does not fit in 32 bits");
+        throw Refusal(std::string("Unsupported parameter value: ") + className + " " +
+                      std::to_string(number) + " does not fit in 32 bits");
     return ZRValue(static_cast<int>(number));
 }
 #endif

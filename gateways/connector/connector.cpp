@@ -86,8 +86,9 @@ void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
         throw ZR::ZRMxArgumentError(kBadHost);
     const int port = portOf(prhs[2]);
     // A fourth argument that is no struct has always been ignored here.
-    const ZR::ZRCallLimits limits =
-        nrhs >= 4 && mxIsStruct(prhs[3]) ? ZR::callOptions(prhs[3], ZR::ZRCallOptions()).limits : ZR::ZRCallLimits();
+    const ZR::ZRCallLimits limits = nrhs >= 4 && mxIsStruct(prhs[3])
+                                        ? ZR::callOptions(prhs[3], ZR::ZRCallOptions()).limits
+                                        : ZR::ZRCallLimits();
 
     lastLookUpFault = ZR::ZRFaultTexts();
     std::unique_ptr<ZR::ZRProxyRemote> proxy;

@@ -25,6 +25,8 @@ unwind_protect
     % a zero character would cut the name short on its way
     {['Echo' char(0) 'x'], '127.0.0.1', port}, 'The module name must not contain a zero character'
     {'Echo', ['127.0.0.1' char(0)], port},   'The host must not contain a zero character'
+    % options follow the rules invoker follows
+    {'Echo', '127.0.0.1', port, struct('ArrayResults', 'matrix')}, 'ArrayResults must be ''cell'' or ''numeric'''
   };
   for k = 1:rows(cases)
     args = cases{k, 1};
