@@ -50,8 +50,8 @@ classdef ZRProxy < handle
   %     Mx0, M > 1 (zeros(3,0))    -> Array of M empty values (Invalid),
   %                                   one per row; they come back as
   %                                   empty cells
-  %     0xN, N > 1 (zeros(0,3))    -> one empty value (Invalid): no row,
-  %                                   so nothing travels for it
+  %     0xN, N > 1 (zeros(0,3))    -> one empty value (Invalid), since
+  %                                   it has no row to read
   %   Refused, with the class id printed first and an error that starts
   %   "Unknown parameter type" and names the class and the parameter
   %   ("Unknown parameter type: struct (parameter 2)"; inside cells the
