@@ -180,7 +180,8 @@ classdef ZRProxy < handle
   properties (Hidden, Transient)
     % What the proxy works with: its handle, whether it was released, the
     % options struct for invoker kept ready (the set methods below keep it
-    % current, so that a call does not build it), the last call's fault.
+    % current, checked by connector('options'), so that a call does not
+    % build it), the last call's fault.
     % Public but hidden, and no method of this class is private: once the
     % class is reloaded (clear functions), Octave refuses the class's own
     % code access to the private members of proxies made before, and those
@@ -247,21 +248,18 @@ classdef ZRProxy < handle
     end
 
     function set.Timeout(obj, value)
-      obj.Timeout = proxySeconds(value, 'Timeout');
-      obj.state.options.Timeout = obj.Timeout;
+      proxySetOption(obj, 'Timeout', value);
+      obj.Timeout = obj.state.options.Timeout;
     end
 
     function set.ConnectTimeout(obj, value)
-      obj.ConnectTimeout = proxySeconds(value, 'ConnectTimeout');
-      obj.state.options.ConnectTimeout = obj.ConnectTimeout;
+      proxySetOption(obj, 'ConnectTimeout', value);
+      obj.ConnectTimeout = obj.state.options.ConnectTimeout;
     end
 
     function set.ArrayResults(obj, value)
-      if ~(ischar(value) || isa(value, 'string')) || ~any(strcmpi(char(value), {'cell', 'numeric'}))
-        error('zrbridge:badArgument', 'ArrayResults must be ''cell'' or ''numeric''');
-      end
-      obj.ArrayResults = lower(char(value));
-      obj.state.options.ArrayResults = obj.ArrayResults;
+      proxySetOption(obj, 'ArrayResults', value);
+      obj.ArrayResults = obj.state.options.ArrayResults;
     end
 
     function delete(obj)

@@ -59,6 +59,20 @@ void readArrayResults(const mxArray* options, ZRArrayResults& arrayResults)
 
 }  // namespace
 
+mxArray* callOptionsArray(const ZRCallOptions& options)
+{
+    const char* fields[] = {"Timeout", "ConnectTimeout", "ArrayResults"};
+    mxArray* result = mxCreateStructMatrix(1, 1, 3, fields);
+    const auto seconds = [](double value) {
+        return value > 0 ? mxCreateDoubleScalar(value) : mxCreateDoubleMatrix(0, 0, mxREAL);
+    };
+    mxSetField(result, 0, "Timeout", seconds(options.limits.timeout));
+    mxSetField(result, 0, "ConnectTimeout", seconds(options.limits.connectTimeout));
+    mxSetField(result, 0, "ArrayResults",
+               mxCreateString(options.arrayResults == ZRArrayResults::Numeric ? "numeric" : "cell"));
+    return result;
+}
+
 ZRCallOptions callOptions(const mxArray* options, const ZRCallOptions& defaults)
 {
     ZRCallOptions result = defaults;

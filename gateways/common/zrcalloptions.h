@@ -22,4 +22,10 @@ struct ZRCallOptions {
 // names are left to whoever knows them.
 ZRCallOptions callOptions(const mxArray* options, const ZRCallOptions& defaults);
 
+// The normal form of `options` as a new 1x1 struct, owned by the caller:
+// Timeout and ConnectTimeout in seconds or [] for no limit, ArrayResults
+// 'cell' or 'numeric'. What ZRProxy keeps, so that the class and the
+// gateways follow one set of rules.
+mxArray* callOptionsArray(const ZRCallOptions& options);
+
 }  // namespace ZR

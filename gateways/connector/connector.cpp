@@ -7,6 +7,8 @@
 //   connector('count')       the number of live proxies
 //   connector('fault')       the fault texts of the last failed look-up
 //   connector('fault', h)    the fault texts of the proxy's last failed call
+//   connector('options', s)  the options struct s checked and in its normal
+//                            form, as ZRProxy keeps it
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -64,6 +66,8 @@ bool command(mxArray* plhs[], int nrhs, const mxArray* prhs[])
         plhs[0] = mxCreateDoubleScalar(static_cast<double>(ZR::ZRProxyRegistry::size()));
     } else if (name == "fault" && nrhs == 1) {
         plhs[0] = faultStruct(lastLookUpFault);
+    } else if (name == "options" && nrhs == 2) {
+        plhs[0] = ZR::callOptionsArray(ZR::callOptions(prhs[1], ZR::ZRCallOptions()));
     } else if (name == "fault" && nrhs == 2) {
         plhs[0] = faultStruct(ZR::proxyOf(prhs[1]).lastFault());
     } else {

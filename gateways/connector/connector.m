@@ -39,13 +39,21 @@
 %                                   when the broker sent none)
 %     F = CONNECTOR('fault', H)     the same for the last failed call
 %                                   made through H
+%     S = CONNECTOR('options', S)   checks an options struct by the rules
+%                                   above and INVOKER's (zrbridge:badArgument
+%                                   when it breaks one) and returns it in
+%                                   its normal form: Timeout and
+%                                   ConnectTimeout in seconds or [] for no
+%                                   limit, ArrayResults 'cell' or
+%                                   'numeric' (ZRProxy keeps its options so)
 %
 %   Errors carry an identifier that try/catch can test (err.identifier):
 %     zrbridge:usage             fewer than three arguments (and no
 %                                command)
 %     zrbridge:badArgument       a name or host that is not text or holds
 %                                a zero character, a host with blanks, a
-%                                bad port, an option of the wrong kind
+%                                bad port, an option of the wrong kind,
+%                                options that are not a struct ('options')
 %     zrbridge:invalidHandle     'release' or 'fault' with a handle that is
 %                                not a uint32; 'fault' with a handle of no
 %                                live proxy ("Object is NULL !")

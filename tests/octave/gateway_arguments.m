@@ -34,6 +34,18 @@ unwind_protect
                      sprintf('connector case %d', k));
   end
 
+  % Options in their normal form: the one set of rules that invoker,
+  % connector and ZRProxy follow.
+  zrt_check_equal(connector('options', struct('Timeout', Inf, 'ConnectTimeout', int8(2), ...
+                                              'ArrayResults', 'NUMERIC', 'Other', 1)), ...
+                  struct('Timeout', [], 'ConnectTimeout', 2, 'ArrayResults', 'numeric'), 'options in normal form');
+  zrt_check_equal(connector('options', []), struct('Timeout', [], 'ConnectTimeout', [], 'ArrayResults', 'cell'), ...
+                  'no options in normal form');
+  zrt_expect_error(@() connector('options', struct('Timeout', -1)), zrt_fail_message('connector', ...
+      'Timeout must be a positive number of seconds, or [] or Inf for no limit'), 'options with a bad Timeout');
+  zrt_expect_error(@() connector('options', 'numeric'), ...
+                   zrt_fail_message('connector', 'The options must be a struct'), 'options not a struct');
+
   % A module the broker does not know, with a name far longer than any
   % buffer: the broker's refusal names it whole.
   for name = {'Nope', repmat('LongModuleName', 1, 20)}
