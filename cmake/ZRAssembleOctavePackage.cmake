@@ -2,7 +2,8 @@
 # Lays out zrbridge-X.Y.Z/ in OUTPUT_DIR as `pkg install` expects it and
 # packs it into zrbridge-X.Y.Z.tar.gz:
 #   DESCRIPTION COPYING INDEX NEWS   package information
-#   inst/                            the m-files
+#   inst/                            the m-files (inst/private/: the
+#                                    private ones)
 #   src/                             Makefile, FILES, sources.mk and the
 #                                    sources, headers and service definitions
 #                                    that the manifest names
@@ -29,13 +30,16 @@ string(APPEND index "MEX modules\n connector\n invoker\n")
 file(WRITE ${stage}/INDEX "${index}")
 
 file(COPY ${ZR_MFILES} DESTINATION ${stage}/inst)
+if(ZR_PRIVATE_MFILES)
+  file(COPY ${ZR_PRIVATE_MFILES} DESTINATION ${stage}/inst/private)
+endif()
 
 file(COPY ${packaging}/Makefile ${packaging}/FILES ${SOURCE_DIR}/cmake/zrcore.map ${ZR_MEX_HELP_FILES}
   DESTINATION ${stage}/src)
 
 # Sources keep their place in the tree; so do the headers of every include
 # folder and the service definitions.
-set(files ${ZR_CORE_SOURCES} ${ZR_CONNECTOR_SOURCES} ${ZR_INVOKER_SOURCES}
+set(files ${ZR_CORE_SOURCES} ${ZR_ZRGATEWAY_COMMON_SOURCES} ${ZR_CONNECTOR_SOURCES} ${ZR_INVOKER_SOURCES}
   ${ZR_SOAP_BROKER_DEFINITION} ${ZR_SOAP_ENVELOPE_DEFINITION})
 foreach(dir IN LISTS ZR_INCLUDE_DIRS)
   file(GLOB headers RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${dir}/*.h)
@@ -49,6 +53,7 @@ endforeach()
 
 list(JOIN ZR_CORE_SOURCES " " core_sources)
 list(JOIN ZR_GENERATED_SOURCES " " generated_sources)
+list(JOIN ZR_ZRGATEWAY_COMMON_SOURCES " " gateway_sources)
 list(JOIN ZR_CONNECTOR_SOURCES " " connector_sources)
 list(JOIN ZR_INVOKER_SOURCES " " invoker_sources)
 list(JOIN ZR_INCLUDE_DIRS " " include_dirs)
@@ -60,6 +65,7 @@ file(WRITE ${stage}/src/sources.mk
   "# Written when the package was assembled, from the CMake build's targets.\n"
   "CORE_SOURCES := ${core_sources}\n"
   "GENERATED_SOURCES := ${generated_sources}\n"
+  "GATEWAY_SOURCES := ${gateway_sources}\n"
   "CONNECTOR_SOURCES := ${connector_sources}\n"
   "INVOKER_SOURCES := ${invoker_sources}\n"
   "INCLUDE_DIRS := ${include_dirs}\n"

@@ -4,8 +4,10 @@
 #   bin/zrdemobroker                        the demo broker
 #   share/zrbridge/octave/                  connector.mex, invoker.mex, their help
 #                                           files and the m-files, in one folder
+#                                           (private/: the class's own helpers)
 #   share/zrbridge/matlab/                  the m-files; private/ holds connector,
-#                                           invoker, their help files and a copy of
+#                                           invoker, their help files, the private
+#                                           m-files and a copy of
 #                                           libzrcore, so that only the m-files
 #                                           beside it see the two modules and
 #                                           MATLAB's own `connector` stays visible
@@ -37,12 +39,13 @@ if(ZR_BUILD_OCTAVE AND TARGET connector)
   set_target_properties(connector invoker PROPERTIES INSTALL_RPATH "$ORIGIN/${zr_libdir_from_octave}")
   install(TARGETS connector invoker LIBRARY DESTINATION ${ZR_INSTALL_OCTAVEDIR})
   install(FILES ${ZR_MFILES} ${ZR_MEX_HELP_FILES} DESTINATION ${ZR_INSTALL_OCTAVEDIR})
+  install(FILES ${ZR_PRIVATE_MFILES} DESTINATION ${ZR_INSTALL_OCTAVEDIR}/private)
 endif()
 
 if(ZR_MATLAB_TARGETS)
   set_target_properties(connector_matlab invoker_matlab PROPERTIES INSTALL_RPATH "$ORIGIN")
   install(TARGETS connector_matlab invoker_matlab LIBRARY DESTINATION ${ZR_INSTALL_MATLABDIR}/private)
   install(TARGETS zrcore_shared LIBRARY DESTINATION ${ZR_INSTALL_MATLABDIR}/private NAMELINK_SKIP)
-  install(FILES ${ZR_MEX_HELP_FILES} DESTINATION ${ZR_INSTALL_MATLABDIR}/private)
+  install(FILES ${ZR_MEX_HELP_FILES} ${ZR_PRIVATE_MFILES} DESTINATION ${ZR_INSTALL_MATLABDIR}/private)
   install(FILES ${ZR_MFILES} DESTINATION ${ZR_INSTALL_MATLABDIR})
 endif()

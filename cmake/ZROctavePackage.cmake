@@ -82,8 +82,9 @@ foreach(part IN LISTS zr_core_links)
   list(APPEND zr_options ${options})
 endforeach()
 
-# The gateways, as the Octave build compiles them.
-foreach(module connector invoker)
+# The gateways, as the Octave build compiles them: the code both modules
+# share, then each module's entry point.
+foreach(module zrgateway_common connector invoker)
   get_target_property(sources ${module} SOURCES)
   zr_package_relative(sources ${module} ${sources})
   string(TOUPPER ${module} upper)
@@ -118,6 +119,7 @@ zr_manifest_set(ZR_MEX_DEFINITIONS ${zr_mex_definitions})
 zr_manifest_set(ZR_MEX_OPTIONS ${zr_mex_options})
 zr_manifest_set(ZR_SOURCE_FLAGS "${zr_source_flags}")
 zr_manifest_set(ZR_MFILES ${ZR_MFILES})
+zr_manifest_set(ZR_PRIVATE_MFILES ${ZR_PRIVATE_MFILES})
 zr_manifest_set(ZR_MEX_HELP_FILES ${ZR_MEX_HELP_FILES})
 zr_manifest_set(ZR_VERSION ${PROJECT_VERSION})
 file(GENERATE OUTPUT ${ZR_PACKAGE_MANIFEST} CONTENT "${zr_manifest}")

@@ -41,17 +41,29 @@ classdef ZRProxy < handle
   %                                   elements ([1;2] -> {{1},{2}})
   %     cell of 2 or more elements -> Array of its converted cells,
   %                                   column-major, nested cells included
-  %     []                         -> Float 0
   %     zrbinary(bytes)            -> Binary (see below)
-  %   Refused, with the class id printed first and the error
-  %   "Unknown parameter type": a 1x1 or empty cell, single, int64, uint64
-  %   (but see MATLAB below), struct, function handles and every other
-  %   class, at any size.
-  %   Refused by form, with nothing printed and an error that names it
-  %   ("Unsupported parameter type: 2x2x2 double", "... sparse double",
-  %   "... complex double"), at any depth of the cells: arrays of more than
-  %   two dimensions, sparse arrays and complex ones. Both refusals raise
-  %   the error identifier zrbridge:unsupportedType.
+  %   Empty arrays follow the same rules, which read their shape first:
+  %     [] (0x0), 1x0, 0x1         -> Float 0 (no row and no column above
+  %                                   one: taken as a scalar; an empty
+  %                                   int8 .. uint32 gives Int 0, an
+  %                                   empty logical Bool false)
+  %     Mx0, M > 1 (zeros(3,0))    -> Array of M empty values (Invalid),
+  %                                   one per row; they come back as
+  %                                   empty cells
+  %     0xN, N > 1 (zeros(0,3))    -> one empty value (Invalid), since
+  %                                   it has no row to read
+  %   Refused, with the class id printed first and an error that starts
+  %   "Unknown parameter type" and names the class and the parameter
+  %   ("Unknown parameter type: struct (parameter 2)"; inside cells the
+  %   path of cell indices, "(parameter 2{3})"): a 1x1 or empty cell,
+  %   single, int64, uint64 (but see MATLAB below), struct, function
+  %   handles and every other class, at any size.
+  %   Refused by form, with nothing printed and an error that names it and
+  %   where it is ("Unsupported parameter type: 2x2x2 double (parameter
+  %   1)", "... sparse double", "... complex double"), at any depth of the
+  %   cells: arrays of more than two dimensions, sparse arrays and complex
+  %   ones. Both refusals raise the error identifier
+  %   zrbridge:unsupportedType.
   %
   %   Results, wire to MATLAB:
   %     Array  -> column cell array (an empty Array gives a 0x1 cell)
@@ -68,11 +80,11 @@ classdef ZRProxy < handle
   %   bytes stored under 'k'. See help zrbinary.
   %
   %   Numeric results, on request: with ArrayResults 'numeric' (default
-  %   'cell'), as in p = ZRProxy('Echo', host, port, 'ArrayResults',
-  %   'numeric'), an Array whose elements are all Floats comes back as a
-  %   1xN double row, all Ints as an int32 row, all Bools as a logical row,
-  %   and an Array of two or more such rows of one kind and one length as
-  %   an MxN matrix. Every other Array comes back as a column cell array as
+  %   'cell'; either in any case), as in p = ZRProxy('Echo', host, port,
+  %   'ArrayResults', 'numeric'), an Array whose elements are all Floats
+  %   comes back as a 1xN double row, all Ints as an int32 row, all Bools
+  %   as a logical row, and an Array of two or more such rows of one kind
+  %   and one length as an MxN matrix. Every other Array comes back as a column cell array as
   %   above, its elements converted the same way, so mixed lists still give
   %   cells; an empty Array stays a 0x1 cell. So p('echo', {A}) returns
   %   {double(single(A))} for a row, a column or a matrix A of two or more
@@ -122,11 +134,17 @@ classdef ZRProxy < handle
   %
   %   Releasing: ZRProxy is a handle class. delete(p), or clearing the last
   %   variable that holds it, closes its connection and frees it; delete may
-  %   be called more than once. A released proxy answers "Object is NULL !".
+  %   be called more than once. A released proxy answers "Object is NULL !"
+  %   and disp(p) shows it as released. Proxies made before the class is
+  %   reloaded (clear functions, clear -f) keep working, and are released
+  %   the same way.
   %
-  %   Saving: a saved proxy (save/load, a parallel worker) keeps module,
-  %   host, port and options; it looks the module up again on its first
-  %   call, and never uses a handle made by another process.
+  %   Saving (MATLAB only): a saved proxy (save/load, a parallel worker)
+  %   keeps module, host, port and options; it looks the module up again on
+  %   its first call, and never uses a handle made by another process.
+  %   Octave cannot save classdef objects: save fails on a proxy there.
+  %   s = saveobj(p) gives the same struct to keep by other means, and
+  %   ZRProxy.loadobj(s) makes a proxy from it again.
   %
   %   The raw gateways stay available: h = connector('Echo', '127.0.0.1',
   %   port[, options]) returns the handle (a 1x1 uint32) that invoker(h,
@@ -142,15 +160,15 @@ classdef ZRProxy < handle
   %     r = p('echo', {1, 'text', int32(7)})   % {1; 'text'; int32(7)}
   %     clear p                                 % closes the connection
 
-  properties (SetAccess = private, Transient)
-    handle = []      % the 1x1 uint32 handle that connector returned
-  end
-
   properties (SetAccess = private)
     moduleName       % the module's name at the broker
     host             % the broker's host as given
     port             % the broker's port as given
-    LastFault = struct('faultstring', '', 'detail', '')  % of the last failed call
+  end
+
+  properties (Dependent, SetAccess = private)
+    handle           % the 1x1 uint32 handle that connector returned
+    LastFault        % of the last failed call: faultstring and detail
   end
 
   properties
@@ -159,18 +177,38 @@ classdef ZRProxy < handle
     ArrayResults = 'cell'  % 'cell' or 'numeric'
   end
 
-  properties (Access = private, Transient)
-    released = false
-    % What invoker is given on every call, kept ready so that a call does
-    % not build it; the set methods below keep it current.
-    options = struct('Timeout', {[]}, 'ConnectTimeout', {[]}, 'ArrayResults', 'cell')
+  properties (Hidden, Transient)
+    % What the proxy works with: its handle, whether it was released, the
+    % options struct for invoker kept ready (the set methods below keep it
+    % current, checked by connector('options'), so that a call does not
+    % build it), the last call's fault.
+    % Public but hidden, and no method of this class is private: once the
+    % class is reloaded (clear functions), Octave refuses the class's own
+    % code access to the private members of proxies made before, and those
+    % proxies must keep working and still close their connections.
+    state = struct('handle', {[]}, 'released', false, ...
+                   'options', struct('Timeout', {[]}, 'ConnectTimeout', {[]}, 'ArrayResults', 'cell'), ...
+                   'lastFault', struct('faultstring', '', 'detail', ''))
   end
 
   methods
     function obj = ZRProxy(moduleName, host, port, varargin)
       if nargin == 1 && isstruct(moduleName)
         % The form saveobj gives: connect on the first call.
-        obj.restore(moduleName);
+        saved = moduleName;
+        if ~isscalar(saved) || ~all(isfield(saved, {'moduleName', 'host', 'port'}))
+          error('zrbridge:badArgument', ...
+                'A saved ZRProxy is a struct with the fields moduleName, host and port');
+        end
+        obj.moduleName = saved.moduleName;
+        obj.host = saved.host;
+        obj.port = saved.port;
+        names = {'Timeout', 'ConnectTimeout', 'ArrayResults'};
+        for k = 1:numel(names)
+          if isfield(saved, names{k})
+            obj.(names{k}) = saved.(names{k});
+          end
+        end
         return;
       end
       if nargin < 3
@@ -180,7 +218,11 @@ classdef ZRProxy < handle
         error('zrbridge:badArgument', 'Options come in name-value pairs');
       end
       for k = 1:2:numel(varargin)
-        switch lower(char(varargin{k}))
+        name = varargin{k};
+        if ~((ischar(name) && (isrow(name) || isempty(name))) || (isa(name, 'string') && isscalar(name)))
+          error('zrbridge:badArgument', 'Option names must be text, not %s', class(name));
+        end
+        switch lower(char(name))
           case 'timeout'
             obj.Timeout = varargin{k + 1};
           case 'connecttimeout'
@@ -188,44 +230,64 @@ classdef ZRProxy < handle
           case 'arrayresults'
             obj.ArrayResults = varargin{k + 1};
           otherwise
-            error('zrbridge:badArgument', 'Unknown option ''%s''', char(varargin{k}));
+            error('zrbridge:badArgument', 'Unknown option ''%s''', char(name));
         end
       end
       obj.moduleName = moduleName;
       obj.host = host;
       obj.port = port;
-      obj.connect();
+      proxyConnect(obj);
+    end
+
+    function value = get.handle(obj)
+      value = obj.state.handle;
+    end
+
+    function value = get.LastFault(obj)
+      value = obj.state.lastFault;
     end
 
     function set.Timeout(obj, value)
-      obj.Timeout = ZRProxy.checkedSeconds(value, 'Timeout');
-      obj.options.Timeout = obj.Timeout;
+      proxySetOption(obj, 'Timeout', value);
+      obj.Timeout = obj.state.options.Timeout;
     end
 
     function set.ConnectTimeout(obj, value)
-      obj.ConnectTimeout = ZRProxy.checkedSeconds(value, 'ConnectTimeout');
-      obj.options.ConnectTimeout = obj.ConnectTimeout;
+      proxySetOption(obj, 'ConnectTimeout', value);
+      obj.ConnectTimeout = obj.state.options.ConnectTimeout;
     end
 
     function set.ArrayResults(obj, value)
-      if ~(ischar(value) || isa(value, 'string')) || ~any(strcmp(char(value), {'cell', 'numeric'}))
-        error('zrbridge:badArgument', 'ArrayResults must be ''cell'' or ''numeric''');
-      end
-      obj.ArrayResults = char(value);
-      obj.options.ArrayResults = obj.ArrayResults;
+      proxySetOption(obj, 'ArrayResults', value);
+      obj.ArrayResults = obj.state.options.ArrayResults;
     end
 
     function delete(obj)
       % Closes the connection and frees the proxy; safe to call again.
-      if ~obj.released && ~isempty(obj.handle)
-        try
-          connector('release', obj.handle);
-        catch
+      try
+        if ~obj.state.released && ~isempty(obj.state.handle)
+          connector('release', obj.state.handle);
         end
+      catch
       end
-      obj.released = true;
+      obj.state.released = true;
     end
 
+    function disp(obj)
+      if obj.state.released
+        shown = 'released';
+      elseif isempty(obj.state.handle)
+        shown = 'not connected';
+      else
+        shown = sprintf('handle %d', obj.state.handle);
+      end
+      fprintf('  ZRProxy for module ''%s'' at broker %s:%g (%s)\n', ...
+              obj.moduleName, obj.host, obj.port, shown);
+    end
+  end
+
+  % Called by the host, not by users: hidden from methods(p) and completion.
+  methods (Hidden)
     function varargout = subsref(obj, s)
       if s(1).type(1) ~= '('
         % Properties and methods as usual.
@@ -240,17 +302,15 @@ classdef ZRProxy < handle
         otherwise
           args = {};     % invoker answers with the usage text
       end
-      handle = obj.handle;
-      if isempty(handle) && ~obj.released
-        obj.connect();   % a loaded proxy looks its module up again
-        handle = obj.handle;
+      if isempty(obj.state.handle) && ~obj.state.released
+        proxyConnect(obj);   % a loaded proxy looks its module up again
       end
       % invoker leaves its output unset for a result without a MATLAB form;
       % called as a statement it then leaves no 'ans' behind.
       try
-        invoker(handle, args{:}, obj.options);
+        invoker(obj.state.handle, args{:}, obj.state.options);
       catch err
-        obj.noteFault();
+        proxyNoteFault(obj);
         rethrow(err);
       end
       if exist('ans', 'var') ~= 1
@@ -278,16 +338,6 @@ classdef ZRProxy < handle
       end
     end
 
-    function disp(obj)
-      if isempty(obj.handle)
-        shown = 'not connected';
-      else
-        shown = sprintf('handle %d', obj.handle);
-      end
-      fprintf('  ZRProxy for module ''%s'' at broker %s:%g (%s)\n', ...
-              obj.moduleName, obj.host, obj.port, shown);
-    end
-
     function s = saveobj(obj)
       % Only what a new look-up needs: a handle means nothing to another
       % process.
@@ -297,7 +347,7 @@ classdef ZRProxy < handle
     end
   end
 
-  methods (Static)
+  methods (Static, Hidden)
     function obj = loadobj(s)
       if isstruct(s)
         obj = ZRProxy(s);
@@ -305,51 +355,12 @@ classdef ZRProxy < handle
         obj = s;
       end
     end
+  end
 
+  methods (Static)
     function fault = lookupFault()
       % The fault texts of the last failed look-up (a failed construction).
       fault = connector('fault');
-    end
-  end
-
-  methods (Access = private)
-    function connect(obj)
-      limits = struct('Timeout', {obj.Timeout}, 'ConnectTimeout', {obj.ConnectTimeout});
-      obj.handle = connector(obj.moduleName, obj.host, obj.port, limits);
-    end
-
-    function restore(obj, s)
-      obj.moduleName = s.moduleName;
-      obj.host = s.host;
-      obj.port = s.port;
-      names = {'Timeout', 'ConnectTimeout', 'ArrayResults'};
-      for k = 1:numel(names)
-        if isfield(s, names{k})
-          obj.(names{k}) = s.(names{k});
-        end
-      end
-    end
-
-    function noteFault(obj)
-      try
-        obj.LastFault = connector('fault', obj.handle);
-      catch
-        obj.LastFault = struct('faultstring', '', 'detail', '');
-      end
-    end
-  end
-
-  methods (Static, Access = private)
-    function value = checkedSeconds(value, name)
-      if isempty(value) || (isnumeric(value) && isscalar(value) && isreal(value) && value > 0)
-        if isempty(value) || isinf(value)
-          value = [];
-        else
-          value = double(value);
-        end
-        return;
-      end
-      error('zrbridge:badArgument', '%s must be a positive number of seconds, or [] or Inf for no limit', name);
     end
   end
 end

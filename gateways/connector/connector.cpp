@@ -7,9 +7,10 @@
 //   connector('count')       the number of live proxies
 //   connector('fault')       the fault texts of the last failed look-up
 //   connector('fault', h)    the fault texts of the proxy's last failed call
+//   connector('options', s)  the options struct s checked and in its normal
+//                            form, as ZRProxy keeps it
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -18,6 +19,8 @@
 #include "zrhostinterrupt.h"
 #include "zrhostname.h"
 #include "zrmxconvert.h"
+#include "zrmxfailure.h"
+#include "zrmxhandle.h"
 #include "zrproxyregistry.h"
 #include "zrproxyremote.h"
 
@@ -26,7 +29,6 @@ namespace {
 const char kUsage[] = "Usage: proxy = ZRProxy('moduleName','ip',port)";
 const char kBadPort[] = "The port must be a real number from 0 to 65535";
 const char kBadHost[] = "The host must be a host name or an address, without blanks";
-const char kNullObject[] = "Object is NULL !\n";
 
 // What the broker said when the last look-up failed, kept for the caller
 // that asks after catching the error (there is no proxy to ask).
@@ -41,16 +43,6 @@ int portOf(const mxArray* array)
     if (!(port >= 0 && port <= 65535))
         throw ZR::ZRMxArgumentError(kBadPort);
     return static_cast<int>(port);
-}
-
-// The key a handle holds; 0 (which names no proxy) for an empty one.
-std::uint32_t keyOf(const mxArray* handle)
-{
-    if (!mxIsUint32(handle))
-        throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
-    if (mxGetNumberOfElements(handle) == 0)
-        return 0;
-    return *static_cast<const std::uint32_t*>(mxGetData(handle));
 }
 
 mxArray* faultStruct(const ZR::ZRFaultTexts& fault)
@@ -69,16 +61,15 @@ bool command(mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return false;
     const std::string name = ZR::mxArrayText(prhs[0], "");
     if (name == "release" && nrhs == 2) {
-        plhs[0] = mxCreateLogicalScalar(ZR::ZRProxyRegistry::remove(keyOf(prhs[1])));
+        plhs[0] = mxCreateLogicalScalar(ZR::ZRProxyRegistry::remove(ZR::handleKey(prhs[1])));
     } else if (name == "count" && nrhs == 1) {
         plhs[0] = mxCreateDoubleScalar(static_cast<double>(ZR::ZRProxyRegistry::size()));
     } else if (name == "fault" && nrhs == 1) {
         plhs[0] = faultStruct(lastLookUpFault);
+    } else if (name == "options" && nrhs == 2) {
+        plhs[0] = ZR::callOptionsArray(ZR::callOptions(prhs[1], ZR::ZRCallOptions()));
     } else if (name == "fault" && nrhs == 2) {
-        const ZR::ZRProxyRemote* proxy = ZR::ZRProxyRegistry::find(keyOf(prhs[1]));
-        if (!proxy)
-            throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
-        plhs[0] = faultStruct(proxy->lastFault());
+        plhs[0] = faultStruct(ZR::proxyOf(prhs[1]).lastFault());
     } else {
         return false;
     }
@@ -91,16 +82,17 @@ void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
         return;
     if (nrhs < 3)
         throw ZR::ZRMxArgumentError(ZR::identifier::usage, kUsage);
-    const std::string moduleName = ZR::mxArrayText(prhs[0], "The module name must be a char array");
-    const std::string host = ZR::mxArrayText(prhs[1], "The host must be a char array");
+    const std::string moduleName = ZR::mxArrayName(prhs[0], "The module name");
+    const std::string host = ZR::mxArrayName(prhs[1], "The host");
     // Refused before any I/O: such a host would make an end point without
     // a host, which the SOAP runtime serves from the standard streams.
     if (!ZR::isAcceptableHost(host))
         throw ZR::ZRMxArgumentError(kBadHost);
     const int port = portOf(prhs[2]);
-    ZR::ZRCallLimits limits;
-    if (nrhs >= 4)
-        ZR::readCallLimits(prhs[3], limits);
+    // A fourth argument that is no struct has always been ignored here.
+    const ZR::ZRCallLimits limits = nrhs >= 4 && mxIsStruct(prhs[3])
+                                        ? ZR::callOptions(prhs[3], ZR::ZRCallOptions()).limits
+                                        : ZR::ZRCallLimits();
 
     lastLookUpFault = ZR::ZRFaultTexts();
     std::unique_ptr<ZR::ZRProxyRemote> proxy;
@@ -117,8 +109,7 @@ void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (!mexIsLocked())
         mexLock();
 
-    plhs[0] = mxCreateNumericMatrix(1, 1, mxUINT32_CLASS, mxREAL);
-    *static_cast<std::uint32_t*>(mxGetData(plhs[0])) = key;
+    plhs[0] = ZR::handleArray(key);
 }
 
 }  // namespace

@@ -1,28 +1,52 @@
 %INVOKER  Call a method of a module through a handle from CONNECTOR.
-%   R = INVOKER(H, METHOD, PARAMETERS) calls the method METHOD (text) of
-%   the module behind the handle H with the cells of PARAMETERS as its
-%   arguments, one argument per cell in column-major order, and returns
-%   the result converted to a MATLAB array. PARAMETERS = {} calls the
-%   method without arguments. A reply {1 or 0, X, ...} is unwrapped to X.
-%   Most code uses ZRProxy: R = P(METHOD, PARAMETERS) does the same.
+%   R = INVOKER(H, METHOD, PARAMETERS) calls the method METHOD (text,
+%   without zero characters) of the module behind the handle H with the
+%   cells of PARAMETERS as its arguments, one argument per cell in
+%   column-major order, and returns the result converted to a MATLAB
+%   array. PARAMETERS = {} calls the method without arguments. A reply
+%   {1 or 0, X, ...} is unwrapped to X. A result without a MATLAB form
+%   (an Invalid or Object value) gives no output. Most code uses ZRProxy:
+%   R = P(METHOD, PARAMETERS) does the same.
+%
+%   R = INVOKER(H, METHOD, PARAMETERS, OPTIONS) also takes a struct of
+%   options ([] for none) for this call only:
+%     Timeout         seconds the call may take, from connecting to the
+%                     last byte of the reply ([] or Inf: no limit)
+%     ConnectTimeout  seconds each TCP connect may take
+%     ArrayResults    'cell' (the default) or 'numeric', in any case:
+%                     Arrays of numbers come back as numeric rows and
+%                     matrices (see help ZRProxy)
+%   Limits the options do not give are those given to CONNECTOR for H.
 %
 %   help ZRProxy lists how each MATLAB class travels and comes back.
 %
 %   Errors carry an identifier that try/catch can test (err.identifier):
 %     zrbridge:usage            fewer than three arguments
 %     zrbridge:invalidHandle    H is not a handle that CONNECTOR issued in
-%                               this session ("Object is NULL !")
-%     zrbridge:badArgument      a method name that is not text, parameters
-%                               that are not a cell array
-%     zrbridge:unsupportedType  a parameter of a class that cannot travel
+%                               this session, or one released since
+%                               ("Object is NULL !"; a handle that is not
+%                               a uint32 also prints "wrong pointertype!")
+%     zrbridge:badArgument      a method name that is not text or holds a
+%                               zero character, parameters that are not
+%                               a cell array, options of the wrong kind
+%     zrbridge:unsupportedType  a parameter of a class or form that cannot
+%                               travel; the text names it and where it is
+%                               ("Unknown parameter type: struct
+%                               (parameter 2)")
 %     zrbridge:remoteFault      the module answered with a fault; the
-%                               message holds its fault string and detail
+%                               message holds its fault string and detail,
+%                               CONNECTOR('fault', H) gives them apart
 %     zrbridge:connectionFailed the connection was refused or lost
 %     zrbridge:badReply         a reply that cannot be decoded
+%     zrbridge:timeout          Timeout or ConnectTimeout expired
+%     zrbridge:interrupted      Ctrl-C while the call waited
+%     zrbridge:failed           a failure of no known cause (out of
+%                               memory, for one)
 %
 %   Example (with the demo broker started as "zrdemobroker --port 4500"):
 %     h = connector('Echo', '127.0.0.1', 4500);
 %     r = invoker(h, 'echo', {1, 'text', int32(7)})
+%     r = invoker(h, 'echo', {[1 2]}, struct('ArrayResults', 'numeric'))
 %
 %   See also CONNECTOR, ZRPROXY.
 

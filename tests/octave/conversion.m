@@ -77,26 +77,30 @@ unwind_protect
   zrt_check_equal(invoker(h, 'echo', {1, 'b'; 'a', 2}), {1; 'a'; 'b'; 2}, '2x2 parameter cells');
 
   % Refused classes, at any size, and 1x1 or empty cells at the top. The
-  % class id is printed before the error.
-  unknown = zrt_fail_message('invoker', "Unknown parameter type\n");
+  % class id is printed before the error, which names the class and where
+  % it sits among the parameters (inside cells: the path of cell indices).
   refused = {
-    single(1),          7
-    int64(1),           14
-    uint64(1),          15
-    {'a'},              1
-    {},                 1
-    single([1 2]),      7
-    int64([1 2; 3 4]),  14
-    struct('a', 1),     2
-    struct('a', {1, 2}), 2
-    @sin,               16
-    {1, single(2)},     7
-    {1, {'a'}},         1
-    single(1 + 2i),     7
+    {single(1)},          7,  'single (parameter 1)'
+    {int64(1)},           14, 'int64 (parameter 1)'
+    {uint64(1)},          15, 'uint64 (parameter 1)'
+    {{'a'}},              1,  'cell (parameter 1)'
+    {{}},                 1,  'cell (parameter 1)'
+    {single([1 2])},      7,  'single (parameter 1)'
+    {int64([1 2; 3 4])},  14, 'int64 (parameter 1)'
+    {struct('a', 1)},     2,  'struct (parameter 1)'
+    {struct('a', {1, 2})}, 2, 'struct (parameter 1)'
+    {@sin},               16, 'function_handle (parameter 1)'
+    {{1, single(2)}},     7,  'single (parameter 1{2})'
+    {{1, {'a'}}},         1,  'cell (parameter 1{2})'
+    {single(1 + 2i)},     7,  'single (parameter 1)'
+    {1, struct('a', 1)},  2,  'struct (parameter 2)'
+    {1, single(1); 2, 3}, 7,  'single (parameter 3)'
+    {1, {2, 3, {4, single(1)}}}, 7, 'single (parameter 2{3}{2})'
   };
   for k = 1:rows(refused)
-    out = zrt_expect_error(@() invoker(h, 'echo', refused(k, 1)), unknown, ...
-                           sprintf('refused case %d (%s)', k, class(refused{k, 1})));
+    unknown = zrt_fail_message('invoker', ['Unknown parameter type: ' refused{k, 3}]);
+    out = zrt_expect_error(@() invoker(h, 'echo', refused{k, 1}), unknown, ...
+                           sprintf('refused case %d (%s)', k, refused{k, 3}));
     expected = sprintf('Unknown parameter type: %d\n', refused{k, 2});
     assert(strcmp(out, expected), 'refused case %d printed "%s", not "%s"', k, out, expected);
   end
@@ -104,15 +108,15 @@ unwind_protect
   % Arrays without a faithful wire form are refused by their form, at any
   % depth, and nothing is printed first.
   refused = {
-    cat(3, [1; 2], [3; 4]),   '2x1x2 double'
-    ones(2, 2, 2),            '2x2x2 double'
-    zeros(0, 3, 2),           '0x3x2 double'
-    cell(1, 2, 2),            '1x2x2 cell'
-    {1, true(1, 1, 2)},       '1x1x2 logical'
-    sparse([1 0; 0 2]),       'sparse double'
-    sparse(true),             'sparse logical'
-    1 + 2i,                   'complex double'
-    {'a', 3i},                'complex double'
+    cat(3, [1; 2], [3; 4]),   '2x1x2 double (parameter 1)'
+    ones(2, 2, 2),            '2x2x2 double (parameter 1)'
+    zeros(0, 3, 2),           '0x3x2 double (parameter 1)'
+    cell(1, 2, 2),            '1x2x2 cell (parameter 1)'
+    {1, true(1, 1, 2)},       '1x1x2 logical (parameter 1{2})'
+    sparse([1 0; 0 2]),       'sparse double (parameter 1)'
+    sparse(true),             'sparse logical (parameter 1)'
+    1 + 2i,                   'complex double (parameter 1)'
+    {'a', 3i},                'complex double (parameter 1{2})'
   };
   for k = 1:rows(refused)
     out = zrt_expect_error(@() invoker(h, 'echo', refused(k, 1)), zrt_fail_message('invoker', ...

@@ -44,7 +44,8 @@ unwind_protect
                    'parameters not in a cell');
   zrt_expect_error(@() p('nope', {}), zrt_fail_message('invoker', ...
       sprintf('\tEcho::SOAP error:Unknown method\n\tSOAP detail: Echo::nope')), 'remote fault');
-  out = zrt_expect_error(@() p('echo', {single(1)}), zrt_fail_message('invoker', "Unknown parameter type\n"), ...
+  out = zrt_expect_error(@() p('echo', {single(1)}), ...
+                         zrt_fail_message('invoker', "Unknown parameter type: single (parameter 1)\n"), ...
                          'refused parameter');
   zrt_check_equal(out, sprintf('Unknown parameter type: 7\n'), 'refused parameter note');
 
@@ -61,9 +62,53 @@ unwind_protect
   text = evalc('help ZRProxy');
   for phrase = {'single precision', 'Array of M rows', 'column cell array', 'int32', ...
                 'uint8 column', 'Unknown parameter type', 'no output', 'zrbridge:timeout', ...
-                'ConnectTimeout', 'Ctrl-C', 'connector(''release'', h)', 'lookupFault', 'delete(p)'}
+                'ConnectTimeout', 'Ctrl-C', 'connector(''release'', h)', 'lookupFault', 'delete(p)', ...
+                '(parameter 2{3})', 'zeros(3,0)', 'zeros(0,3)', 'Octave cannot save', 'in any case'}
     assert(~isempty(strfind(text, phrase{1})), 'help ZRProxy does not mention "%s"', phrase{1});
   end
+  % Only what users call is listed; the class's own helpers are not.
+  listed = methods(p);
+  for name = {'checkedSeconds', 'connect', 'noteFault', 'restore'}
+    assert(~any(strcmp(listed, name{1})), 'methods(p) lists the internal %s', name{1});
+  end
+  for name = {'delete', 'disp', 'lookupFault'}
+    assert(any(strcmp(listed, name{1})), 'methods(p) does not list %s', name{1});
+  end
+  % ArrayResults takes its values in any case, as invoker does.
+  n = ZRProxy('Echo', '127.0.0.1', port, 'ArrayResults', 'Numeric');
+  zrt_check_equal(n('echo', {[1 2]}), {[1 2]}, 'ArrayResults Numeric');
+  n.ArrayResults = 'CELL';
+  zrt_check_equal(n('echo', {[1 2]}), {{1; 2}}, 'ArrayResults CELL');
+  zrt_check_equal(invoker(n.handle, 'echo', {[1 2]}, struct('ArrayResults', 'NUMERIC')), {[1 2]}, ...
+                  'ArrayResults NUMERIC for invoker');
+  % A released proxy says so.
+  delete(n);
+  shown = evalc('disp(n)');
+  assert(~isempty(strfind(shown, '(released)')), 'disp of a released proxy shows "%s"', shown);
+
+  % A class reload (clear functions, clear -f) leaves proxies made before
+  % it working: calls, failed calls, options set later, a loaded proxy's
+  % first look-up. Releasing them still closes their connections.
+  live = connector('count');
+  kept = ZRProxy('Echo', '127.0.0.1', port);
+  unopened = ZRProxy.loadobj(saveobj(kept));
+  clear functions;
+  zrt_check_equal(kept('echo', {'reloaded'}), {'reloaded'}, 'call after clear functions');
+  caught = [];
+  try
+    kept('nope');
+  catch caught
+  end
+  zrt_check_equal(caught.identifier, 'zrbridge:remoteFault', 'failed call after clear functions');
+  zrt_check_equal(kept.LastFault.faultstring, 'Unknown method', 'LastFault after clear functions');
+  kept.Timeout = 5;
+  zrt_check_equal(kept.Timeout, 5, 'Timeout set after clear functions');
+  clear -f;
+  zrt_check_equal(unopened('echo', {'loaded'}), {'loaded'}, 'loaded proxy after clear -f');
+  zrt_check_equal(connector('count'), live + 2, 'live proxies after clear -f');
+  warned = evalc('clear kept unopened');
+  zrt_check_equal(warned, '', 'what clearing reloaded proxies printed');
+  zrt_check_equal(connector('count'), live, 'live proxies after clearing reloaded ones');
   printf('zrproxy_class: all checks passed\n');
 unwind_protect_cleanup
   zrt_broker_stop(broker);

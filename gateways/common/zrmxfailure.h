@@ -1,6 +1,6 @@
-// Conversion between MATLAB arrays and ZRValue, and the text helpers both
-// gateways use at the MEX boundary. Compiled into each MEX module, since it
-// needs the host's mex.h; everything else lives in the core library.
+// How the gateways fail: the error identifiers, the argument error, and the
+// way every failure leaves a MEX call (caught inside, raised outside every
+// try block). Shared by connector and invoker.
 #pragma once
 
 #include <stdexcept>
@@ -59,38 +59,6 @@ struct ZRMxFailure {
     const char* text = nullptr;
     explicit operator bool() const noexcept { return text != nullptr; }
 };
-
-// One call parameter from one MATLAB array. Texts become Strings, doubles
-// single-precision Floats, int8..uint32 Ints (low 32 bits), logicals Bools;
-// arrays of more than one element become Arrays of rows, cell arrays of
-// more than one element Arrays of their converted cells, a zrbinary object
-// a Binary. Under MATLAB, string scalars become Strings, string arrays
-// Arrays of Strings, and int64/uint64 values that fit in an int32 Ints.
-// Classes without a wire form print "Unknown parameter type: <class id>"
-// and throw ZRMxArgumentError; sparse, complex and N-d arrays throw it with
-// a text that names their form ("complex double", "2x2x2 double").
-ZRValue mxArrayToZRValue(const mxArray* array);
-
-// How Arrays in a call result come back.
-enum class ZRArrayResults {
-    Cell,     // every Array as a column cell array, element by element
-    Numeric,  // Arrays of numbers, Ints or Bools of one kind as a 1xN row,
-              // two or more such rows of one kind and length as a matrix
-};
-
-// The ArrayResults field ('cell' or 'numeric', in any case) of invoker's
-// optional options struct; `options` null means no options. Other fields
-// are left to their readers.
-ZRArrayResults arrayResultsOption(const mxArray* options);
-
-// The MATLAB form of a call result, owned by the caller, or null for
-// Invalid and Object values (inside a cell array: an empty cell). Not const:
-// reading a String's text may change the value's representation.
-mxArray* zrValueToMxArray(ZRValue& value, ZRArrayResults arrayResults = ZRArrayResults::Cell);
-
-// The whole text of a char array (or, under MATLAB, of a string scalar) as
-// UTF-8; ZRMxArgumentError(`failure`) for any other array.
-std::string mxArrayText(const mxArray* array, const char* failure);
 
 // Copies a failure text into host-managed memory, which the host frees when
 // the MEX call ends, so the text outlives the call's C++ objects and can be

@@ -4,23 +4,21 @@
 #include "zrmxconvert.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
-#include "zrdiagnostics.h"
 #include "zrutf16.h"
 
 namespace ZR {
 
 namespace {
 
-const char kUnknownParameterType[] = "Unknown parameter type\n";
+const char kUnknownParameterType[] = "Unknown parameter type";
 const char kNullPointer[] = "NULL pointer\n";
-const char kBadArrayResults[] = "ArrayResults must be 'cell' or 'numeric'";
 
 // Bounds the recursion over nested cell arrays (both ways), well beyond
 // any nesting a module's interface uses, so that a pathological structure
@@ -33,12 +31,42 @@ struct HostArrayDeleter {
 // An array the gateway made and must destroy itself.
 using HostArray = std::unique_ptr<mxArray, HostArrayDeleter>;
 
-[[noreturn]] void refuse(mxClassID classId)
+// A parameter without a wire form, on its way out of the conversion: what
+// it is, and the cells around it, gathered as the refusal leaves each of
+// them, so that the error can say where it sits.
+class Refusal {
+public:
+    explicit Refusal(std::string what) : what_(std::move(what)) {}
+
+    // `cell` is the 1-based linear index of the refused part in the cell
+    // array that holds it; called innermost first.
+    void within(std::size_t cell) { path_.push_back(cell); }
+
+    // "Unknown parameter type: struct (parameter 2{3})"; `parameter` 0 when
+    // the array is not one of a call's parameters.
+    ZRMxArgumentError error(std::size_t parameter) const
+    {
+        std::string text = what_;
+        if (parameter > 0) {
+            text += " (parameter " + std::to_string(parameter);
+            for (auto cell = path_.rbegin(); cell != path_.rend(); ++cell)
+                text += "{" + std::to_string(*cell) + "}";
+            text += ")";
+        }
+        return ZRMxArgumentError(identifier::unsupportedType, text + "\n");
+    }
+
+private:
+    std::string what_;
+    std::vector<std::size_t> path_;
+};
+
+[[noreturn]] void refuse(const mxArray* array)
 {
-    // The class id goes to the command window; the error itself stays the
-    // same for every class.
-    mexPrintf("Unknown parameter type: %d\n", static_cast<int>(classId));
-    throw ZRMxArgumentError(identifier::unsupportedType, kUnknownParameterType);
+    // The class id goes to the command window, as it always has; the error
+    // names the class.
+    mexPrintf("Unknown parameter type: %d\n", static_cast<int>(mxGetClassID(array)));
+    throw Refusal(std::string(kUnknownParameterType) + ": " + mxGetClassName(array));
 }
 
 // "2x3", "2x2x2".
@@ -72,8 +100,7 @@ std::string formOf(const mxArray* array)
 void checkForm(const mxArray* array)
 {
     if (mxGetNumberOfDimensions(array) > 2 || mxIsSparse(array) || mxIsComplex(array))
-        throw ZRMxArgumentError(identifier::unsupportedType,
-                                "Unsupported parameter type: " + formOf(array) + "\n");
+        throw Refusal("Unsupported parameter type: " + formOf(array));
 }
 
 bool isIntegerClass(mxClassID classId)
@@ -104,9 +131,8 @@ ZRValue narrowedInt(Wide number, const char* className)
 {
     if (number < static_cast<Wide>(0) ? number < static_cast<Wide>(INT32_MIN)
                                       : number > static_cast<Wide>(INT32_MAX))
-        throw ZRMxArgumentError(identifier::unsupportedType, std::string("Unsupported parameter value: ") +
-                                                                 className + " " + std::to_string(number) +
-                                                                 " does not fit in 32 bits\n");
+        throw Refusal(std::string("Unsupported parameter value: ") + className + " " +
+                      std::to_string(number) + " does not fit in 32 bits");
     return ZRValue(static_cast<int>(number));
 }
 #endif
@@ -114,7 +140,7 @@ ZRValue narrowedInt(Wide number, const char* className)
 // Reads elements of one numeric or logical array by linear index.
 class ElementReader {
 public:
-    ElementReader(const mxArray* array, mxClassID classId) : classId_(classId), data_(nullptr)
+    ElementReader(const mxArray* array, mxClassID classId) : array_(array), classId_(classId), data_(nullptr)
     {
         if (mxGetNumberOfElements(array) == 0)
             return;
@@ -140,11 +166,12 @@ public:
         case mxINT64_CLASS: return narrowedInt(static_cast<const std::int64_t*>(data_)[index], "int64");
         case mxUINT64_CLASS: return narrowedInt(static_cast<const std::uint64_t*>(data_)[index], "uint64");
 #endif
-        default: refuse(classId_);
+        default: refuse(array_);
         }
     }
 
 private:
+    const mxArray* array_;
     mxClassID classId_;
     const void* data_;
 };
@@ -189,8 +216,14 @@ ZRValue cellsToValue(const mxArray* array, int depth)
     ZRValue result;
     if (count > 0)
         result.resizeArray(checkedCount(count));
-    for (std::size_t k = 0; k < count; ++k)
-        result[static_cast<int>(k)] = toValue(mxGetCell(array, k), depth + 1);
+    for (std::size_t k = 0; k < count; ++k) {
+        try {
+            result[static_cast<int>(k)] = toValue(mxGetCell(array, k), depth + 1);
+        } catch (Refusal& refusal) {
+            refusal.within(k + 1);
+            throw;
+        }
+    }
     return result;
 }
 
@@ -210,11 +243,10 @@ ZRValue scalarToValue(const mxArray* array, mxClassID classId)
 ZRValue binaryToValue(const mxArray* array)
 {
     if (mxGetNumberOfElements(array) != 1)
-        throw ZRMxArgumentError(identifier::unsupportedType,
-                                "Unsupported parameter type: " + sizeOf(array) + " zrbinary\n");
+        throw Refusal("Unsupported parameter type: " + sizeOf(array) + " zrbinary");
     const HostArray bytes(mxGetProperty(array, 0, "bytes"));
     if (!bytes || mxGetClassID(bytes.get()) != mxUINT8_CLASS)
-        throw ZRMxArgumentError(identifier::unsupportedType, "A zrbinary object without uint8 bytes\n");
+        throw Refusal("A zrbinary object without uint8 bytes");
     const int count = checkedCount(mxGetNumberOfElements(bytes.get()));
     ZRValue binary;
     binary.assignBytes(count > 0 ? mxGetData(bytes.get()) : nullptr, count);
@@ -258,7 +290,7 @@ ZRValue stringsToValue(const mxArray* array)
 
 // Arrays of classes without a wire form of their own: a zrbinary object,
 // under MATLAB a string; anything else is refused.
-ZRValue objectToValue(const mxArray* array, mxClassID classId)
+ZRValue objectToValue(const mxArray* array)
 {
     if (mxIsClass(array, "zrbinary"))
         return binaryToValue(array);
@@ -266,7 +298,7 @@ ZRValue objectToValue(const mxArray* array, mxClassID classId)
     if (mxIsClass(array, "string"))
         return stringsToValue(array);
 #endif
-    refuse(classId);
+    refuse(array);
 }
 
 ZRValue toValue(const mxArray* array, int depth)
@@ -279,7 +311,7 @@ ZRValue toValue(const mxArray* array, int depth)
     if (classId == mxCHAR_CLASS)
         return ZRValue(mxArrayText(array, kUnknownParameterType));
     if (!isNumericOrLogical(classId) && classId != mxCELL_CLASS)
-        return objectToValue(array, classId);
+        return objectToValue(array);
     checkForm(array);
     if (mxGetM(array) > 1 || mxGetN(array) > 1) {
         if (classId == mxCELL_CLASS)
@@ -289,7 +321,7 @@ ZRValue toValue(const mxArray* array, int depth)
     // A 1x1 or empty cell has no wire form: its content would travel
     // without the cell around it.
     if (classId == mxCELL_CLASS)
-        refuse(classId);
+        refuse(array);
     return scalarToValue(array, classId);
 }
 
@@ -449,36 +481,37 @@ std::string charText(const mxArray* array, const char* failure)
 #endif
 }
 
-bool equalsIgnoringCase(const std::string& text, const char* word)
-{
-    return std::equal(text.begin(), text.end(), word, word + std::strlen(word), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-    });
-}
-
 }  // namespace
 
 ZRValue mxArrayToZRValue(const mxArray* array)
 {
-    return toValue(array, 0);
+    try {
+        return toValue(array, 0);
+    } catch (const Refusal& refusal) {
+        throw refusal.error(0);
+    }
 }
 
-ZRArrayResults arrayResultsOption(const mxArray* options)
+ZRValue mxArrayToParameters(const mxArray* cells)
 {
-    // [] stands for no options, as MATLAB functions commonly take it.
-    if (!options || (mxIsDouble(options) && mxIsEmpty(options)))
-        return ZRArrayResults::Cell;
-    if (!mxIsStruct(options) || mxGetNumberOfElements(options) != 1)
-        throw ZRMxArgumentError("The options must be a struct");
-    const mxArray* field = mxGetField(options, 0, "ArrayResults");
-    if (!field)
-        return ZRArrayResults::Cell;
-    const std::string mode = mxArrayText(field, kBadArrayResults);
-    if (equalsIgnoringCase(mode, "cell"))
-        return ZRArrayResults::Cell;
-    if (equalsIgnoringCase(mode, "numeric"))
-        return ZRArrayResults::Numeric;
-    throw ZRMxArgumentError(kBadArrayResults);
+    if (!mxIsCell(cells))
+        throw ZRMxArgumentError("The parameters must be a cell array");
+    ZRValue parameters;
+    const std::size_t count = mxGetNumberOfElements(cells);
+    if (count == 0)
+        return parameters;
+    if (count > static_cast<std::size_t>(INT32_MAX))
+        throw ZRMxArgumentError("Too many parameters");
+    // Sized first and filled by moving, so a large parameter is not copied.
+    parameters.resizeArray(static_cast<int>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        try {
+            parameters[static_cast<int>(i)] = toValue(mxGetCell(cells, i), 0);
+        } catch (const Refusal& refusal) {
+            throw refusal.error(i + 1);
+        }
+    }
+    return parameters;
 }
 
 mxArray* zrValueToMxArray(ZRValue& value, ZRArrayResults arrayResults)
@@ -504,84 +537,12 @@ std::string mxArrayText(const mxArray* array, const char* failure)
     return charText(array, failure);
 }
 
-ZRMxArgumentError::ZRMxArgumentError(const std::string& text)
-    : ZRMxArgumentError(identifier::badArgument, text)
+std::string mxArrayName(const mxArray* array, const std::string& what)
 {
-}
-
-namespace identifier {
-const char usage[] = "zrbridge:usage";
-const char badArgument[] = "zrbridge:badArgument";
-const char unsupportedType[] = "zrbridge:unsupportedType";
-const char invalidHandle[] = "zrbridge:invalidHandle";
-const char brokerUnreachable[] = "zrbridge:brokerUnreachable";
-const char unknownModule[] = "zrbridge:unknownModule";
-const char lookupFailed[] = "zrbridge:lookupFailed";
-const char remoteFault[] = "zrbridge:remoteFault";
-const char connectionFailed[] = "zrbridge:connectionFailed";
-const char badReply[] = "zrbridge:badReply";
-const char timeout[] = "zrbridge:timeout";
-const char interrupted[] = "zrbridge:interrupted";
-const char unspecified[] = "zrbridge:failed";
-}  // namespace identifier
-
-const char* identifierOf(ZRErrorKind kind) noexcept
-{
-    switch (kind) {
-    case ZRErrorKind::BrokerUnreachable: return identifier::brokerUnreachable;
-    case ZRErrorKind::UnknownModule: return identifier::unknownModule;
-    case ZRErrorKind::LookupFailed: return identifier::lookupFailed;
-    case ZRErrorKind::RemoteFault: return identifier::remoteFault;
-    case ZRErrorKind::ConnectionFailed: return identifier::connectionFailed;
-    case ZRErrorKind::BadReply: return identifier::badReply;
-    case ZRErrorKind::Timeout: return identifier::timeout;
-    case ZRErrorKind::Interrupted: return identifier::interrupted;
-    case ZRErrorKind::Unspecified: break;
-    }
-    return identifier::unspecified;
-}
-
-namespace {
-
-void printToHost(const char* text)
-{
-    mexPrintf("%s", text);
-}
-
-}  // namespace
-
-HostDiagnostics::HostDiagnostics() noexcept
-{
-    setDiagnosticPrinter(printToHost);
-}
-
-HostDiagnostics::~HostDiagnostics()
-{
-    setDiagnosticPrinter(nullptr);
-}
-
-void raise(const ZRMxFailure& failure)
-{
-    mexErrMsgIdAndTxt(failure.identifier, "%s", failure.text);
-    // mexErrMsgIdAndTxt does not return; this keeps [[noreturn]] honest
-    // should a host ever let it.
-    std::abort();
-}
-
-const char* hostCopy(const char* text) noexcept
-{
-    if (!text || !*text)
-        text = "Unexpected failure without a message";
-    try {
-        const std::size_t length = std::strlen(text);
-        if (char* copy = static_cast<char*>(mxMalloc(length + 1))) {
-            std::memcpy(copy, text, length + 1);
-            return copy;
-        }
-    } catch (...) {
-        // Octave's mxMalloc throws when memory runs out.
-    }
-    return "Out of memory while reporting a failure";
+    std::string name = mxArrayText(array, (what + " must be a char array").c_str());
+    if (name.find('\0') != std::string::npos)
+        throw ZRMxArgumentError(what + " must not contain a zero character");
+    return name;
 }
 
 }  // namespace ZR

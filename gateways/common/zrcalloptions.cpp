@@ -1,0 +1,90 @@
+// Timeout, ConnectTimeout and ArrayResults from a MATLAB options struct.
+#include "zrcalloptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+namespace ZR {
+
+namespace {
+
+const char kNotAStruct[] = "The options must be a struct";
+const char kBadArrayResults[] = "ArrayResults must be 'cell' or 'numeric'";
+
+// Seconds from one field; 0 stands for no limit, as in ZRCallLimits.
+double secondsOf(const mxArray* value, const char* field)
+{
+    if (mxIsEmpty(value) && (mxIsNumeric(value) || mxIsCell(value)))
+        return 0;
+    if (mxIsNumeric(value) && !mxIsComplex(value) && mxGetNumberOfElements(value) == 1) {
+        const double seconds = mxGetScalar(value);
+        if (std::isinf(seconds) && seconds > 0)
+            return 0;
+        if (seconds > 0)
+            return seconds;
+    }
+    throw ZRMxArgumentError(std::string(field) +
+                            " must be a positive number of seconds, or [] or Inf for no limit");
+}
+
+void readSeconds(const mxArray* options, const char* field, double& seconds)
+{
+    if (const mxArray* value = mxGetField(options, 0, field))
+        seconds = secondsOf(value, field);
+}
+
+bool equalsIgnoringCase(const std::string& text, const char* word)
+{
+    return std::equal(text.begin(), text.end(), word, word + std::strlen(word), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
+}
+
+void readArrayResults(const mxArray* options, ZRArrayResults& arrayResults)
+{
+    const mxArray* field = mxGetField(options, 0, "ArrayResults");
+    if (!field)
+        return;
+    const std::string mode = mxArrayText(field, kBadArrayResults);
+    if (equalsIgnoringCase(mode, "cell"))
+        arrayResults = ZRArrayResults::Cell;
+    else if (equalsIgnoringCase(mode, "numeric"))
+        arrayResults = ZRArrayResults::Numeric;
+    else
+        throw ZRMxArgumentError(kBadArrayResults);
+}
+
+}  // namespace
+
+mxArray* callOptionsArray(const ZRCallOptions& options)
+{
+    const char* fields[] = {"Timeout", "ConnectTimeout", "ArrayResults"};
+    mxArray* result = mxCreateStructMatrix(1, 1, 3, fields);
+    const auto seconds = [](double value) {
+        return value > 0 ? mxCreateDoubleScalar(value) : mxCreateDoubleMatrix(0, 0, mxREAL);
+    };
+    mxSetField(result, 0, "Timeout", seconds(options.limits.timeout));
+    mxSetField(result, 0, "ConnectTimeout", seconds(options.limits.connectTimeout));
+    mxSetField(result, 0, "ArrayResults",
+               mxCreateString(options.arrayResults == ZRArrayResults::Numeric ? "numeric" : "cell"));
+    return result;
+}
+
+ZRCallOptions callOptions(const mxArray* options, const ZRCallOptions& defaults)
+{
+    ZRCallOptions result = defaults;
+    // [] stands for no options, as MATLAB functions commonly take it.
+    if (!options || (mxIsDouble(options) && mxIsEmpty(options)))
+        return result;
+    if (!mxIsStruct(options) || mxGetNumberOfElements(options) != 1)
+        throw ZRMxArgumentError(kNotAStruct);
+    readSeconds(options, "Timeout", result.limits.timeout);
+    readSeconds(options, "ConnectTimeout", result.limits.connectTimeout);
+    readArrayResults(options, result.arrayResults);
+    return result;
+}
+
+}  // namespace ZR

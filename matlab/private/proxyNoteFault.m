@@ -1,0 +1,8 @@
+function proxyNoteFault(proxy)
+  % Keeps the fault texts of the ZRProxy's last failed call for LastFault.
+  try
+    proxy.state.lastFault = connector('fault', proxy.state.handle);
+  catch
+    proxy.state.lastFault = struct('faultstring', '', 'detail', '');
+  end
+end
