@@ -1,15 +1,23 @@
 function zrdemo(port)
-  % ZRDEMO  A short tour of ZRProxy against the demo broker.
-  %   zrdemo(port) talks to the demo broker at 127.0.0.1:port: it echoes
-  %   mixed values, multiplies matrices remotely, stores and fetches binary
-  %   data, and shows how a remote failure arrives.
+  % ZRDEMO  A short tour of ZRProxy: SOAP calls to the modules of the demo broker.
+  %   zrdemo() starts the demo broker that comes with zrbridge on a free
+  %   port of 127.0.0.1 (see zrdemobroker), tours it and stops it again,
+  %   also when the tour fails or is interrupted. The tour echoes mixed
+  %   values, multiplies matrices remotely, stores and fetches binary data,
+  %   and shows how a remote failure arrives.
   %
-  %   Start the demo broker first, in a shell, on the port you then pass:
+  %   zrdemo(port) tours a demo broker that already runs at
+  %   127.0.0.1:port, for example one started in a shell with
   %     zrdemobroker --port 4500
-  %   and, in MATLAB or Octave:
+  %   and then, in MATLAB or Octave:
   %     zrdemo(4500)
   %
-  %   See also ZRPROXY.
+  %   See also ZRPROXY, ZRDEMOBROKER.
+  if nargin < 1
+    [port, broker] = zrdemobroker();
+    stopBroker = onCleanup(@() delete(broker)); %#ok<NASGU>
+    fprintf('zrbridge demo: started the demo broker on port %d\n', port);
+  end
   host = '127.0.0.1';
   fprintf('zrbridge demo: calling modules of the broker at %s:%d\n', host, port);
 
@@ -29,12 +37,13 @@ function zrdemo(port)
            '  lists of rows; lists come back as column cell arrays.\n'], got{4});
 
   section('2. A matrix computation on the Math module');
-  math = ZRProxy('Math', host, port);
+  % 'numeric': a list of equal rows of numbers comes back as a matrix.
+  math = ZRProxy('Math', host, port, 'ArrayResults', 'numeric');
   A = [1 2; 3 4];
   B = [5 6; 7 8];
-  rowsOfC = math('matmul', {A, B});
-  C = cell2mat(cellfun(@(row) cell2mat(row)', rowsOfC, 'UniformOutput', false));
+  C = math('matmul', {A, B});
   fprintf('  A = %s, B = %s\n', mat2str(A), mat2str(B));
+  fprintf('  with ZRProxy(''Math'', host, port, ''ArrayResults'', ''numeric''):\n');
   fprintf('  math(''matmul'', {A, B}) = %s   (A*B computed here: %s)\n', mat2str(C), mat2str(A * B));
   fprintf('  math(''sum'', {[1 2; 3 4], int8(10)}) = %g\n', math('sum', {[1 2; 3 4], int8(10)}));
 
