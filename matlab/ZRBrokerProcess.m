@@ -99,3 +99,20 @@ function deleteQuietly(file)
     delete(file);
   end
 end
+
+%!error id=zrbridge:badArgument ZRBrokerProcess ('/nonexistent/zrdemobroker')
+%!error <stopped before it listened> ZRBrokerProcess ('/bin/false')
+
+%!test
+%! % The port it reports is the one the broker listens on; once deleted
+%! % the process has gone.
+%! [port, broker] = zrdemobroker ();
+%! assert (isa (broker, 'ZRBrokerProcess') && broker.port == port);
+%! p = ZRProxy ('Math', '127.0.0.1', broker.port);
+%! assert (p ('sum', {1, 2}), 3);
+%! pid = broker.pid;
+%! delete (broker);
+%! assert (isempty (broker.pid));
+%! [~, state] = system (sprintf ('ps -o stat= -p %d', pid));
+%! state = strtrim (state);
+%! assert (isempty (state) || state(1) == 'Z');

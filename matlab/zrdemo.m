@@ -105,3 +105,24 @@ function text = describe(value)
     text = sprintf('%s %s', class(value), mat2str(value));
   end
 end
+
+%!test
+%! % zrdemo() starts the bundled broker, tours it, and stops it again.
+%! output = evalc ('zrdemo ()');
+%! assert (! isempty (strfind (output, 'Done:')));
+%! assert (! isempty (strfind (output, '[19 22;43 50]')));
+%! port = str2double (regexp (output, 'started the demo broker on port (\d+)', 'tokens', 'once'){1});
+%! try
+%!   ZRProxy ('Echo', '127.0.0.1', port, 'ConnectTimeout', 5);
+%!   error ('the demo broker still runs');
+%! catch err
+%!   assert (err.identifier, 'zrbridge:brokerUnreachable');
+%! end_try_catch
+
+%!test
+%! % zrdemo(port) tours a broker that already runs and leaves it running.
+%! [port, broker] = zrdemobroker ();
+%! output = evalc (sprintf ('zrdemo (%d)', port));
+%! assert (! isempty (strfind (output, 'Done:')));
+%! p = ZRProxy ('Echo', '127.0.0.1', port);
+%! assert (p ('echo', {'still there'}), {'still there'});

@@ -52,3 +52,23 @@ function program = bundledBroker()
          'Pass its path: [port, broker] = zrdemobroker(''/path/to/zrdemobroker'')'], ...
         strjoin(candidates, [char(10) '  ']));
 end
+
+%!error id=zrbridge:usage port = zrdemobroker ()
+%!error id=zrbridge:badArgument [port, broker] = zrdemobroker ('/nonexistent/zrdemobroker')
+
+%!test
+%! % Two brokers at once, each on a port of its own; deleting one stops it
+%! % and leaves the other serving.
+%! [port1, broker1] = zrdemobroker ();
+%! [port2, broker2] = zrdemobroker ();
+%! assert (port1 != port2);
+%! p = ZRProxy ('Echo', '127.0.0.1', port2);
+%! delete (broker1);
+%! delete (broker1);
+%! try
+%!   ZRProxy ('Echo', '127.0.0.1', port1, 'ConnectTimeout', 5);
+%!   error ('the deleted broker still answers');
+%! catch err
+%!   assert (err.identifier, 'zrbridge:brokerUnreachable');
+%! end_try_catch
+%! assert (p ('echo', {int32(2)}), {int32(2)});
