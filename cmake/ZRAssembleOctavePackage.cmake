@@ -43,14 +43,22 @@ configure_file(${packaging}/DESCRIPTION.in ${stage}/DESCRIPTION @ONLY)
 file(COPY ${SOURCE_DIR}/COPYING ${packaging}/NEWS DESTINATION ${stage})
 
 set(index "zrbridge >> Calls to modules of a remote module broker\nModule proxies\n")
+set(mfiles)
 foreach(file IN LISTS ZR_MFILES)
   get_filename_component(function ${file} NAME_WE)
+  if(function STREQUAL "Contents")
+    # The package folder is named zrbridge-X.Y.Z, so `help zrbridge` finds
+    # the overview only under that name.
+    configure_file(${file} ${stage}/inst/zrbridge.m COPYONLY)
+    continue()
+  endif()
+  list(APPEND mfiles ${file})
   string(APPEND index " ${function}\n")
 endforeach()
 string(APPEND index "MEX modules\n connector\n invoker\n")
 file(WRITE ${stage}/INDEX "${index}")
 
-file(COPY ${ZR_MFILES} DESTINATION ${stage}/inst)
+file(COPY ${mfiles} DESTINATION ${stage}/inst)
 
 file(COPY ${packaging}/Makefile ${packaging}/FILES ${SOURCE_DIR}/cmake/zrcore.map ${ZR_MEX_HELP_FILES}
   DESTINATION ${stage}/src)
@@ -64,6 +72,7 @@ foreach(source IN LISTS ZR_DEMOBROKER_SOURCES)
   get_filename_component(dir ${source} DIRECTORY)
   list(APPEND ZR_INCLUDE_DIRS ${dir})
 endforeach()
+list(REMOVE_DUPLICATES ZR_INCLUDE_DIRS)
 foreach(dir IN LISTS ZR_INCLUDE_DIRS)
   file(GLOB headers RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${dir}/*.h)
   list(APPEND files ${headers})

@@ -1,4 +1,5 @@
 % ZRBRIDGE  Call methods of modules of a remote module broker over SOAP.
+%
 %   zrbridge lets Octave and MATLAB call the methods of modules that a
 %   module broker hosts. A proxy asks the broker where a module lives,
 %   then calls its methods over SOAP 1.1 and HTTP (one keep-alive

@@ -1,5 +1,6 @@
 classdef ZRBrokerProcess < handle
   % ZRBROKERPROCESS  A demo module broker running in a process of its own.
+  %
   %   broker = ZRBrokerProcess(program) starts program (a demo broker) on a
   %   free port of 127.0.0.1 and waits until it listens; broker.port is
   %   that port. delete(broker), or clearing the last variable that holds

@@ -1,5 +1,5 @@
 classdef ZRProxy < handle
-  % ZRProxy  A module of a remote broker, callable like a function.
+  % ZRProxy  A module of a remote broker, callable over SOAP like a function.
   %
   %   p = ZRProxy('moduleName', 'host', port) asks the broker at host:port
   %   where the module lives and connects to it. host is a dotted address,

@@ -1,5 +1,6 @@
 function zrdemo(port)
-  % ZRDEMO  A short tour of ZRProxy: SOAP calls to the modules of the demo broker.
+  % ZRDEMO  A tour of the demo broker's modules, called over SOAP.
+  %
   %   zrdemo() starts the demo broker that comes with zrbridge on a free
   %   port of 127.0.0.1 (see zrdemobroker), tours it and stops it again,
   %   also when the tour fails or is interrupted. The tour echoes mixed

@@ -1,5 +1,6 @@
 function [port, broker] = zrdemobroker(program)
   % ZRDEMOBROKER  Start the bundled demo module broker (SOAP over HTTP) on a free port.
+  %
   %   [port, broker] = zrdemobroker() starts the demo broker that comes
   %   with zrbridge on 127.0.0.1, on a port that is free, and returns that
   %   port and broker, a handle to the running broker: delete(broker), or
