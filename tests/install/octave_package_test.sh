@@ -112,7 +112,9 @@ done
 grep -q 'started the demo broker on port' <<<"$output" ||
   { echo "zrdemo() started no broker" >&2; exit 1; }
 # Every broker that the session started has stopped.
-if ps -eo stat=,args= | grep -v '^Z' | grep -qF "$bundled"; then
+# (ps first, whole: a grep running beside it would name the path itself.)
+processes=$(ps -eo stat=,args=)
+if grep -v '^Z' <<<"$processes" | grep -qF "$bundled"; then
   echo "a bundled broker outlived the session" >&2
   exit 1
 fi
