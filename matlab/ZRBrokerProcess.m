@@ -9,6 +9,8 @@ classdef ZRBrokerProcess < handle
   %
   %   See also ZRDEMOBROKER.
 
+  % SPDX-License-Identifier: GPL-2.0-or-later
+
   properties (SetAccess = private)
     port = []   % the loopback port the broker listens on
     pid = []    % its process id

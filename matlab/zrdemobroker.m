@@ -21,6 +21,8 @@ function [port, broker] = zrdemobroker(program)
   %   CMake install.
   %
   %   See also ZRDEMO, ZRPROXY.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   if nargout < 2
     % The handle is what keeps the broker running: without it the broker
     % would stop at once.
