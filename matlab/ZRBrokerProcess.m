@@ -16,6 +16,10 @@ classdef ZRBrokerProcess < handle
     pid = []    % its process id
   end
 
+  properties (Access = private)
+    program = ''  % the program started, to recognise its process
+  end
+
   methods
     function obj = ZRBrokerProcess(program)
       if nargin < 1 || ~ischar(program) || exist(program, 'file') ~= 2
@@ -31,18 +35,22 @@ classdef ZRBrokerProcess < handle
         error('zrbridge:brokerUnreachable', 'ZRBrokerProcess: could not start %s: %s', program, started);
       end
       obj.pid = pid;
+      obj.program = program;
       cleanLog = onCleanup(@() deleteQuietly(log));
-      try
-        obj.port = obj.awaitPort(program, log);
-      catch err
-        delete(obj);  % never leave a broker behind
-        rethrow(err);
-      end
+      % Never leave a broker behind: not on an error, nor on Ctrl-C, which
+      % no catch sees.
+      abandon = onCleanup(@() stopUnlessListening(obj));
+      obj.port = obj.awaitPort(program, log);
     end
 
     function delete(obj)
       % Stops the broker (SIGTERM) and waits for it, at most 5 s.
       if isempty(obj.pid)
+        return;
+      end
+      if ~obj.isRunning()
+        % Gone already: the process id may name another process by now.
+        obj.pid = [];
         return;
       end
       system(sprintf('kill %d 2>/dev/null', obj.pid));
@@ -85,11 +93,19 @@ classdef ZRBrokerProcess < handle
     end
 
     function yes = isRunning(obj)
-      % A process that has ended but is not yet reaped (state Z) is gone.
-      [status, state] = system(sprintf('ps -o stat= -p %d', obj.pid));
+      % Our broker's process, still running: one that has ended but is not
+      % yet reaped (state Z) is gone.
+      [status, state] = system(sprintf('ps -o stat=,args= -p %d', obj.pid));
       state = strtrim(state);
-      yes = status == 0 && ~isempty(state) && state(1) ~= 'Z';
+      yes = status == 0 && ~isempty(state) && state(1) ~= 'Z' ...
+            && ~isempty(strfind(state, obj.program));
     end
+  end
+end
+
+function stopUnlessListening(obj)
+  if isempty(obj.port)
+    delete(obj);
   end
 end
 
