@@ -4,7 +4,8 @@
 #   bin/zrdemobroker                        the demo broker
 #   share/zrbridge/octave/                  connector.mex, invoker.mex, their help
 #                                           files and the m-files, in one folder
-#                                           (private/: the class's own helpers)
+#                                           (private/: the class's own helpers;
+#                                           Contents.m also as zrbridge.m)
 #   share/zrbridge/matlab/                  the m-files; private/ holds connector,
 #                                           invoker, their help files, the private
 #                                           m-files and a copy of
@@ -40,6 +41,8 @@ if(ZR_BUILD_OCTAVE AND TARGET connector)
   install(TARGETS connector invoker LIBRARY DESTINATION ${ZR_INSTALL_OCTAVEDIR})
   install(FILES ${ZR_MFILES} ${ZR_MEX_HELP_FILES} DESTINATION ${ZR_INSTALL_OCTAVEDIR})
   install(FILES ${ZR_PRIVATE_MFILES} DESTINATION ${ZR_INSTALL_OCTAVEDIR}/private)
+  # `help zrbridge` finds the overview under the package's name.
+  install(FILES ${PROJECT_SOURCE_DIR}/matlab/Contents.m DESTINATION ${ZR_INSTALL_OCTAVEDIR} RENAME zrbridge.m)
 endif()
 
 if(ZR_MATLAB_TARGETS)
@@ -48,4 +51,5 @@ if(ZR_MATLAB_TARGETS)
   install(TARGETS zrcore_shared LIBRARY DESTINATION ${ZR_INSTALL_MATLABDIR}/private NAMELINK_SKIP)
   install(FILES ${ZR_MEX_HELP_FILES} ${ZR_PRIVATE_MFILES} DESTINATION ${ZR_INSTALL_MATLABDIR}/private)
   install(FILES ${ZR_MFILES} DESTINATION ${ZR_INSTALL_MATLABDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/matlab/Contents.m DESTINATION ${ZR_INSTALL_MATLABDIR} RENAME zrbridge.m)
 endif()

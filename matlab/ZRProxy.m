@@ -1,5 +1,5 @@
 classdef ZRProxy < handle
-  % ZRProxy  A module of a remote broker, callable like a function.
+  % ZRProxy  A module of a remote broker, callable over SOAP like a function.
   %
   %   p = ZRProxy('moduleName', 'host', port) asks the broker at host:port
   %   where the module lives and connects to it. host is a dotted address,
@@ -364,3 +364,93 @@ classdef ZRProxy < handle
     end
   end
 end
+
+%!error id=zrbridge:usage ZRProxy ('Echo', '127.0.0.1')
+%!error id=zrbridge:badArgument ZRProxy ('Echo', '127.0.0.1', 4500, 'Timeout')
+%!error id=zrbridge:badArgument ZRProxy ('Echo', '127.0.0.1', 4500, 'Colour', 'red')
+%!error id=zrbridge:badArgument ZRProxy ('Echo', '127.0.0.1', 4500, 'Timeout', -1)
+%!error id=zrbridge:badArgument ZRProxy ('Echo', '127.0.0.1', 4500, 'ArrayResults', 'matrix')
+
+%!shared port, broker
+%! [port, broker] = zrdemobroker ();
+
+%!test
+%! % Mixed values travel to the Echo module and back.
+%! p = ZRProxy ('Echo', '127.0.0.1', port);
+%! assert (p ('echo', {int32(7), 'seven', true, 0.5}), {int32(7); 'seven'; true; 0.5});
+
+%!test
+%! % Bytes, zero bytes included, stored as a Binary and fetched back.
+%! st = ZRProxy ('Store', '127.0.0.1', port);
+%! bytes = uint8 ([0 1 2 255 0]);
+%! assert (st ('put', {'zrproxy-test', zrbinary(bytes)}), int32 (5));
+%! assert (st ('get', {'zrproxy-test'}), bytes(:));
+
+%!test
+%! % 'ArrayResults', 'numeric': rows of numbers come back as a matrix.
+%! m = ZRProxy ('Math', '127.0.0.1', port, 'ArrayResults', 'numeric');
+%! assert (m ('matmul', {[1 2; 3 4], [5 6; 7 8]}), [19 22; 43 50]);
+%! assert (m ('sum', {[1 2; 3 4], int8(10)}), 20);
+
+%!test
+%! % A fault sent by the module: its identifier, its text, LastFault.
+%! f = ZRProxy ('Faulty', '127.0.0.1', port);
+%! try
+%!   f ('fail', {'Disk full', 'no space left'});
+%!   error ('the call did not fail');
+%! catch err
+%!   assert (err.identifier, 'zrbridge:remoteFault');
+%!   assert (! isempty (strfind (err.message, 'Disk full')));
+%! end_try_catch
+%! assert (f.LastFault, struct ('faultstring', 'Disk full', 'detail', 'no space left'));
+
+%!test
+%! % A call that outlasts its Timeout fails with zrbridge:timeout; the
+%! % proxy reconnects for the next call.
+%! f = ZRProxy ('Faulty', '127.0.0.1', port, 'Timeout', 0.3);
+%! try
+%!   f ('stall', {10});
+%!   error ('the call did not time out');
+%! catch err
+%!   assert (err.identifier, 'zrbridge:timeout');
+%! end_try_catch
+%! f.Timeout = [];
+%! assert (f ('stall', {0}), 0, 0.5);
+
+%!test
+%! % An unknown module is refused by the broker at the look-up.
+%! try
+%!   ZRProxy ('NoSuchModule', '127.0.0.1', port);
+%!   error ('the look-up did not fail');
+%! catch err
+%!   assert (err.identifier, 'zrbridge:unknownModule');
+%! end_try_catch
+
+%!demo
+%! % Start the bundled demo broker, call its Echo module, stop it.
+%! [port, broker] = zrdemobroker ();
+%! p = ZRProxy ('Echo', '127.0.0.1', port);
+%! r = p ('echo', {1, 'text', int32(7)})
+%! clear p broker
+
+%!demo
+%! % A matrix product computed by the Math module, returned as a matrix.
+%! [port, broker] = zrdemobroker ();
+%! m = ZRProxy ('Math', '127.0.0.1', port, 'ArrayResults', 'numeric');
+%! C = m ('matmul', {[1 2; 3 4], [5 6; 7 8]})
+%! clear m broker
+
+%!demo
+%! % Bytes as a Binary, and a remote fault caught by its identifier.
+%! [port, broker] = zrdemobroker ();
+%! st = ZRProxy ('Store', '127.0.0.1', port);
+%! st ('put', {'greeting', zrbinary('Hello')});
+%! bytes = st ('get', {'greeting'})'
+%! f = ZRProxy ('Faulty', '127.0.0.1', port, 'Timeout', 5);
+%! try
+%!   f ('fail', {'Disk full', 'no space left'});
+%! catch err
+%!   disp (err.identifier)
+%!   disp (f.LastFault)
+%! end_try_catch
+%! clear st f broker

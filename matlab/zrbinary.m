@@ -53,3 +53,22 @@ classdef zrbinary
     end
   end
 end
+
+%!error id=zrbridge:badArgument zrbinary (single ([1 2]))
+%!error id=zrbridge:badArgument zrbinary ({uint8(1)})
+%!error id=zrbridge:badArgument zrbinary (complex (uint8 (1), uint8 (2)))
+%!assert (zrbinary (int8 ([-1 0 1])).bytes, uint8 ([255; 0; 1]))
+%!assert (zrbinary ().bytes, zeros (0, 1, 'uint8'))
+
+%!test
+%! % A Binary round trip through the demo broker's Store module: the bytes
+%! % of any shape come back as a column, and go back unchanged.
+%! [port, broker] = zrdemobroker ();
+%! st = ZRProxy ('Store', '127.0.0.1', port);
+%! sent = uint8 ([0 10 13; 255 0 128]);
+%! assert (st ('put', {'zrbinary-test', zrbinary(sent)}), int32 (6));
+%! got = st ('get', {'zrbinary-test'});
+%! assert (got, sent(:));
+%! st ('put', {'copy', zrbinary(got)});
+%! assert (st ('get', {'copy'}), sent(:));
+%! assert (st ('sizes', {zrbinary(sent), zrbinary('')}), {int32(6); int32(0)});

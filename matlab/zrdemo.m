@@ -1,15 +1,24 @@
 function zrdemo(port)
-  % ZRDEMO  A short tour of ZRProxy against the demo broker.
-  %   zrdemo(port) talks to the demo broker at 127.0.0.1:port: it echoes
-  %   mixed values, multiplies matrices remotely, stores and fetches binary
-  %   data, and shows how a remote failure arrives.
+  % ZRDEMO  A tour of the demo broker's modules, called over SOAP.
   %
-  %   Start the demo broker first, in a shell, on the port you then pass:
+  %   zrdemo() starts the demo broker that comes with zrbridge on a free
+  %   port of 127.0.0.1 (see zrdemobroker), tours it and stops it again,
+  %   also when the tour fails or is interrupted. The tour echoes mixed
+  %   values, multiplies matrices remotely, stores and fetches binary data,
+  %   and shows how a remote failure arrives.
+  %
+  %   zrdemo(port) tours a demo broker that already runs at
+  %   127.0.0.1:port, for example one started in a shell with
   %     zrdemobroker --port 4500
-  %   and, in MATLAB or Octave:
+  %   and then, in MATLAB or Octave:
   %     zrdemo(4500)
   %
-  %   See also ZRPROXY.
+  %   See also ZRPROXY, ZRDEMOBROKER.
+  if nargin < 1
+    [port, broker] = zrdemobroker();
+    stopBroker = onCleanup(@() delete(broker)); %#ok<NASGU>
+    fprintf('zrbridge demo: started the demo broker on port %d\n', port);
+  end
   host = '127.0.0.1';
   fprintf('zrbridge demo: calling modules of the broker at %s:%d\n', host, port);
 
@@ -29,12 +38,13 @@ function zrdemo(port)
            '  lists of rows; lists come back as column cell arrays.\n'], got{4});
 
   section('2. A matrix computation on the Math module');
-  math = ZRProxy('Math', host, port);
+  % 'numeric': a list of equal rows of numbers comes back as a matrix.
+  math = ZRProxy('Math', host, port, 'ArrayResults', 'numeric');
   A = [1 2; 3 4];
   B = [5 6; 7 8];
-  rowsOfC = math('matmul', {A, B});
-  C = cell2mat(cellfun(@(row) cell2mat(row)', rowsOfC, 'UniformOutput', false));
+  C = math('matmul', {A, B});
   fprintf('  A = %s, B = %s\n', mat2str(A), mat2str(B));
+  fprintf('  with ZRProxy(''Math'', host, port, ''ArrayResults'', ''numeric''):\n');
   fprintf('  math(''matmul'', {A, B}) = %s   (A*B computed here: %s)\n', mat2str(C), mat2str(A * B));
   fprintf('  math(''sum'', {[1 2; 3 4], int8(10)}) = %g\n', math('sum', {[1 2; 3 4], int8(10)}));
 
@@ -96,3 +106,24 @@ function text = describe(value)
     text = sprintf('%s %s', class(value), mat2str(value));
   end
 end
+
+%!test
+%! % zrdemo() starts the bundled broker, tours it, and stops it again.
+%! output = evalc ('zrdemo ()');
+%! assert (! isempty (strfind (output, 'Done:')));
+%! assert (! isempty (strfind (output, '[19 22;43 50]')));
+%! port = str2double (regexp (output, 'started the demo broker on port (\d+)', 'tokens', 'once'){1});
+%! try
+%!   ZRProxy ('Echo', '127.0.0.1', port, 'ConnectTimeout', 5);
+%!   error ('the demo broker still runs');
+%! catch err
+%!   assert (err.identifier, 'zrbridge:brokerUnreachable');
+%! end_try_catch
+
+%!test
+%! % zrdemo(port) tours a broker that already runs and leaves it running.
+%! [port, broker] = zrdemobroker ();
+%! output = evalc (sprintf ('zrdemo (%d)', port));
+%! assert (! isempty (strfind (output, 'Done:')));
+%! p = ZRProxy ('Echo', '127.0.0.1', port);
+%! assert (p ('echo', {'still there'}), {'still there'});

@@ -31,3 +31,12 @@ grep -q "^unknown module: " <<<"$output" && grep -q "NoSuchModule" <<<"$output" 
   r = p('echo', {int32(7), 'seven'});
   if ~isequal(r, {int32(7); 'seven'}), disp(r); exit(1); end
   disp('octave: echo through the installed MEX modules');"
+
+# zrdemobroker() finds the installed bin/zrdemobroker from the m-files'
+# folder, and `help zrbridge` the overview installed beside them.
+"$octave" --no-gui --norc --quiet --no-history --path "$prefix/usr/share/zrbridge/octave" --eval "
+  [port, broker] = zrdemobroker();
+  p = ZRProxy('Echo', '127.0.0.1', port);
+  if ~isequal(p('echo', {'bundled'}), {'bundled'}), exit(1); end
+  if isempty(strfind(evalc('help zrbridge'), 'zrdemobroker')), exit(1); end
+  disp('octave: the installed demo broker through zrdemobroker()');"
