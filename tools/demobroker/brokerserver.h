@@ -19,8 +19,9 @@ namespace ZRDemo {
 
 // What the broker lets its clients take.
 struct BrokerLimits {
-    // Connections served at once; more are closed at once.
-    int maxConnections = 1024;
+    // Connections served at once; more are closed at once. One client may
+    // then hold 1024 (its half) at once, enough for a session of many proxies.
+    int maxConnections = 2048;
     // Connections one peer address may hold at once; 0: half of
     // maxConnections (at least 1), so that one client cannot take them all.
     int maxPerClient = 0;

@@ -29,7 +29,7 @@ const char usageText[] =
     "  --port N          port to listen on; 0 (the default) picks a free one\n"
     "  --bind ADDRESS    address to listen on (default 127.0.0.1)\n"
     "  --max-connections N\n"
-    "                    connections served at once (default 1024); more are\n"
+    "                    connections served at once (default 2048); more are\n"
     "                    closed at once\n"
     "  --max-per-client N\n"
     "                    connections one client address may hold at once\n"
