@@ -242,8 +242,9 @@ std::string post(const std::string& body, const std::string& contentType = "text
 std::string callVexelBody(const std::string& parameterXml, const std::string& module = "Echo",
                           const std::string& method = "echo")
 {
-    return ZRTest::soapEnvelope("<zrbroker:callVexel><zrbroker:mod>" + module + "</zrbroker:mod><zrbroker:meth>" +
-                                method + "</zrbroker:meth>" + parameterXml + "</zrbroker:callVexel>");
+    return ZRTest::soapEnvelope("<zrbroker:callVexel><zrbroker:mod>" + module +
+                                "</zrbroker:mod><zrbroker:meth>" + method + "</zrbroker:meth>" +
+                                parameterXml + "</zrbroker:callVexel>");
 }
 
 // A request for Echo.echo of the Int `number`, as raw bytes.
@@ -327,7 +328,8 @@ TEST_F(DemoBroker, UnknownModulesAndMethodsAreFaults)
     // The detail starts as it always has and then names what the module has.
     Reply method = client.call("Echo", "frobnicate", ZRValue(1));
     EXPECT_EQ(method.faultstring, "Unknown method");
-    EXPECT_EQ(method.detail, "Echo::frobnicate\nmethods of Echo: echo, wrap, first, typeOf, types, sizeOf, delay");
+    EXPECT_EQ(method.detail,
+              "Echo::frobnicate\nmethods of Echo: echo, wrap, first, typeOf, types, sizeOf, delay");
     Reply faulty = client.call("Faulty", "nosuch", ZRValue());
     EXPECT_EQ(faulty.detail,
               "Faulty::nosuch\nmethods of Faulty: fail, drop, stall, silent, garbage, trickle");
@@ -566,7 +568,8 @@ TEST_F(DemoBroker, DelayedCallsRunSideBySide)
     std::vector<std::thread> callers;
     for (int i = 0; i < calls; ++i) {
         callers.emplace_back([&, i] {
-            replies[i] = BrokerClient(broker.port()).call("Echo", "delay", array({ZRValue(3000), ZRValue(i)}));
+            replies[i] =
+                BrokerClient(broker.port()).call("Echo", "delay", array({ZRValue(3000), ZRValue(i)}));
             ++finished;
         });
     }
@@ -607,8 +610,8 @@ TEST(DemoBrokerHelp, ListsEveryMethodAsTheReadmesDo)
         ASSERT_NE(at, std::string::npos) << help;
         EXPECT_NE(help.find(row.takes, at), std::string::npos);
     }
-    for (const char* limit : {"--idle-limit", "--max-per-client", "--max-reply-bytes", "--reply-memory",
-                              "--store-limit"}) {
+    for (const char* limit :
+         {"--idle-limit", "--max-per-client", "--max-reply-bytes", "--reply-memory", "--store-limit"}) {
         EXPECT_NE(help.find(limit), std::string::npos) << limit;
     }
 
@@ -623,7 +626,8 @@ TEST(DemoBrokerHelp, ListsEveryMethodAsTheReadmesDo)
     int listed = 0;
     while (std::getline(lines, line)) {
         const std::size_t dot = line.find('.');
-        if (line.compare(0, 2, "  ") != 0 || dot == std::string::npos || line.find(".*") != std::string::npos) {
+        if (line.compare(0, 2, "  ") != 0 || dot == std::string::npos ||
+            line.find(".*") != std::string::npos) {
             continue;
         }
         const std::size_t end = line.find(' ', dot);
@@ -670,14 +674,15 @@ TEST(DemoBrokerLimits, RepliesAndStoreHaveCaps)
     } cases[] = {
         {"column times row", "Math", "matmul", array({column, row}), ZRValue(), "Reply too large", tooLarge},
         {"large blob", "Store", "make", ZRValue(300000), ZRValue(), "Reply too large", tooLarge},
-        {"large echo", "Echo", "echo", ZRValue(std::string(250000, 'x')), ZRValue(), "Reply too large", tooLarge},
+        {"large echo", "Echo", "echo", ZRValue(std::string(250000, 'x')), ZRValue(), "Reply too large",
+         tooLarge},
         {"small blob", "Store", "make", ZRValue(3), binary(std::string("\0\1\2", 3)), nullptr, ""},
         {"first put", "Store", "put", array({ZRValue("a"), ZRValue(std::string(60000, 'a'))}), ZRValue(60000),
          nullptr, ""},
         {"put past the limit", "Store", "put", array({ZRValue("b"), ZRValue(std::string(60000, 'b'))}),
          ZRValue(), "Store full", full},
-        {"empty puts under new names add up", "Store", "put", array({ZRValue(std::string(40000, 'n')), ZRValue("")}),
-         ZRValue(), "Store full", full},
+        {"empty puts under new names add up", "Store", "put",
+         array({ZRValue(std::string(40000, 'n')), ZRValue("")}), ZRValue(), "Store full", full},
         {"replacing counts once", "Store", "put", array({ZRValue("a"), ZRValue(std::string(90000, 'c'))}),
          ZRValue(90000), nullptr, ""},
         {"what was refused is not kept", "Store", "names", ZRValue(), array({ZRValue("a")}), nullptr, ""},
@@ -703,8 +708,8 @@ TEST(DemoBrokerLimits, RepliesInFlightShareOneBudget)
 {
     BrokerProcess broker({"--reply-memory", "100000000"});
     ASSERT_GT(broker.port(), 0);
-    const std::string make =
-        post(callVexelBody("<zrbroker:p><item xsi:type=\"xsd:int\">60000000</item></zrbroker:p>", "Store", "make"));
+    const std::string make = post(callVexelBody(
+        "<zrbroker:p><item xsi:type=\"xsd:int\">60000000</item></zrbroker:p>", "Store", "make"));
     int stuck = connectFrom("127.0.0.1", broker.port());
     ASSERT_GE(stuck, 0);
     ASSERT_EQ(::send(stuck, make.data(), make.size(), MSG_NOSIGNAL), static_cast<ssize_t>(make.size()));

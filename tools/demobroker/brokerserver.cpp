@@ -312,10 +312,7 @@ int BrokerServer::callVexel(struct soap* soap, const std::string& moduleName, co
         if (modules_.find(moduleName) < 0) {
             return sendFault(soap, {true, "Unknown module", moduleName});
         }
-        ReplyTicket& reply = replyTicketOf(soap);
-        result = modules_.call(moduleName, methodName, parameters, reply);
-        // Methods whose result follows the request's size check it here.
-        reply.cover(encodedBytes(result), moduleName + "::" + methodName);
+        result = modules_.call(moduleName, methodName, parameters, replyTicketOf(soap));
     } catch (const MethodFault& fault) {
         return sendFault(soap, fault);
     } catch (const DropConnection&) {

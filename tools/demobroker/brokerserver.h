@@ -33,7 +33,10 @@ struct BrokerLimits {
     std::size_t replyMemory = ReplyBudget::defaultTotal;
     std::size_t storeBytes = ModuleHost::defaultStoreLimit;
 
-    int perClient() const { return maxPerClient > 0 ? maxPerClient : (maxConnections > 1 ? maxConnections / 2 : 1); }
+    int perClient() const
+    {
+        return maxPerClient > 0 ? maxPerClient : (maxConnections > 1 ? maxConnections / 2 : 1);
+    }
 };
 
 class BrokerServer : public ZR::ZRBrokerService {

@@ -163,7 +163,6 @@ ZRValue product(const Matrix& a, const Matrix& b, const MethodCall& call)
     return out;
 }
 
-
 // The name given alone or as the first parameter.
 std::string leadingText(const ZRValue& arguments, const std::string& where)
 {
@@ -435,8 +434,8 @@ const std::vector<MethodEntry>& methodTable()
          "Array of rows of Floats, A*B", mathMatmul},
         {"Math", "scale", "(factor, X)", "X with every number multiplied by factor, as Floats, same nesting",
          mathScale},
-        {"Store", "put", "(String name, Binary or String blob)", "Int byte count; keeps the bytes under the name",
-         storePut},
+        {"Store", "put", "(String name, Binary or String blob)",
+         "Int byte count; keeps the bytes under the name", storePut},
         {"Store", "get", "(String name) or String name", "the stored bytes as Binary", storeGet},
         {"Store", "names", "none", "Array of the stored names, sorted", storeNames},
         {"Store", "make", "(n) or n, n from 1 to 67108864", "Binary of n bytes 0, 1, 2, ... 255, 0, 1, ...",
@@ -454,25 +453,35 @@ const std::vector<MethodEntry>& methodTable()
         {"Faulty", "stall", "(seconds) or seconds, 0 to 30",
          "sleeps, then answers Float seconds slept (cut short when the broker stops)", faultyStall},
         {"Faulty", "silent", "anything",
-         "never answers; the connection is closed once the client closes it or the broker stops", faultySilent},
+         "never answers; the connection is closed once the client closes it or the broker stops",
+         faultySilent},
         {"Faulty", "garbage", "anything",
          "answers HTTP 200 with a plain-text body that is no SOAP message, then closes the connection",
          faultyGarbage},
         {"Faulty", "trickle", "none, or (seconds) or seconds, above 0 to 1",
-         "sends a complete reply, the String \"trickled\", one byte per pause (0.2 s by default), then closes "
+         "sends a complete reply, the String \"trickled\", one byte per pause (0.2 s by default), then "
+         "closes "
          "the connection",
          faultyTrickle},
     };
     return table;
 }
 
+const std::vector<ModuleDescription>& hostedModules()
+{
+    static const std::vector<ModuleDescription> modules = {{"Echo", false, nullptr},
+                                                           {"Math", false, nullptr},
+                                                           {"Store", false, nullptr},
+                                                           {"Faulty", false, nullptr},
+                                                           {"Anywhere", true, "Echo"}};
+    return modules;
+}
+
 std::string describeModules()
 {
-    StopSignal unused;
-    const ModuleHost host(unused);
     std::string out = "Modules and their methods (Module.method  what it takes):\n";
     char line[512];
-    for (const ModuleDescription& module : host.modules()) {
+    for (const ModuleDescription& module : hostedModules()) {
         if (module.methodsOf) {
             std::snprintf(line, sizeof line, "  %-16s the methods of %s, looked up at address 0.0.0.0\n",
                           (module.name + ".*").c_str(), module.methodsOf);
@@ -513,20 +522,13 @@ double StopSignal::waitFor(double seconds)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-ModuleHost::ModuleHost(StopSignal& stop)
-    : stop_(stop),
-      modules_{{"Echo", false, nullptr},
-               {"Math", false, nullptr},
-               {"Store", false, nullptr},
-               {"Faulty", false, nullptr},
-               {"Anywhere", true, "Echo"}}
-{
-}
+ModuleHost::ModuleHost(StopSignal& stop) : stop_(stop) {}
 
 int ModuleHost::find(const std::string& name) const
 {
-    for (std::size_t i = 0; i < modules_.size(); ++i) {
-        if (modules_[i].name == name) {
+    const std::vector<ModuleDescription>& modules = hostedModules();
+    for (std::size_t i = 0; i < modules.size(); ++i) {
+        if (modules[i].name == name) {
             return static_cast<int>(i);
         }
     }
@@ -540,11 +542,15 @@ ZRValue ModuleHost::call(const std::string& module, const std::string& method, c
     if (index < 0) {
         throw MethodFault{true, "Unknown module", module};
     }
-    const std::string served = methodsModule(modules_[index]);
+    const std::string served = methodsModule(hostedModules()[index]);
     const std::string where = served + "::" + method;
     for (const MethodEntry& entry : methodTable()) {
         if (served == entry.module && method == entry.method) {
-            return entry.run(*this, MethodCall{arguments, where, reply});
+            ZRValue result = entry.run(*this, MethodCall{arguments, where, reply});
+            // Methods whose result follows the request's size are checked
+            // once it is built; the others checked before they built it.
+            reply.cover(encodedBytes(result), where);
+            return result;
         }
     }
     throw MethodFault{true, "Unknown method", where + "\nmethods of " + served + ": " + methodNames(served)};
@@ -554,13 +560,15 @@ int ModuleHost::storePut(const std::string& name, TZRValueBytes bytes, const std
 {
     std::lock_guard<std::mutex> lock(storeMutex_);
     auto found = blobs_.find(name);
-    const std::size_t replaced = found == blobs_.end() ? 0 : storeEntryCost + name.size() + found->second.size();
+    const std::size_t replaced =
+        found == blobs_.end() ? 0 : storeEntryCost + name.size() + found->second.size();
     const std::size_t kept = storeEntryCost + name.size() + bytes.size();
     const std::size_t after = storeBytes_ - replaced + kept;
     if (after > storeLimit_) {
         throw MethodFault{false, "Store full",
-                          where + ": keeping " + std::to_string(bytes.size()) + " bytes under this name would bring " +
-                              "the store to " + std::to_string(after) + " bytes; it keeps at most " +
+                          where + ": keeping " + std::to_string(bytes.size()) +
+                              " bytes under this name would bring " + "the store to " +
+                              std::to_string(after) + " bytes; it keeps at most " +
                               std::to_string(storeLimit_) + " bytes"};
     }
     storeBytes_ = after;

@@ -80,6 +80,9 @@ struct MethodEntry {
 // Every method of every module, in the order help and README list them.
 const std::vector<MethodEntry>& methodTable();
 
+// The hosted modules, in the order look-ups number them.
+const std::vector<ModuleDescription>& hostedModules();
+
 // The --help listing of every module and its methods with what each takes.
 std::string describeModules();
 
@@ -87,7 +90,7 @@ class ModuleHost {
 public:
     explicit ModuleHost(StopSignal& stop);
 
-    const std::vector<ModuleDescription>& modules() const { return modules_; }
+    const std::vector<ModuleDescription>& modules() const { return hostedModules(); }
     // Index of the module in modules(), or -1.
     int find(const std::string& name) const;
 
@@ -121,7 +124,6 @@ public:
 
 private:
     StopSignal& stop_;
-    std::vector<ModuleDescription> modules_;
     std::mutex storeMutex_;
     std::map<std::string, ZR::TZRValueBytes> blobs_;
     std::size_t storeBytes_ = 0;
