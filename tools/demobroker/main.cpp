@@ -44,7 +44,7 @@ const char usageText[] =
     "                    largest reply, as encoded (default 134217728); a\n"
     "                    larger one is refused with the fault \"Reply too large\"\n"
     "  --reply-memory N  bytes that all replies being built and sent may hold\n"
-    "                    together (default 1073741824); a reply that finds no\n"
+    "                    together (default 536870912); a reply that finds no\n"
     "                    room gets the fault \"Broker busy\"\n"
     "  --store-limit N   bytes that Store keeps in all, names and a small cost\n"
     "                    per entry included (default 268435456); a put beyond\n"

@@ -24,7 +24,8 @@ public:
     void give(std::size_t bytes);
 
     static constexpr std::size_t defaultPerReply = 128u * 1024 * 1024;
-    static constexpr std::size_t defaultTotal = 1024u * 1024 * 1024;
+    // A method may hold about twice its reply while it builds it.
+    static constexpr std::size_t defaultTotal = 512u * 1024 * 1024;
 
 private:
     const std::size_t perReply_;
