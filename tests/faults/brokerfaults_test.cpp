@@ -85,7 +85,8 @@ TEST_F(BrokerFaults, FailuresOfOneCallLeaveTheProxyUsable)
          Expected::error("\tFaulty::SOAP error:x < y\n\tSOAP detail: a &amp; b")},
         {"drop", ZRValue(), Expected::errorStartingWith("\tFaulty::SOAP error:")},
         {"nosuch", ZRValue(),
-         Expected::error("\tFaulty::SOAP error:Unknown method\n\tSOAP detail: Faulty::nosuch")},
+         Expected::error("\tFaulty::SOAP error:Unknown method\n\tSOAP detail: Faulty::nosuch\n"
+                         "methods of Faulty: fail, drop, stall, silent, garbage, trickle")},
         // No time-out: a stalled call returns when the broker answers.
         {"stall", argumentsOf(ZRValue(1)), Expected::returns()},
     };

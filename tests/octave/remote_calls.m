@@ -52,7 +52,7 @@ unwind_protect
   faults = {
     hFaulty, 'fail', {'Boom', 'it broke'}, sprintf('\tFaulty::SOAP error:Boom\n\tSOAP detail: it broke')
     hFaulty, 'fail', {},                   sprintf('\tFaulty::SOAP error:Requested failure\n\tSOAP detail: Faulty::fail')
-    hEcho,   'nope', {},                   sprintf('\tEcho::SOAP error:Unknown method\n\tSOAP detail: Echo::nope')
+    hEcho,   'nope', {},                   sprintf('\tEcho::SOAP error:Unknown method\n\tSOAP detail: Echo::nope\nmethods of Echo: echo, wrap, first, typeOf, types, sizeOf, delay')
     hMath,   'matmul', {[1 2], [1 2]},     sprintf('\tMath::SOAP error:Bad argument\n\tSOAP detail: Math::matmul: a 1x2 matrix cannot multiply a 1x2 matrix')
   };
   for k = 1:rows(faults)

@@ -15,13 +15,22 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace ZRTest {
 
 class BrokerProcess {
 public:
-    explicit BrokerProcess(const std::string& executable)
+    // `options` follow the port and address on the broker's command line.
+    explicit BrokerProcess(const std::string& executable, const std::vector<std::string>& options = {})
     {
+        std::vector<std::string> words = {executable, "--port", "0", "--bind", "127.0.0.1"};
+        words.insert(words.end(), options.begin(), options.end());
+        // Built before fork: the child may only make async-signal-safe calls.
+        std::vector<char*> arguments;
+        for (std::string& word : words)
+            arguments.push_back(&word[0]);
+        arguments.push_back(nullptr);
         int output[2];
         if (::pipe2(output, O_CLOEXEC) != 0)
             throw std::runtime_error("cannot make a pipe for the broker");
@@ -35,8 +44,7 @@ public:
             // Only async-signal-safe calls between fork and exec.
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::dup2(output[1], STDOUT_FILENO);
-            ::execl(executable.c_str(), executable.c_str(), "--port", "0", "--bind", "127.0.0.1",
-                    static_cast<char*>(nullptr));
+            ::execv(executable.c_str(), arguments.data());
             ::_exit(127);
         }
         ::close(output[1]);

@@ -1,7 +1,8 @@
 // The demo broker as a child process, driven through the generated client
-// stubs and the ZRValue codec: module look-up, the modules' methods, DIME
-// attachments both ways, faults, dropped and stalled replies, garbage input
-// and shutdown by signal.
+// stubs and the ZRValue codec: module look-up, the modules' methods and
+// their listing, DIME attachments both ways, faults, dropped, stalled and
+// delayed replies, garbage input, the limits on clients, and shutdown by
+// signal.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -16,9 +17,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "brokerprocess.h"
 #include "scriptedpeer.h"
@@ -30,10 +36,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// zrdemobroker --port 0, stopped when the test ends.
+// zrdemobroker --port 0 with `options`, stopped when the test ends.
 class BrokerProcess : public ZRTest::BrokerProcess {
 public:
-    BrokerProcess() : ZRTest::BrokerProcess(ZR_DEMOBROKER_PATH) {}
+    explicit BrokerProcess(const std::vector<std::string>& options = {})
+        : ZRTest::BrokerProcess(ZR_DEMOBROKER_PATH, options)
+    {
+    }
 };
 
 struct Reply {
@@ -134,17 +143,67 @@ std::string patternBytes(std::size_t count, unsigned seed)
     return out;
 }
 
-// Sends raw bytes on a new connection and reads until the broker closes it
-// or 5 s pass.
-std::string exchangeRaw(int port, const std::string& bytes, bool halfClose)
+// A connection to the broker from loopback address `from` (any 127.x.y.z
+// serves as another client), or -1.
+int connectFrom(const char* from, int port)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &source.sin_addr);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when the broker closes `fd` within `seconds` (end of input or a
+// reset); bytes it sends before are read and dropped.
+bool closedByBroker(int fd, int seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    char chunk[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd wait{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&wait, 1, static_cast<int>(left.count())) <= 0) {
+            return false;
+        }
+        if (::recv(fd, chunk, sizeof chunk, 0) <= 0) {
+            return true;
+        }
+    }
+}
+
+// Reads one reply on a kept-alive connection: until its envelope ends, the
+// broker closes the connection or 10 s pass.
+std::string readReply(int fd)
+{
     std::string reply;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    pollfd wait{fd, POLLIN, 0};
+    char chunk[4096];
+    ssize_t got = 0;
+    while (reply.find("</SOAP-ENV:Envelope>") == std::string::npos && ::poll(&wait, 1, 10000) > 0 &&
+           (got = ::recv(fd, chunk, sizeof chunk, 0)) > 0) {
+        reply.append(chunk, static_cast<std::size_t>(got));
+    }
+    return reply;
+}
+
+// Sends raw bytes on a new connection and reads until the broker closes it
+// or 5 s pass.
+std::string exchangeRaw(int port, const std::string& bytes, bool halfClose, const char* from = "127.0.0.1")
+{
+    int fd = connectFrom(from, port);
+    std::string reply;
+    if (fd >= 0) {
         ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (halfClose) {
             ::shutdown(fd, SHUT_WR);
@@ -180,12 +239,44 @@ std::string post(const std::string& body, const std::string& contentType = "text
            "\r\nSOAPAction: \"\"\r\n\r\n" + body;
 }
 
-std::string callVexelBody(const std::string& parameterXml)
+std::string callVexelBody(const std::string& parameterXml, const std::string& module = "Echo",
+                          const std::string& method = "echo")
 {
-    return ZRTest::soapEnvelope(
-        "<zrbroker:callVexel><zrbroker:mod>Echo</zrbroker:mod>"
-        "<zrbroker:meth>echo</zrbroker:meth>" +
-        parameterXml + "</zrbroker:callVexel>");
+    return ZRTest::soapEnvelope("<zrbroker:callVexel><zrbroker:mod>" + module +
+                                "</zrbroker:mod><zrbroker:meth>" + method + "</zrbroker:meth>" +
+                                parameterXml + "</zrbroker:callVexel>");
+}
+
+// A request for Echo.echo of the Int `number`, as raw bytes.
+std::string echoRequest(int number)
+{
+    return post(callVexelBody("<zrbroker:p><item xsi:type=\"xsd:int\">" + std::to_string(number) +
+                              "</item></zrbroker:p>"));
+}
+
+// The standard output of zrdemobroker run with `option`.
+std::string brokerOutput(const std::string& option)
+{
+    std::string out;
+    FILE* pipe = ::popen((std::string(ZR_DEMOBROKER_PATH) + " " + option).c_str(), "r");
+    if (!pipe) {
+        return out;
+    }
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+        out.append(chunk, got);
+    }
+    ::pclose(pipe);
+    return out;
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
 class DemoBroker : public ::testing::Test {
@@ -234,9 +325,14 @@ TEST_F(DemoBroker, UnknownModulesAndMethodsAreFaults)
     EXPECT_EQ(module.faultstring, "Unknown module");
     EXPECT_EQ(module.detail, "Nope");
 
+    // The detail starts as it always has and then names what the module has.
     Reply method = client.call("Echo", "frobnicate", ZRValue(1));
     EXPECT_EQ(method.faultstring, "Unknown method");
-    EXPECT_EQ(method.detail, "Echo::frobnicate");
+    EXPECT_EQ(method.detail,
+              "Echo::frobnicate\nmethods of Echo: echo, wrap, first, typeOf, types, sizeOf, delay");
+    Reply faulty = client.call("Faulty", "nosuch", ZRValue());
+    EXPECT_EQ(faulty.detail,
+              "Faulty::nosuch\nmethods of Faulty: fail, drop, stall, silent, garbage, trickle");
 
     // The connection closed after the fault; the next call reconnects.
     EXPECT_EQ(client.call("Echo", "echo", ZRValue(5)).value, ZRValue(5));
@@ -276,6 +372,10 @@ TEST_F(DemoBroker, MethodsAnswerAsDocumented)
         {"Math", "scale", array({ZRValue(2), array({ZRValue(1), array({ZRValue(1.5f)})})}),
          array({ZRValue(2.0f), array({ZRValue(3.0f)})})},
         {"Faulty", "stall", array({ZRValue(0)}), ZRValue(0.0f)},
+        {"Echo", "delay", array({ZRValue(1)}), ZRValue(1)},
+        {"Echo", "delay", ZRValue(0.5f), ZRValue(0.5f)},
+        {"Echo", "delay", array({ZRValue(0), mixed}), mixed},
+        {"Anywhere", "delay", array({ZRValue(2), ZRValue("later")}), ZRValue("later")},
         // Last: the trickled reply closes the connection.
         {"Faulty", "trickle", array({ZRValue(0.001f)}), ZRValue("trickled")},
     };
@@ -363,6 +463,13 @@ TEST_F(DemoBroker, FaultsCarryTheirTexts)
          "Bad argument", "Math::matmul: a 2x1 matrix cannot multiply a 2x1 matrix"},
         {"Faulty", "stall", ZRValue(31), "Bad argument",
          "Faulty::stall: the delay must be between 0 and 30 seconds"},
+        {"Echo", "delay", array({ZRValue(60001), ZRValue(1)}), "Bad argument",
+         "Echo::delay: the delay must be between 0 and 60000 milliseconds"},
+        {"Echo", "delay", ZRValue(-1), "Bad argument",
+         "Echo::delay: the delay must be between 0 and 60000 milliseconds"},
+        {"Echo", "delay", array({ZRValue("soon")}), "Bad argument",
+         "Echo::delay: expected a number, got String"},
+        {"Echo", "delay", ZRValue(), "Bad argument", "Echo::delay: expected a number, got Invalid"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.module) + "::" + c.method);
@@ -448,6 +555,233 @@ TEST_F(DemoBroker, SurvivesGarbage)
         ASSERT_TRUE(broker.running());
         BrokerClient client(broker.port());
         EXPECT_EQ(client.call("Echo", "echo", ZRValue(3)).value, ZRValue(3));
+    }
+}
+
+// Many calls sleep at once, each on its own connection, and the broker
+// answers others meanwhile.
+TEST_F(DemoBroker, DelayedCallsRunSideBySide)
+{
+    constexpr int calls = 16;
+    std::vector<Reply> replies(calls);
+    std::atomic<int> finished{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < calls; ++i) {
+        callers.emplace_back([&, i] {
+            replies[i] =
+                BrokerClient(broker.port()).call("Echo", "delay", array({ZRValue(3000), ZRValue(i)}));
+            ++finished;
+        });
+    }
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(BrokerClient(broker.port()).call("Echo", "echo", ZRValue(9)).value, ZRValue(9));
+    // Served one after another, the first would have ended before all had
+    // started; side by side, none has ended yet.
+    EXPECT_EQ(finished.load(), 0);
+    for (std::thread& caller : callers) {
+        caller.join();
+    }
+    for (int i = 0; i < calls; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(replies[i].code, SOAP_OK) << replies[i].faultstring << " / " << replies[i].detail;
+        EXPECT_EQ(replies[i].value, ZRValue(i));
+    }
+}
+
+// --help lists every module with its methods and what they take, and both
+// READMEs carry the same table.
+TEST(DemoBrokerHelp, ListsEveryMethodAsTheReadmesDo)
+{
+    const std::string help = brokerOutput("--help");
+    const struct {
+        const char* name;
+        const char* takes;
+    } expected[] = {
+        {"Echo.echo", "anything"},
+        {"Echo.delay", "(ms[, value]) or ms, ms from 0 to 60000"},
+        {"Math.matmul", "(A, B), each an Array of rows of numbers"},
+        {"Store.make", "(n) or n, n from 1 to 67108864"},
+        {"Faulty.trickle", "none, or (seconds) or seconds, above 0 to 1"},
+        {"Anywhere.*", "the methods of Echo"},
+    };
+    for (const auto& row : expected) {
+        SCOPED_TRACE(row.name);
+        const std::size_t at = help.find(std::string("  ") + row.name + " ");
+        ASSERT_NE(at, std::string::npos) << help;
+        EXPECT_NE(help.find(row.takes, at), std::string::npos);
+    }
+    for (const char* limit :
+         {"--idle-limit", "--max-per-client", "--max-reply-bytes", "--reply-memory", "--store-limit"}) {
+        EXPECT_NE(help.find(limit), std::string::npos) << limit;
+    }
+
+    // Every listed method, as a row of the broker's README and among its
+    // module's methods in the main README.
+    const std::string brokerReadme = fileText(ZR_SOURCE_DIR "/tools/demobroker/README.md");
+    const std::string mainReadme = fileText(ZR_SOURCE_DIR "/README.md");
+    std::istringstream lines(help.substr(help.find("Modules and their methods")));
+    std::string line;
+    std::vector<std::string> order;
+    std::map<std::string, std::string> methodsOf;
+    int listed = 0;
+    while (std::getline(lines, line)) {
+        const std::size_t dot = line.find('.');
+        if (line.compare(0, 2, "  ") != 0 || dot == std::string::npos ||
+            line.find(".*") != std::string::npos) {
+            continue;
+        }
+        const std::size_t end = line.find(' ', dot);
+        const std::string module = line.substr(2, dot - 2);
+        const std::string method = line.substr(dot + 1, end - dot - 1);
+        const std::string takes = line.substr(line.find_first_not_of(' ', end));
+        ++listed;
+        EXPECT_NE(brokerReadme.find("| `" + module + "." + method + "` | " + takes + " |"), std::string::npos)
+            << module << "." << method << " takes " << takes;
+        if (methodsOf.count(module) == 0) {
+            order.push_back(module);
+        }
+        methodsOf[module] += (methodsOf[module].empty() ? "" : ", ") + method;
+    }
+    EXPECT_EQ(listed, 23);
+    for (const std::string& module : order) {
+        EXPECT_NE(mainReadme.find("| `" + module + "` | " + methodsOf[module] + " |"), std::string::npos)
+            << module << ": " << methodsOf[module];
+    }
+}
+
+// Replies and the store have caps; going past one is a fault that says so,
+// and the broker goes on serving.
+TEST(DemoBrokerLimits, RepliesAndStoreHaveCaps)
+{
+    BrokerProcess broker({"--max-reply-bytes", "200000", "--store-limit", "100000"});
+    ASSERT_GT(broker.port(), 0);
+    ZRValue column;
+    ZRValue row;
+    for (int i = 0; i < 1000; ++i) {
+        column.append(array({ZRValue(1)}));
+        row.append(ZRValue(1));
+    }
+    const std::string tooLarge = "this broker sends at most 200000 bytes in one reply";
+    const std::string full = "it keeps at most 100000 bytes";
+    const struct {
+        const char* name;
+        const char* module;
+        const char* method;
+        ZRValue arguments;
+        ZRValue result;           // when the call succeeds
+        const char* faultstring;  // when it fails
+        std::string detailPart;
+    } cases[] = {
+        {"column times row", "Math", "matmul", array({column, row}), ZRValue(), "Reply too large", tooLarge},
+        {"large blob", "Store", "make", ZRValue(300000), ZRValue(), "Reply too large", tooLarge},
+        {"large echo", "Echo", "echo", ZRValue(std::string(250000, 'x')), ZRValue(), "Reply too large",
+         tooLarge},
+        {"small blob", "Store", "make", ZRValue(3), binary(std::string("\0\1\2", 3)), nullptr, ""},
+        {"first put", "Store", "put", array({ZRValue("a"), ZRValue(std::string(60000, 'a'))}), ZRValue(60000),
+         nullptr, ""},
+        {"put past the limit", "Store", "put", array({ZRValue("b"), ZRValue(std::string(60000, 'b'))}),
+         ZRValue(), "Store full", full},
+        {"empty puts under new names add up", "Store", "put",
+         array({ZRValue(std::string(40000, 'n')), ZRValue("")}), ZRValue(), "Store full", full},
+        {"replacing counts once", "Store", "put", array({ZRValue("a"), ZRValue(std::string(90000, 'c'))}),
+         ZRValue(90000), nullptr, ""},
+        {"what was refused is not kept", "Store", "names", ZRValue(), array({ZRValue("a")}), nullptr, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BrokerClient client(broker.port());
+        Reply reply = client.call(c.module, c.method, c.arguments);
+        if (!c.faultstring) {
+            ASSERT_EQ(reply.code, SOAP_OK) << reply.faultstring << " / " << reply.detail;
+            EXPECT_TRUE(reply.value == c.result) << reply.value.toString(1);
+            continue;
+        }
+        EXPECT_NE(reply.code, SOAP_OK);
+        EXPECT_EQ(reply.faultstring, c.faultstring);
+        EXPECT_NE(reply.detail.find(c.detailPart), std::string::npos) << reply.detail;
+    }
+}
+
+// Replies being sent share one budget: a large reply stuck at a client that
+// does not read leaves no room for another, until that client goes.
+TEST(DemoBrokerLimits, RepliesInFlightShareOneBudget)
+{
+    BrokerProcess broker({"--reply-memory", "100000000"});
+    ASSERT_GT(broker.port(), 0);
+    const std::string make = post(callVexelBody(
+        "<zrbroker:p><item xsi:type=\"xsd:int\">60000000</item></zrbroker:p>", "Store", "make"));
+    int stuck = connectFrom("127.0.0.1", broker.port());
+    ASSERT_GE(stuck, 0);
+    ASSERT_EQ(::send(stuck, make.data(), make.size(), MSG_NOSIGNAL), static_cast<ssize_t>(make.size()));
+    std::this_thread::sleep_for(1s);
+
+    BrokerClient client(broker.port());
+    Reply busy = client.call("Store", "make", ZRValue(60000000));
+    EXPECT_EQ(busy.faultstring, "Broker busy");
+    EXPECT_NE(busy.detail.find("of the 100000000 bytes this broker allows at once"), std::string::npos)
+        << busy.detail;
+    EXPECT_EQ(client.call("Echo", "echo", ZRValue(1)).value, ZRValue(1));
+
+    ::close(stuck);
+    std::this_thread::sleep_for(500ms);
+    Reply after = client.call("Store", "make", ZRValue(60000000));
+    ASSERT_EQ(after.code, SOAP_OK) << after.faultstring << " / " << after.detail;
+    EXPECT_EQ(after.value.size(), 60000000);
+}
+
+// The idle limit counts whole requests: a trickle of bytes does not keep a
+// connection, a quiet one is closed, and one that sends each request in
+// time stays open however long it lives.
+TEST(DemoBrokerLimits, IdleLimitCountsWholeRequests)
+{
+    BrokerProcess broker({"--idle-limit", "1"});
+    ASSERT_GT(broker.port(), 0);
+
+    const std::string request = echoRequest(5);
+    int trickling = connectFrom("127.0.0.1", broker.port());
+    ASSERT_GE(trickling, 0);
+    bool closed = false;
+    // Ten bytes a second for up to 5 s: a fraction of the request.
+    for (std::size_t i = 0; i < 50 && !closed; ++i) {
+        closed = ::send(trickling, &request[i], 1, MSG_NOSIGNAL) != 1 || closedByBroker(trickling, 0) ||
+                 (std::this_thread::sleep_for(100ms), false);
+    }
+    EXPECT_TRUE(closed || closedByBroker(trickling, 1)) << "a trickle of bytes kept the connection";
+    ::close(trickling);
+
+    int kept = connectFrom("127.0.0.1", broker.port());
+    ASSERT_GE(kept, 0);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const std::string again = echoRequest(i);
+        ASSERT_EQ(::send(kept, again.data(), again.size(), MSG_NOSIGNAL), static_cast<ssize_t>(again.size()));
+        EXPECT_NE(readReply(kept).find(">" + std::to_string(i) + "</item>"), std::string::npos);
+        std::this_thread::sleep_for(600ms);
+    }
+    EXPECT_TRUE(closedByBroker(kept, 3)) << "a quiet connection stayed open";
+    ::close(kept);
+}
+
+// One client address cannot take every connection: past its share its
+// connections are closed, and another client is still served.
+TEST(DemoBrokerLimits, OneClientCannotTakeEverySlot)
+{
+    BrokerProcess broker({"--max-connections", "4"});
+    ASSERT_GT(broker.port(), 0);
+    std::vector<int> held;
+    for (int i = 0; i < 4; ++i) {
+        held.push_back(connectFrom("127.0.0.1", broker.port()));
+        ASSERT_GE(held.back(), 0);
+    }
+    EXPECT_FALSE(closedByBroker(held[0], 1));
+    EXPECT_FALSE(closedByBroker(held[1], 0));
+    EXPECT_TRUE(closedByBroker(held[2], 2)) << "a client took more than half of the connections";
+    EXPECT_TRUE(closedByBroker(held[3], 2));
+
+    const std::string reply = exchangeRaw(broker.port(), echoRequest(6), true, "127.0.0.2");
+    EXPECT_NE(reply.find(">6</item>"), std::string::npos) << reply;
+    for (int fd : held) {
+        ::close(fd);
     }
 }
 

@@ -2,6 +2,7 @@
 // connection, and the two broker operations on top of the ModuleHost.
 #include "brokerserver.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "connectionguard.h"
 #include "zrsoapH.h"
 
 using ZR::ZRValue;
@@ -25,7 +27,23 @@ namespace {
 
 // Bounds what one request may make the broker hold in memory.
 constexpr int maxRequestBytes = 128 * 1024 * 1024;
-constexpr int sendTimeoutSeconds = 30;
+
+// The peer's address as text: connections are shared out per address.
+std::string peerAddress(int socket)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+        return std::string();
+    }
+    char text[INET6_ADDRSTRLEN] = "";
+    if (peer.ss_family == AF_INET6) {
+        ::inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&peer)->sin6_addr, text, sizeof text);
+    } else {
+        ::inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&peer)->sin_addr, text, sizeof text);
+    }
+    return text;
+}
 
 // Fault details are written into the envelope as literal XML.
 std::string escapeXml(const std::string& text)
@@ -87,7 +105,11 @@ std::string trickledReply()
 
 }  // namespace
 
-BrokerServer::BrokerServer() : modules_(stop_) {}
+BrokerServer::BrokerServer(const BrokerLimits& limits)
+    : modules_(stop_), limits_(limits), replyBudget_(limits.maxReplyBytes, limits.replyMemory)
+{
+    modules_.setStoreLimit(limits.storeBytes);
+}
 
 BrokerServer::~BrokerServer()
 {
@@ -150,23 +172,41 @@ void BrokerServer::acceptOne()
         return;
     }
     master_->socket = SOAP_INVALID_SOCKET;
+    const std::string peer = peerAddress(socket);
     std::lock_guard<std::mutex> lock(workersMutex_);
-    std::size_t live = 0;
+    int live = 0;
+    int fromPeer = 0;
     for (const Worker& worker : workers_) {
-        live += worker.done ? 0 : 1;
+        if (!worker.done) {
+            ++live;
+            fromPeer += worker.peer == peer ? 1 : 0;
+        }
     }
-    if (live >= static_cast<std::size_t>(maxConnections_)) {
-        std::fprintf(stderr, "zrdemobroker: %d connections open, refusing another\n", maxConnections_);
+    if (live >= limits_.maxConnections) {
+        std::fprintf(stderr, "zrdemobroker: %d connections open, refusing another\n", limits_.maxConnections);
+        ::close(socket);
+        return;
+    }
+    if (fromPeer >= limits_.perClient()) {
+        std::fprintf(stderr, "zrdemobroker: %s holds %d connections, its share; refusing another\n",
+                     peer.c_str(), fromPeer);
         ::close(socket);
         return;
     }
     struct soap* context = soap_copy(master_);
+    if (!context) {
+        ::close(socket);
+        return;
+    }
     context->socket = socket;
-    context->recv_timeout = idleSeconds;
-    context->send_timeout = sendTimeoutSeconds;
+    if (!guardConnection(context, limits_.idleSeconds, replyBudget_)) {
+        soap_force_closesock(context);
+        soap_free(context);
+        return;
+    }
     context->recv_maxlength = maxRequestBytes;
     // No cap on the requests per connection (gSOAP's default closes after
-    // 100); the idle time-out ends forgotten connections instead.
+    // 100); the guard's time limits end forgotten connections instead.
     context->max_keep_alive = 0;
     if (verbose_) {
         std::fprintf(stderr, "connection from %s\n", context->host);
@@ -175,6 +215,7 @@ void BrokerServer::acceptOne()
     workers_.emplace_back();
     Worker* worker = &workers_.back();
     worker->socket = socket;
+    worker->peer = peer;
     // Signals go to the main thread, whose poll() the handler wakes.
     sigset_t blocked;
     sigset_t previous;
@@ -271,7 +312,7 @@ int BrokerServer::callVexel(struct soap* soap, const std::string& moduleName, co
         if (modules_.find(moduleName) < 0) {
             return sendFault(soap, {true, "Unknown module", moduleName});
         }
-        result = modules_.call(moduleName, methodName, parameters);
+        result = modules_.call(moduleName, methodName, parameters, replyTicketOf(soap));
     } catch (const MethodFault& fault) {
         return sendFault(soap, fault);
     } catch (const DropConnection&) {

@@ -1,8 +1,10 @@
 // BrokerServer: the demo broker's network side. It listens with gSOAP, serves
 // each accepted connection on its own thread with HTTP keep-alive, and
-// answers getModuleByName and callVexel from the ModuleHost.
+// answers getModuleByName and callVexel from the ModuleHost, within the
+// limits that keep one client from taking the broker's slots or memory.
 #pragma once
 
+#include <cstddef>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -10,13 +12,36 @@
 #include <thread>
 
 #include "demomodules.h"
+#include "replybudget.h"
 #include "zrbrokerservice.h"
 
 namespace ZRDemo {
 
+// What the broker lets its clients take.
+struct BrokerLimits {
+    // Connections served at once; more are closed at once. One client may
+    // then hold 1024 (its half) at once, enough for a session of many proxies.
+    int maxConnections = 2048;
+    // Connections one peer address may hold at once; 0: half of
+    // maxConnections (at least 1), so that one client cannot take them all.
+    int maxPerClient = 0;
+    // Seconds a connection may take to deliver one whole request, counted
+    // from when the broker starts waiting for it, and to take one whole
+    // reply; past that the connection is closed.
+    double idleSeconds = 120;
+    std::size_t maxReplyBytes = ReplyBudget::defaultPerReply;
+    std::size_t replyMemory = ReplyBudget::defaultTotal;
+    std::size_t storeBytes = ModuleHost::defaultStoreLimit;
+
+    int perClient() const
+    {
+        return maxPerClient > 0 ? maxPerClient : (maxConnections > 1 ? maxConnections / 2 : 1);
+    }
+};
+
 class BrokerServer : public ZR::ZRBrokerService {
 public:
-    BrokerServer();
+    explicit BrokerServer(const BrokerLimits& limits = BrokerLimits());
     ~BrokerServer() override;
     BrokerServer(const BrokerServer&) = delete;
     BrokerServer& operator=(const BrokerServer&) = delete;
@@ -30,8 +55,6 @@ public:
     void run(int stopFd);
 
     void setVerbose(bool verbose) { verbose_ = verbose; }
-    // Connections beyond this many at a time are closed at once.
-    void setMaxConnections(int count) { maxConnections_ = count; }
     // Look-ups report every module at this port instead of the broker's own,
     // as for modules that run in processes of their own (0: the broker's).
     void setReportedPort(int port) { reportedPort_ = port; }
@@ -44,16 +67,11 @@ public:
     int getModuleByName(struct soap* soap, const std::string& moduleName,
                         zrsoap::zr__ZRModuleInfo& info) override;
 
-    // At most this many connections at a time unless told otherwise.
-    static constexpr int defaultMaxConnections = 1024;
-    // A kept-alive connection idle for this long is closed (the client
-    // reconnects on its next call).
-    static constexpr int idleSeconds = 120;
-
 private:
     struct Worker {
         std::thread thread;
         int socket = -1;
+        std::string peer;
         bool done = false;
     };
 
@@ -75,7 +93,8 @@ private:
     int port_ = 0;
     std::string reportedAddress_;
     bool verbose_ = false;
-    int maxConnections_ = defaultMaxConnections;
+    const BrokerLimits limits_;
+    ReplyBudget replyBudget_;
     double lookupDelay_ = 0;
     int reportedPort_ = 0;
 

@@ -1,10 +1,12 @@
 // The methods of the demo broker's modules: Echo (and Anywhere), Math, Store
-// and Faulty. Arguments arrive as the client built them: an Array of the
-// call's parameters, or Invalid when there are none.
+// and Faulty, and the table that names them. Arguments arrive as the client
+// built them: an Array of the call's parameters, or Invalid when there are
+// none.
 #include "demomodules.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 
 using ZR::TZRValueBytes;
@@ -131,13 +133,19 @@ Matrix matrix(const ZRValue& value, const std::string& where)
     return out;
 }
 
-ZRValue product(const Matrix& a, const Matrix& b, const std::string& where)
+ZRValue product(const Matrix& a, const Matrix& b, const MethodCall& call)
 {
+    const std::string& where = call.where;
     if (a[0].size() != b.size()) {
         badArgument(where, "a " + std::to_string(a.size()) + "x" + std::to_string(a[0].size()) +
                                " matrix cannot multiply a " + std::to_string(b.size()) + "x" +
                                std::to_string(b[0].size()) + " matrix");
     }
+    // A column times a row is quadratic in the request: the size is checked
+    // before any of it is built.
+    const double rows = static_cast<double>(a.size());
+    const double columns = static_cast<double>(b[0].size());
+    call.reply.cover(arrayItemBytes * (rows + 1) + floatItemBytes * rows * columns, where);
     ZRValue out;
     out.resizeArray(0);
     for (const std::vector<double>& rowOfA : a) {
@@ -155,7 +163,341 @@ ZRValue product(const Matrix& a, const Matrix& b, const std::string& where)
     return out;
 }
 
+// The name given alone or as the first parameter.
+std::string leadingText(const ZRValue& arguments, const std::string& where)
+{
+    if (arguments.valueType() == ZRValue::Array) {
+        return text(parameter(arguments, 0, where), where);
+    }
+    return text(arguments, where);
+}
+
+// Echo
+
+ZRValue echoEcho(ModuleHost&, const MethodCall& call)
+{
+    return call.arguments;
+}
+
+ZRValue echoWrap(ModuleHost&, const MethodCall& call)
+{
+    ZRValue wrapped;
+    wrapped.append(ZRValue(1));
+    wrapped.append(call.arguments);
+    return wrapped;
+}
+
+ZRValue echoFirst(ModuleHost&, const MethodCall& call)
+{
+    ZRValue out;
+    out.append(ZRValue(0));
+    if (call.arguments.valueType() == ZRValue::Array) {
+        for (const ZRValue& element : call.arguments.elements()) {
+            out.append(element);
+        }
+    } else {
+        out.append(call.arguments);
+    }
+    return out;
+}
+
+ZRValue echoTypeOf(ModuleHost&, const MethodCall& call)
+{
+    return ZRValue(ZRValue::TypeToString(call.arguments.valueType()));
+}
+
+ZRValue echoTypes(ModuleHost&, const MethodCall& call)
+{
+    ZRValue out;
+    out.resizeArray(0);
+    if (call.arguments.valueType() == ZRValue::Array) {
+        for (const ZRValue& element : call.arguments.elements()) {
+            out.append(ZRValue(ZRValue::TypeToString(element.valueType())));
+        }
+    }
+    return out;
+}
+
+ZRValue echoSizeOf(ModuleHost&, const MethodCall& call)
+{
+    return ZRValue(call.arguments.size());
+}
+
+// A slow method, so that calls running side by side can be tried.
+ZRValue echoDelay(ModuleHost& host, const MethodCall& call)
+{
+    const double milliseconds = leadingNumber(call.arguments, call.where);
+    if (!(milliseconds >= 0 && milliseconds <= ModuleHost::maxDelayMilliseconds)) {
+        badArgument(call.where, "the delay must be between 0 and 60000 milliseconds");
+    }
+    host.stop().waitFor(milliseconds / 1000.0);
+    if (call.arguments.valueType() != ZRValue::Array) {
+        return call.arguments;
+    }
+    return call.arguments.elements()[call.arguments.size() >= 2 ? 1 : 0];
+}
+
+// Math
+
+ZRValue mathSum(ModuleHost&, const MethodCall& call)
+{
+    double sum = 0;
+    forEachLeaf(call.arguments, [&](const ZRValue& leaf) {
+        if (leaf.hasValue()) {
+            sum += number(leaf, call.where);
+        }
+    });
+    return ZRValue(static_cast<float>(sum));
+}
+
+ZRValue mathMatmul(ModuleHost&, const MethodCall& call)
+{
+    return product(matrix(parameter(call.arguments, 0, call.where), call.where),
+                   matrix(parameter(call.arguments, 1, call.where), call.where), call);
+}
+
+ZRValue mathScale(ModuleHost&, const MethodCall& call)
+{
+    const double factor = number(parameter(call.arguments, 0, call.where), call.where);
+    return mapLeaves(parameter(call.arguments, 1, call.where), [&](const ZRValue& leaf) {
+        return ZRValue(static_cast<float>(factor * number(leaf, call.where)));
+    });
+}
+
+// Store
+
+ZRValue storePut(ModuleHost& host, const MethodCall& call)
+{
+    const std::string name = text(parameter(call.arguments, 0, call.where), call.where);
+    const ZRValue& blob = parameter(call.arguments, 1, call.where);
+    TZRValueBytes bytes;
+    if (blob.valueType() == ZRValue::Binary) {
+        bytes = bytesOf(blob);
+    } else if (blob.valueType() == ZRValue::String) {
+        const std::string content = text(blob, call.where);
+        bytes.assign(content.begin(), content.end());
+    } else {
+        badArgument(call.where, "expected a Binary or a String to store");
+    }
+    return ZRValue(host.storePut(name, std::move(bytes), call.where));
+}
+
+ZRValue storeGet(ModuleHost& host, const MethodCall& call)
+{
+    return host.storeGet(leadingText(call.arguments, call.where), call);
+}
+
+ZRValue storeNames(ModuleHost& host, const MethodCall&)
+{
+    return host.storeNames();
+}
+
+ZRValue storeMake(ModuleHost&, const MethodCall& call)
+{
+    const double count = leadingNumber(call.arguments, call.where);
+    if (!(count >= 1 && count <= maxBlobBytes)) {
+        badArgument(call.where, "the byte count must be between 1 and 67108864");
+    }
+    call.reply.cover(binaryOverheadBytes + count, call.where);
+    TZRValueBytes bytes(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<unsigned char>(i);
+    }
+    return binary(bytes);
+}
+
+ZRValue storeConcat(ModuleHost&, const MethodCall& call)
+{
+    TZRValueBytes joined;
+    forEachLeaf(call.arguments, [&](const ZRValue& leaf) {
+        if (leaf.valueType() == ZRValue::Binary) {
+            TZRValueBytes bytes = bytesOf(leaf);
+            joined.insert(joined.end(), bytes.begin(), bytes.end());
+        }
+    });
+    if (joined.empty()) {
+        badArgument(call.where, "no bytes to join");
+    }
+    return binary(joined);
+}
+
+ZRValue storeReverse(ModuleHost&, const MethodCall& call)
+{
+    return mapLeaves(call.arguments, [](const ZRValue& leaf) -> ZRValue {
+        if (leaf.valueType() != ZRValue::Binary) {
+            return leaf;
+        }
+        TZRValueBytes bytes = bytesOf(leaf);
+        std::reverse(bytes.begin(), bytes.end());
+        return binary(bytes);
+    });
+}
+
+ZRValue storeSizes(ModuleHost&, const MethodCall& call)
+{
+    ZRValue out;
+    out.resizeArray(0);
+    forEachLeaf(call.arguments, [&](const ZRValue& leaf) {
+        if (leaf.valueType() == ZRValue::Binary) {
+            out.append(ZRValue(leaf.size()));
+        }
+    });
+    return out;
+}
+
+// Faulty
+
+ZRValue faultyFail(ModuleHost&, const MethodCall& call)
+{
+    MethodFault fault{false, "Requested failure", call.where};
+    if (call.arguments.valueType() == ZRValue::Array && call.arguments.size() >= 1) {
+        fault.faultstring = text(call.arguments.elements()[0], call.where);
+        fault.detail = call.arguments.size() >= 2 ? text(call.arguments.elements()[1], call.where) : "";
+    }
+    throw fault;
+}
+
+ZRValue faultyDrop(ModuleHost&, const MethodCall&)
+{
+    throw DropConnection();
+}
+
+ZRValue faultyStall(ModuleHost& host, const MethodCall& call)
+{
+    const double seconds = leadingNumber(call.arguments, call.where);
+    if (!(seconds >= 0 && seconds <= ModuleHost::maxStallSeconds)) {
+        badArgument(call.where, "the delay must be between 0 and 30 seconds");
+    }
+    return ZRValue(static_cast<float>(host.stop().waitFor(seconds)));
+}
+
+ZRValue faultySilent(ModuleHost&, const MethodCall&)
+{
+    throw StaySilent();
+}
+
+ZRValue faultyGarbage(ModuleHost&, const MethodCall&)
+{
+    throw GarbageReply();
+}
+
+ZRValue faultyTrickle(ModuleHost&, const MethodCall& call)
+{
+    double interval = ModuleHost::defaultTrickleInterval;
+    if (call.arguments.hasValue()) {
+        interval = leadingNumber(call.arguments, call.where);
+    }
+    if (!(interval > 0 && interval <= ModuleHost::maxTrickleInterval)) {
+        badArgument(call.where, "the pause must be above 0 and at most 1 second");
+    }
+    throw TrickleReply{interval};
+}
+
+// The module a module's methods come from (Anywhere serves Echo's).
+const char* methodsModule(const ModuleDescription& module)
+{
+    return module.methodsOf ? module.methodsOf : module.name.c_str();
+}
+
+std::string methodNames(const std::string& module)
+{
+    std::string names;
+    for (const MethodEntry& entry : methodTable()) {
+        if (module == entry.module) {
+            names += (names.empty() ? "" : ", ") + std::string(entry.method);
+        }
+    }
+    return names;
+}
+
 }  // namespace
+
+const std::vector<MethodEntry>& methodTable()
+{
+    static const std::vector<MethodEntry> table = {
+        {"Echo", "echo", "anything", "the argument unchanged", echoEcho},
+        {"Echo", "wrap", "anything", "Array(Int 1, argument): the client unwraps it back to the argument",
+         echoWrap},
+        {"Echo", "first", "Array",
+         "Array(Int 0, element 1, element 2, ...): the client unwraps it to the first element", echoFirst},
+        {"Echo", "typeOf", "anything", "String naming the argument's type (\"Array\", \"Int\", ...)",
+         echoTypeOf},
+        {"Echo", "types", "Array", "Array of Strings naming each element's type", echoTypes},
+        {"Echo", "sizeOf", "anything", "Int: element count, string length or byte count", echoSizeOf},
+        {"Echo", "delay", "(ms[, value]) or ms, ms from 0 to 60000",
+         "sleeps ms milliseconds, then answers value, or ms when no value is given (cut short when the "
+         "broker stops)",
+         echoDelay},
+        {"Math", "sum", "numbers, nested Arrays of numbers",
+         "Float sum of every Int and Float (Invalid elements are skipped)", mathSum},
+        {"Math", "matmul", "(A, B), each an Array of rows of numbers (a flat Array is one row)",
+         "Array of rows of Floats, A*B", mathMatmul},
+        {"Math", "scale", "(factor, X)", "X with every number multiplied by factor, as Floats, same nesting",
+         mathScale},
+        {"Store", "put", "(String name, Binary or String blob)",
+         "Int byte count; keeps the bytes under the name", storePut},
+        {"Store", "get", "(String name) or String name", "the stored bytes as Binary", storeGet},
+        {"Store", "names", "none", "Array of the stored names, sorted", storeNames},
+        {"Store", "make", "(n) or n, n from 1 to 67108864", "Binary of n bytes 0, 1, 2, ... 255, 0, 1, ...",
+         storeMake},
+        {"Store", "concat", "Binary values, nested anywhere", "one Binary: their bytes in depth-first order",
+         storeConcat},
+        {"Store", "reverse", "anything", "same shape, each Binary's bytes reversed, other values unchanged",
+         storeReverse},
+        {"Store", "sizes", "Binary values, nested anywhere", "Array of Int byte counts, depth-first",
+         storeSizes},
+        {"Faulty", "fail", "none, or (String faultstring[, String detail])",
+         "a receiver fault with those texts; without arguments \"Requested failure\" / \"Faulty::fail\"",
+         faultyFail},
+        {"Faulty", "drop", "anything", "starts an HTTP reply, then closes the connection", faultyDrop},
+        {"Faulty", "stall", "(seconds) or seconds, 0 to 30",
+         "sleeps, then answers Float seconds slept (cut short when the broker stops)", faultyStall},
+        {"Faulty", "silent", "anything",
+         "never answers; the connection is closed once the client closes it or the broker stops",
+         faultySilent},
+        {"Faulty", "garbage", "anything",
+         "answers HTTP 200 with a plain-text body that is no SOAP message, then closes the connection",
+         faultyGarbage},
+        {"Faulty", "trickle", "none, or (seconds) or seconds, above 0 to 1",
+         "sends a complete reply, the String \"trickled\", one byte per pause (0.2 s by default), then "
+         "closes "
+         "the connection",
+         faultyTrickle},
+    };
+    return table;
+}
+
+const std::vector<ModuleDescription>& hostedModules()
+{
+    static const std::vector<ModuleDescription> modules = {{"Echo", false, nullptr},
+                                                           {"Math", false, nullptr},
+                                                           {"Store", false, nullptr},
+                                                           {"Faulty", false, nullptr},
+                                                           {"Anywhere", true, "Echo"}};
+    return modules;
+}
+
+std::string describeModules()
+{
+    std::string out = "Modules and their methods (Module.method  what it takes):\n";
+    char line[512];
+    for (const ModuleDescription& module : hostedModules()) {
+        if (module.methodsOf) {
+            std::snprintf(line, sizeof line, "  %-16s the methods of %s, looked up at address 0.0.0.0\n",
+                          (module.name + ".*").c_str(), module.methodsOf);
+            out += line;
+            continue;
+        }
+        for (const MethodEntry& entry : methodTable()) {
+            if (module.name == entry.module) {
+                std::snprintf(line, sizeof line, "  %-16s %s\n", (module.name + "." + entry.method).c_str(),
+                              entry.takes);
+                out += line;
+            }
+        }
+    }
+    return out;
+}
 
 void StopSignal::request()
 {
@@ -180,231 +522,81 @@ double StopSignal::waitFor(double seconds)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-ModuleHost::ModuleHost(StopSignal& stop)
-    : stop_(stop),
-      modules_{{"Echo", false}, {"Math", false}, {"Store", false}, {"Faulty", false}, {"Anywhere", true}}
-{
-}
+ModuleHost::ModuleHost(StopSignal& stop) : stop_(stop) {}
 
 int ModuleHost::find(const std::string& name) const
 {
-    for (std::size_t i = 0; i < modules_.size(); ++i) {
-        if (modules_[i].name == name) {
+    const std::vector<ModuleDescription>& modules = hostedModules();
+    for (std::size_t i = 0; i < modules.size(); ++i) {
+        if (modules[i].name == name) {
             return static_cast<int>(i);
         }
     }
     return -1;
 }
 
-ZRValue ModuleHost::call(const std::string& module, const std::string& method, const ZRValue& arguments)
+ZRValue ModuleHost::call(const std::string& module, const std::string& method, const ZRValue& arguments,
+                         ReplyTicket& reply)
 {
-    if (module == "Echo" || module == "Anywhere") {
-        return echo(method, arguments);
+    const int index = find(module);
+    if (index < 0) {
+        throw MethodFault{true, "Unknown module", module};
     }
-    if (module == "Math") {
-        return math(method, arguments);
+    const std::string served = methodsModule(hostedModules()[index]);
+    const std::string where = served + "::" + method;
+    for (const MethodEntry& entry : methodTable()) {
+        if (served == entry.module && method == entry.method) {
+            ZRValue result = entry.run(*this, MethodCall{arguments, where, reply});
+            // Methods whose result follows the request's size are checked
+            // once it is built; the others checked before they built it.
+            reply.cover(encodedBytes(result), where);
+            return result;
+        }
     }
-    if (module == "Store") {
-        return store(method, arguments);
-    }
-    if (module == "Faulty") {
-        return faulty(method, arguments);
-    }
-    throw MethodFault{true, "Unknown module", module};
+    throw MethodFault{true, "Unknown method", where + "\nmethods of " + served + ": " + methodNames(served)};
 }
 
-ZRValue ModuleHost::echo(const std::string& method, const ZRValue& arguments)
+int ModuleHost::storePut(const std::string& name, TZRValueBytes bytes, const std::string& where)
 {
-    if (method == "echo") {
-        return arguments;
+    std::lock_guard<std::mutex> lock(storeMutex_);
+    auto found = blobs_.find(name);
+    const std::size_t replaced =
+        found == blobs_.end() ? 0 : storeEntryCost + name.size() + found->second.size();
+    const std::size_t kept = storeEntryCost + name.size() + bytes.size();
+    const std::size_t after = storeBytes_ - replaced + kept;
+    if (after > storeLimit_) {
+        throw MethodFault{false, "Store full",
+                          where + ": keeping " + std::to_string(bytes.size()) +
+                              " bytes under this name would bring " + "the store to " +
+                              std::to_string(after) + " bytes; it keeps at most " +
+                              std::to_string(storeLimit_) + " bytes"};
     }
-    if (method == "wrap") {
-        ZRValue out(1);
-        ZRValue wrapped;
-        wrapped.append(out);
-        wrapped.append(arguments);
-        return wrapped;
-    }
-    if (method == "first") {
-        ZRValue out;
-        out.append(ZRValue(0));
-        if (arguments.valueType() == ZRValue::Array) {
-            for (const ZRValue& element : arguments.elements()) {
-                out.append(element);
-            }
-        } else {
-            out.append(arguments);
-        }
-        return out;
-    }
-    if (method == "typeOf") {
-        return ZRValue(ZRValue::TypeToString(arguments.valueType()));
-    }
-    if (method == "types") {
-        ZRValue out;
-        out.resizeArray(0);
-        if (arguments.valueType() == ZRValue::Array) {
-            for (const ZRValue& element : arguments.elements()) {
-                out.append(ZRValue(ZRValue::TypeToString(element.valueType())));
-            }
-        }
-        return out;
-    }
-    if (method == "sizeOf") {
-        return ZRValue(arguments.size());
-    }
-    throw MethodFault{true, "Unknown method", "Echo::" + method};
+    storeBytes_ = after;
+    const int count = static_cast<int>(bytes.size());
+    blobs_[name] = std::move(bytes);
+    return count;
 }
 
-ZRValue ModuleHost::math(const std::string& method, const ZRValue& arguments)
+ZRValue ModuleHost::storeGet(const std::string& name, const MethodCall& call)
 {
-    const std::string where = "Math::" + method;
-    if (method == "sum") {
-        double sum = 0;
-        forEachLeaf(arguments, [&](const ZRValue& leaf) {
-            if (leaf.hasValue()) {
-                sum += number(leaf, where);
-            }
-        });
-        return ZRValue(static_cast<float>(sum));
+    std::lock_guard<std::mutex> lock(storeMutex_);
+    auto found = blobs_.find(name);
+    if (found == blobs_.end()) {
+        throw MethodFault{true, "Unknown blob", name};
     }
-    if (method == "matmul") {
-        return product(matrix(parameter(arguments, 0, where), where),
-                       matrix(parameter(arguments, 1, where), where), where);
-    }
-    if (method == "scale") {
-        double factor = number(parameter(arguments, 0, where), where);
-        return mapLeaves(parameter(arguments, 1, where), [&](const ZRValue& leaf) {
-            return ZRValue(static_cast<float>(factor * number(leaf, where)));
-        });
-    }
-    throw MethodFault{true, "Unknown method", where};
+    call.reply.cover(binaryOverheadBytes + static_cast<double>(found->second.size()), call.where);
+    return binary(found->second);
 }
 
-ZRValue ModuleHost::store(const std::string& method, const ZRValue& arguments)
+ZRValue ModuleHost::storeNames()
 {
-    const std::string where = "Store::" + method;
-    if (method == "put") {
-        std::string name = text(parameter(arguments, 0, where), where);
-        const ZRValue& blob = parameter(arguments, 1, where);
-        TZRValueBytes bytes;
-        if (blob.valueType() == ZRValue::Binary) {
-            bytes = bytesOf(blob);
-        } else if (blob.valueType() == ZRValue::String) {
-            std::string content = text(blob, where);
-            bytes.assign(content.begin(), content.end());
-        } else {
-            badArgument(where, "expected a Binary or a String to store");
-        }
-        std::lock_guard<std::mutex> lock(storeMutex_);
-        blobs_[name] = bytes;
-        return ZRValue(static_cast<int>(bytes.size()));
+    std::lock_guard<std::mutex> lock(storeMutex_);
+    ZRValue out;
+    out.resizeArray(0);
+    for (const auto& entry : blobs_) {
+        out.append(ZRValue(entry.first));
     }
-    if (method == "get") {
-        std::string name = arguments.valueType() == ZRValue::Array
-                               ? text(parameter(arguments, 0, where), where)
-                               : text(arguments, where);
-        std::lock_guard<std::mutex> lock(storeMutex_);
-        auto found = blobs_.find(name);
-        if (found == blobs_.end()) {
-            throw MethodFault{true, "Unknown blob", name};
-        }
-        return binary(found->second);
-    }
-    if (method == "names") {
-        ZRValue out;
-        out.resizeArray(0);
-        std::lock_guard<std::mutex> lock(storeMutex_);
-        for (const auto& entry : blobs_) {
-            out.append(ZRValue(entry.first));
-        }
-        return out;
-    }
-    if (method == "make") {
-        double count = leadingNumber(arguments, where);
-        if (!(count >= 1 && count <= maxBlobBytes)) {
-            badArgument(where, "the byte count must be between 1 and 67108864");
-        }
-        TZRValueBytes bytes(static_cast<std::size_t>(count));
-        for (std::size_t i = 0; i < bytes.size(); ++i) {
-            bytes[i] = static_cast<unsigned char>(i);
-        }
-        return binary(bytes);
-    }
-    if (method == "concat") {
-        TZRValueBytes joined;
-        forEachLeaf(arguments, [&](const ZRValue& leaf) {
-            if (leaf.valueType() == ZRValue::Binary) {
-                TZRValueBytes bytes = bytesOf(leaf);
-                joined.insert(joined.end(), bytes.begin(), bytes.end());
-            }
-        });
-        if (joined.empty()) {
-            badArgument(where, "no bytes to join");
-        }
-        return binary(joined);
-    }
-    if (method == "reverse") {
-        return mapLeaves(arguments, [](const ZRValue& leaf) -> ZRValue {
-            if (leaf.valueType() != ZRValue::Binary) {
-                return leaf;
-            }
-            TZRValueBytes bytes = bytesOf(leaf);
-            std::reverse(bytes.begin(), bytes.end());
-            return binary(bytes);
-        });
-    }
-    if (method == "sizes") {
-        ZRValue out;
-        out.resizeArray(0);
-        forEachLeaf(arguments, [&](const ZRValue& leaf) {
-            if (leaf.valueType() == ZRValue::Binary) {
-                out.append(ZRValue(leaf.size()));
-            }
-        });
-        return out;
-    }
-    throw MethodFault{true, "Unknown method", where};
-}
-
-ZRValue ModuleHost::faulty(const std::string& method, const ZRValue& arguments)
-{
-    const std::string where = "Faulty::" + method;
-    if (method == "fail") {
-        MethodFault fault{false, "Requested failure", where};
-        if (arguments.valueType() == ZRValue::Array && arguments.size() >= 1) {
-            fault.faultstring = text(arguments.elements()[0], where);
-            fault.detail = arguments.size() >= 2 ? text(arguments.elements()[1], where) : "";
-        }
-        throw fault;
-    }
-    if (method == "drop") {
-        throw DropConnection();
-    }
-    if (method == "stall") {
-        double seconds = leadingNumber(arguments, where);
-        if (!(seconds >= 0 && seconds <= maxStallSeconds)) {
-            badArgument(where, "the delay must be between 0 and 30 seconds");
-        }
-        return ZRValue(static_cast<float>(stop_.waitFor(seconds)));
-    }
-    if (method == "silent") {
-        throw StaySilent();
-    }
-    if (method == "garbage") {
-        throw GarbageReply();
-    }
-    if (method == "trickle") {
-        double interval = defaultTrickleInterval;
-        if (arguments.hasValue()) {
-            interval = leadingNumber(arguments, where);
-        }
-        if (!(interval > 0 && interval <= maxTrickleInterval)) {
-            badArgument(where, "the pause must be above 0 and at most 1 second");
-        }
-        throw TrickleReply{interval};
-    }
-    throw MethodFault{true, "Unknown method", where};
+    return out;
 }
 
 }  // namespace ZRDemo
