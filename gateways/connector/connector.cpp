@@ -7,19 +7,30 @@
 //   connector('count')       the number of live proxies
 //   connector('fault')       the fault texts of the last failed look-up
 //   connector('fault', h)    the fault texts of the proxy's last failed call
+//   connector('history', h)  the proxy's last exchanges, oldest first, as an
+//                            Nx1 struct array (Method, Started, Seconds,
+//                            Request, Reply, Outcome)
+//   connector('history', h, n)  keep the last n exchanges from now on
+//   connector('history')     the exchanges of the last failed look-up
+//   connector('trace')       the trace file in use, or ''
+//   connector('trace', file) append every exchange of the process to file;
+//                            connector('trace', 'off') stops
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "mex.h"
 #include "zrcalloptions.h"
+#include "zrexchangehistory.h"
 #include "zrhostinterrupt.h"
 #include "zrhostname.h"
 #include "zrmxconvert.h"
 #include "zrproxyregistry.h"
 #include "zrproxyremote.h"
+#include "zrtrace.h"
 
 namespace {
 
@@ -31,6 +42,12 @@ const char kNullObject[] = "Object is NULL !\n";
 // What the broker said when the last look-up failed, kept for the caller
 // that asks after catching the error (there is no proxy to ask).
 ZR::ZRFaultTexts lastLookUpFault;
+// The exchanges of the last failed look-up, for the same caller.
+std::shared_ptr<ZR::ZRExchangeHistory> lastLookUpHistory;
+
+const char kBadHistory[] = "History must be a whole number of exchanges from 0 to 10000";
+// Each exchange kept may hold two texts of up to 64 KB.
+const double kMostHistory = 10000;
 
 // The broker port, truncated toward zero (5000.9 is port 5000).
 int portOf(const mxArray* array)
@@ -51,6 +68,17 @@ std::uint32_t keyOf(const mxArray* handle)
     if (mxGetNumberOfElements(handle) == 0)
         return 0;
     return *static_cast<const std::uint32_t*>(mxGetData(handle));
+}
+
+// A number of exchanges to keep.
+std::size_t historySizeOf(const mxArray* value)
+{
+    if (!mxIsNumeric(value) || mxIsComplex(value) || mxGetNumberOfElements(value) != 1)
+        throw ZR::ZRMxArgumentError(kBadHistory);
+    const double size = mxGetScalar(value);
+    if (!(size >= 0 && size <= kMostHistory) || size != std::trunc(size))
+        throw ZR::ZRMxArgumentError(kBadHistory);
+    return static_cast<std::size_t>(size);
 }
 
 mxArray* faultStruct(const ZR::ZRFaultTexts& fault)
@@ -85,9 +113,79 @@ bool command(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     return true;
 }
 
+// The History field of an options struct: how many exchanges to keep.
+std::size_t historyOption(const mxArray* options)
+{
+    const mxArray* value = mxIsStruct(options) && mxGetNumberOfElements(options) > 0
+                               ? mxGetField(options, 0, "History")
+                               : nullptr;
+    if (!value || (mxIsEmpty(value) && mxIsNumeric(value)))
+        return 0;
+    return historySizeOf(value);
+}
+
+mxArray* historyStruct(const std::vector<ZR::ZRExchangeRecord>& records)
+{
+    const char* fields[] = {"Method", "Started", "Seconds", "Request", "Reply", "Outcome"};
+    mxArray* result = mxCreateStructMatrix(records.size(), 1, 6, fields);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const ZR::ZRExchangeRecord& record = records[i];
+        // Texts whole, zero bytes included, as call results are made.
+        ZR::ZRValue method(record.method), request(record.request), reply(record.reply),
+            outcome(record.outcome);
+        mxSetField(result, i, "Method", ZR::zrValueToMxArray(method));
+        mxSetField(result, i, "Started", mxCreateDoubleScalar(record.started));
+        mxSetField(result, i, "Seconds", mxCreateDoubleScalar(record.seconds));
+        mxSetField(result, i, "Request", ZR::zrValueToMxArray(request));
+        mxSetField(result, i, "Reply", ZR::zrValueToMxArray(reply));
+        mxSetField(result, i, "Outcome", ZR::zrValueToMxArray(outcome));
+    }
+    return result;
+}
+
+// The commands that show what went over the wire: true when one was
+// carried out.
+bool recordingCommand(mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs < 1 || nrhs > 3 || !mxIsChar(prhs[0]))
+        return false;
+    const std::string name = ZR::mxArrayText(prhs[0], "");
+    // A module called "history" is looked up with a host, not a handle.
+    if (nrhs >= 2 && name == "history" && !mxIsUint32(prhs[1]))
+        return false;
+    if (name == "history" && nrhs == 1) {
+        plhs[0] = historyStruct(lastLookUpHistory ? lastLookUpHistory->records()
+                                                  : std::vector<ZR::ZRExchangeRecord>());
+    } else if (name == "history") {
+        ZR::ZRProxyRemote* proxy = ZR::ZRProxyRegistry::find(keyOf(prhs[1]));
+        if (!proxy)
+            throw ZR::ZRMxArgumentError(ZR::identifier::invalidHandle, kNullObject);
+        if (nrhs == 3)
+            proxy->setHistorySize(historySizeOf(prhs[2]));
+        else
+            plhs[0] = historyStruct(proxy->history());
+    } else if (name == "trace" && nrhs == 1) {
+        plhs[0] = mxCreateString(ZR::traceFile().c_str());
+    } else if (name == "trace" && nrhs == 2) {
+        const std::string file = ZR::mxArrayText(prhs[1], "The trace file must be a char array");
+        if (file == "off") {
+            ZR::stopTrace();
+            return true;
+        }
+        try {
+            ZR::startTrace(file);
+        } catch (const ZR::ZRError&) {
+            throw ZR::ZRMxArgumentError("Cannot open the trace file '" + file + "' for appending");
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
 void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    if (command(plhs, nrhs, prhs))
+    if (recordingCommand(plhs, nrhs, prhs) || command(plhs, nrhs, prhs))
         return;
     if (nrhs < 3)
         throw ZR::ZRMxArgumentError(ZR::identifier::usage, kUsage);
@@ -103,13 +201,16 @@ void connect(mxArray* plhs[], int nrhs, const mxArray* prhs[])
         ZR::readCallLimits(prhs[3], limits);
 
     lastLookUpFault = ZR::ZRFaultTexts();
+    lastLookUpHistory = std::make_shared<ZR::ZRExchangeHistory>(nrhs >= 4 ? historyOption(prhs[3]) : 0);
     std::unique_ptr<ZR::ZRProxyRemote> proxy;
     try {
-        proxy.reset(new ZR::ZRProxyRemote(moduleName, host, port, limits, ZR::hostInterruptRequested));
+        proxy.reset(new ZR::ZRProxyRemote(moduleName, host, port, limits, ZR::hostInterruptRequested,
+                                          lastLookUpHistory));
     } catch (const ZR::ZRError& error) {
         lastLookUpFault = ZR::ZRFaultTexts{error.faultString(), error.faultDetail()};
         throw;
     }
+    lastLookUpHistory.reset();
     const std::uint32_t key = ZR::ZRProxyRegistry::add(std::move(proxy));
     // The registry and the gSOAP runtime that the proxies' connections use
     // live in libraries this module loaded: keep it in memory for as long
