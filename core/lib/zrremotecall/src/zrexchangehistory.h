@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -58,7 +57,10 @@ public:
 private:
     std::atomic<std::size_t> capacity_;
     mutable std::mutex mutex_;
-    std::deque<ZRExchangeRecord> records_;
+    // A ring once full: the oldest record at `oldest_`, which stays 0 until
+    // then. (A deque would need a libstdc++ newer than MATLAB's.)
+    std::vector<ZRExchangeRecord> records_;
+    std::size_t oldest_ = 0;
 };
 
 }  // namespace ZR
