@@ -4,6 +4,9 @@
 // large message is never held a second time.
 #include "zrexchangerecorder.h"
 
+#include <netdb.h>
+#include <sys/socket.h>
+
 #include <chrono>
 
 #include <stdsoap2.h>
@@ -23,6 +26,7 @@ struct RecorderState {
 
     // The exchange being recorded, if any.
     bool recording = false;
+    bool peerNoted = false;
     ZRMessageText request;
     ZRMessageText reply;
     ZRExchangeRecord record;
@@ -38,11 +42,34 @@ RecorderState* stateOf(struct soap* soap)
     return static_cast<RecorderState*>(soap_lookup_plugin(soap, kPluginId));
 }
 
+// The address the connection reached, when the end point named it
+// otherwise ("localhost:4500 (127.0.0.1)").
+void notePeer(struct soap* soap, RecorderState& state)
+{
+    state.peerNoted = true;
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    char host[NI_MAXHOST];
+    if (!soap_valid_socket(soap->socket) ||
+        ::getpeername(soap->socket, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, nullptr, 0,
+                      NI_NUMERICHOST) != 0)
+        return;
+    const std::string numeric = host;
+    const std::string& peer = state.record.peer;
+    const std::string named = peer.substr(0, peer.rfind(':'));
+    if (named != numeric && named != "[" + numeric + "]")
+        state.record.peer += " (" + numeric + ")";
+}
+
 int sendBytes(struct soap* soap, const char* data, size_t size)
 {
     RecorderState* state = stateOf(soap);
-    if (state->recording)
+    if (state->recording) {
+        if (!state->peerNoted)
+            notePeer(soap, *state);
         state->request.add(data, size);
+    }
     return state->send(soap, data, size);
 }
 
@@ -113,6 +140,7 @@ ZRExchangeRecording::ZRExchangeRecording(const boost::shared_ptr<ZRValue>& handl
         return;
     state_ = state;
     state->recording = true;
+    state->peerNoted = false;
     state->request = ZRMessageText();
     state->reply = ZRMessageText();
     ZRExchangeRecord& record = state->record;
