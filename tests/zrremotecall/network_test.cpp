@@ -161,8 +161,9 @@ TEST(ProxyWire, FixesUpTheReportedAddress)
 // texts ride along as fault texts.
 TEST(NetworkWire, FailedLookupRaisesFailedToGetModule)
 {
-    const std::string invalid = "the broker's reply could not be read: Validation constraint violation: "
-                                "invalid value in element 'isABroker'";
+    const std::string invalid =
+        "the broker's reply could not be read: Validation constraint violation: "
+        "invalid value in element 'isABroker'";
     const struct {
         const char* name;
         ScriptedResponse reply;
@@ -651,7 +652,6 @@ TEST(ProxyWire, CallThatCannotConnectLooksTheModuleUpOnceAndRetries)
     EXPECT_EQ(after.requests().size(), 2u);
 }
 
-
 bool contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
@@ -715,7 +715,8 @@ TEST(ProxyWire, HistoryKeepsTheLastExchangesAsTheyWentOverTheWire)
     EXPECT_TRUE(contains(store.request, "<zrbroker:meth>store</zrbroker:meth>")) << store.request;
     EXPECT_TRUE(contains(store.request, "</SOAP-ENV:Envelope>")) << store.request;
     EXPECT_TRUE(contains(store.request, "\n[attachment id=\"")) << store.request;
-    EXPECT_TRUE(contains(store.request, "\" type=\"application/octet-stream\" 70000 bytes]")) << store.request;
+    EXPECT_TRUE(contains(store.request, "\" type=\"application/octet-stream\" 70000 bytes]"))
+        << store.request;
     EXPECT_FALSE(contains(store.request, "SSSS"));
     EXPECT_TRUE(contains(store.reply, "<zrbroker:callVexelResponse>")) << store.reply;
     EXPECT_TRUE(contains(store.reply, "\n[attachment id=\"back\" type=\"application/x-test\" 5000 bytes]"))
@@ -785,8 +786,8 @@ TEST(ProxyWire, TraceAppendsEveryExchangeWhileOn)
 
     const std::string text = fileText(path);
     std::remove(path);
-    const std::string lookUpLine = "  peer 127.0.0.1:" + portText(broker) +
-                                   "  module Tracker  method getModuleByName  ";
+    const std::string lookUpLine =
+        "  peer 127.0.0.1:" + portText(broker) + "  module Tracker  method getModuleByName  ";
     EXPECT_TRUE(contains(text, lookUpLine)) << text;
     EXPECT_TRUE(contains(text, "-- request\n" + broker.requests()[0].raw + "\n-- reply\n" +
                                    lookupReply("Tracker", "127.0.0.1", module.port()) + "\n\n"))

@@ -167,7 +167,8 @@ void ZRExchangeRecording::finish(const char* outcome) noexcept
     state.recording = false;
     try {
         ZRExchangeRecord& record = state.record;
-        record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - state.begun).count();
+        record.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - state.begun).count();
         record.outcome = outcome ? outcome : "";
         record.request = state.request.take();
         record.reply = state.reply.take();

@@ -194,7 +194,8 @@ void ZRMessageText::addDime(const char* data, std::size_t size)
         }
         const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(fieldLeft_, size));
         if (fieldRead_ < fieldContent_)
-            dimeContent(data, static_cast<std::size_t>(std::min<std::uint64_t>(take, fieldContent_ - fieldRead_)));
+            dimeContent(data,
+                        static_cast<std::size_t>(std::min<std::uint64_t>(take, fieldContent_ - fieldRead_)));
         fieldRead_ += take;
         fieldLeft_ -= take;
         data += take;
@@ -265,7 +266,7 @@ void ZRMessageText::dimeContent(const char* data, std::size_t size)
     }
     if (payload_ == 0 || !listed_)
         return;
-    std::string* name = dimeState_ == Dime::Id ? &attachments_.back().id
+    std::string* name = dimeState_ == Dime::Id     ? &attachments_.back().id
                         : dimeState_ == Dime::Type ? &attachments_.back().type
                                                    : nullptr;
     if (name && name->size() < kNameKept)

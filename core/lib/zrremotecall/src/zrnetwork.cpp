@@ -262,8 +262,8 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
     const std::string failed = "failed to get module " + moduleName + " " + endpoint;
     // gSOAP would talk to standard input and output for lack of a host.
     if (!isAcceptableHost(hostOfUrl(endpoint))) {
-        ZRNetworkError error(kModule, "getModuleByName", failed + "\n\t" + unusableHostCause(endpoint), __FILE__,
-                             __LINE__);
+        ZRNetworkError error(kModule, "getModuleByName", failed + "\n\t" + unusableHostCause(endpoint),
+                             __FILE__, __LINE__);
         error.withKind(ZRErrorKind::BrokerUnreachable).withFault(kNoHost, kNoHostDetail);
         throw error;
     }
@@ -276,8 +276,8 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
         describeFailure(context);
         const std::string limit = limitText(report, "no answer", "no answer");
         const std::string cause = "\n\t" + lookUpCause(context, report, endpoint);
-        ZRNetworkError error(kModule, "getModuleByName", limit.empty() ? failed + cause : failed + ": " + limit,
-                             __FILE__, __LINE__);
+        ZRNetworkError error(kModule, "getModuleByName",
+                             limit.empty() ? failed + cause : failed + ": " + limit, __FILE__, __LINE__);
         error.withKind(limit.empty() ? lookUpFailureKind(context, report) : limitKind(report))
             .withFault(textOrEmpty(soap_faultstring(context)), textOrEmpty(soap_faultdetail(context)));
         // A half-done exchange must not leave its bytes to the next one.

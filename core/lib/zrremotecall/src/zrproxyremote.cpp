@@ -130,7 +130,8 @@ void ZRProxyRemote::connect(const std::string& moduleName, const std::string& ho
     setExchangeHistory(data->context(), data->history);
     // Users read Timeout as the limit of the whole thing: without a
     // ConnectTimeout of its own, the look-up gets the call's.
-    const ZRDeadline lookUpDeadline = limits.connectTimeout > 0 ? noDeadline() : deadlineAfter(limits.timeout);
+    const ZRDeadline lookUpDeadline =
+        limits.connectTimeout > 0 ? noDeadline() : deadlineAfter(limits.timeout);
     lookUp(*data, limits, lookUpDeadline, interrupted);
     d = data.release();
 }

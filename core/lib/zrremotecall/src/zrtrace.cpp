@@ -86,8 +86,8 @@ void startTraceFromEnvironment()
         try {
             openTrace(path);
         } catch (const ZRError& error) {
-            const std::string text = std::string("zrbridge: ") + kEnvironmentVariable + ": cannot open " + path +
-                                     " for appending; not tracing\n";
+            const std::string text = std::string("zrbridge: ") + kEnvironmentVariable + ": cannot open " +
+                                     path + " for appending; not tracing\n";
             printDiagnostic(text.c_str());
         }
     });
