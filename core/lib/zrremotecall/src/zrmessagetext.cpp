@@ -5,6 +5,8 @@
 // is a count, so malformed input cannot make it hold more than its bound.
 #include "zrmessagetext.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -33,6 +35,13 @@ std::string lowered(std::string text)
     std::transform(text.begin(), text.end(), text.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
+}
+
+// Whether `text` starts with `prefix` (lower case), in any case.
+bool startsWith(const std::string& text, const char* prefix)
+{
+    const std::size_t length = std::strlen(prefix);
+    return text.size() >= length && strncasecmp(text.c_str(), prefix, length) == 0;
 }
 
 int hexDigit(char c)
@@ -111,28 +120,32 @@ void ZRMessageText::add(const char* data, std::size_t size)
 
 void ZRMessageText::addHeader(const char* data, std::size_t size)
 {
-    for (std::size_t i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (c != '\n') {
-            if (c != '\r' && line_.size() < kLineLookedAt)
-                line_ += c;
-            continue;
-        }
+    std::size_t at = 0;
+    while (at < size) {
+        const char* end = static_cast<const char*>(std::memchr(data + at, '\n', size - at));
+        const std::size_t lineEnd = end ? static_cast<std::size_t>(end - data) : size;
+        if (line_.size() < kLineLookedAt)
+            line_.append(data + at, std::min(lineEnd - at, kLineLookedAt - line_.size()));
+        at = lineEnd;
+        if (!end)
+            break;
+        ++at;
+        if (!line_.empty() && line_.back() == '\r')
+            line_.pop_back();
         const bool blank = line_.empty();
-        headerLine();
+        headerLine(line_);
+        line_.clear();
         if (blank && part_ == Part::Body) {
-            keep(data, i + 1);
-            add(data + i + 1, size - i - 1);
+            keep(data, at);
+            add(data + at, size - at);
             return;
         }
     }
     keep(data, size);
 }
 
-void ZRMessageText::headerLine()
+void ZRMessageText::headerLine(const std::string& line)
 {
-    const std::string line = lowered(line_);
-    line_.clear();
     if (line.empty()) {
         // A blank line before the status line is noise; after the header of
         // an interim reply (100 Continue) the real header follows.
@@ -148,18 +161,13 @@ void ZRMessageText::headerLine()
     }
     if (statusLine_) {
         statusLine_ = false;
-        interim_ = line.compare(0, 5, "http/") == 0 && line.find(" 1") == line.find(' ');
+        interim_ = startsWith(line, "http/") && line.find(" 1") == line.find(' ');
         return;
     }
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos)
-        return;
-    const std::string name = line.substr(0, colon);
-    const std::string value = line.substr(colon + 1);
-    if (name == "content-type")
-        dime_ = value.find("application/dime") != std::string::npos;
-    else if (name == "transfer-encoding")
-        chunked_ = value.find("chunked") != std::string::npos;
+    if (startsWith(line, "content-type:"))
+        dime_ = lowered(line).find("application/dime") != std::string::npos;
+    else if (startsWith(line, "transfer-encoding:"))
+        chunked_ = lowered(line).find("chunked") != std::string::npos;
 }
 
 void ZRMessageText::addUnchunked(const char* data, std::size_t size)

@@ -36,7 +36,7 @@ private:
     };
 
     void addHeader(const char* data, std::size_t size);
-    void headerLine();
+    void headerLine(const std::string& line);
     void addUnchunked(const char* data, std::size_t size);
     void addDime(const char* data, std::size_t size);
     void startDimeRecord();
