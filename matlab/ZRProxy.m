@@ -8,16 +8,22 @@ classdef ZRProxy < handle
   %   the name as given does ('localhost', DNS and /etc/hosts names), the
   %   name as given is used.
   %
-  %   p = ZRProxy(..., 'Timeout', s, 'ConnectTimeout', s, 'ArrayResults', a)
-  %   sets options, which are also properties that can be changed later
-  %   (p.Timeout = 5):
+  %   p = ZRProxy(..., 'Timeout', s, 'ConnectTimeout', s, 'ArrayResults', a,
+  %   'History', n) sets options, which are also properties that can be
+  %   changed later (p.Timeout = 5):
   %     Timeout         seconds a call may take, from connecting to the
   %                     last byte of the reply ([] or Inf: no limit, the
-  %                     default)
+  %                     default); without a ConnectTimeout it also bounds
+  %                     the look-up at the broker, which then fails with
+  %                     zrbridge:timeout after at most Timeout
   %     ConnectTimeout  seconds the look-up at the broker, and each TCP
-  %                     connect, may take ([] or Inf: no limit, the default)
+  %                     connect, may take ([] or Inf: no limit, the
+  %                     default); when given, it alone bounds the look-up
   %     ArrayResults    'cell' (the default) or 'numeric' (see Numeric
   %                     results below)
+  %     History         how many exchanges the proxy keeps for history(p)
+  %                     (0, the default, keeps and costs nothing; at most
+  %                     10000)
   %   A limit that expires fails the call with zrbridge:timeout; the
   %   connection is dropped and the next call reconnects. Ctrl-C ends any
   %   wait of a call within a fraction of a second, with zrbridge:interrupted,
@@ -126,6 +132,16 @@ classdef ZRProxy < handle
   %   message: p.LastFault after a failed call, ZRProxy.lookupFault() after
   %   a failed construction (structs with fields faultstring and detail).
   %
+  %   What went over the wire: h = history(p) returns the last History
+  %   exchanges, the look-up that made the proxy included, oldest first, as
+  %   a struct array with the fields Method, Started (POSIX seconds),
+  %   Seconds, Request (the HTTP request as sent: header and SOAP text),
+  %   Reply (the HTTP reply as received: status line, header, SOAP text)
+  %   and Outcome ('' on success, else the error identifier). Attachments
+  %   are listed by id, type and size, never their bytes; each text is cut
+  %   at 64 KB with a line saying how many bytes were left out. zrtrace
+  %   writes every exchange of the session to a file.
+  %
   %   Reconnection: when a call cannot connect to the module (the request
   %   was not sent), the broker is asked once where the module is now and
   %   the call is made once more there; a request that may have reached the
@@ -175,6 +191,7 @@ classdef ZRProxy < handle
     Timeout = []         % seconds a call may take ([]: no limit)
     ConnectTimeout = []  % seconds the look-up and each connect may take
     ArrayResults = 'cell'  % 'cell' or 'numeric'
+    History = 0          % how many exchanges history(p) keeps
   end
 
   properties (Hidden, Transient)
@@ -187,7 +204,8 @@ classdef ZRProxy < handle
     % code access to the private members of proxies made before, and those
     % proxies must keep working and still close their connections.
     state = struct('handle', {[]}, 'released', false, ...
-                   'options', struct('Timeout', {[]}, 'ConnectTimeout', {[]}, 'ArrayResults', 'cell'), ...
+                   'options', struct('Timeout', {[]}, 'ConnectTimeout', {[]}, 'ArrayResults', 'cell', ...
+                                     'History', 0), ...
                    'lastFault', struct('faultstring', '', 'detail', ''))
   end
 
@@ -203,7 +221,7 @@ classdef ZRProxy < handle
         obj.moduleName = saved.moduleName;
         obj.host = saved.host;
         obj.port = saved.port;
-        names = {'Timeout', 'ConnectTimeout', 'ArrayResults'};
+        names = {'Timeout', 'ConnectTimeout', 'ArrayResults', 'History'};
         for k = 1:numel(names)
           if isfield(saved, names{k})
             obj.(names{k}) = saved.(names{k});
@@ -229,6 +247,8 @@ classdef ZRProxy < handle
             obj.ConnectTimeout = varargin{k + 1};
           case 'arrayresults'
             obj.ArrayResults = varargin{k + 1};
+          case 'history'
+            obj.History = varargin{k + 1};
           otherwise
             error('zrbridge:badArgument', 'Unknown option ''%s''', char(name));
         end
@@ -260,6 +280,27 @@ classdef ZRProxy < handle
     function set.ArrayResults(obj, value)
       proxySetOption(obj, 'ArrayResults', value);
       obj.ArrayResults = obj.state.options.ArrayResults;
+    end
+
+    function set.History(obj, value)
+      if ~(isnumeric(value) && isscalar(value) && isreal(value) && value >= 0 && value <= 10000 ...
+           && value == round(value))
+        error('zrbridge:badArgument', 'History must be a whole number of exchanges from 0 to 10000');
+      end
+      obj.History = double(value);
+      if ~isempty(obj.handle) && ~obj.released
+        connector('history', obj.handle, obj.History);
+      end
+    end
+
+    function h = history(obj)
+      % The last History exchanges, oldest first (see help ZRProxy).
+      if isempty(obj.handle) || obj.released
+        h = struct('Method', {}, 'Started', {}, 'Seconds', {}, 'Request', {}, 'Reply', {}, 'Outcome', {});
+        h = reshape(h, 0, 1);
+      else
+        h = connector('history', obj.state.handle);
+      end
     end
 
     function delete(obj)
@@ -343,7 +384,7 @@ classdef ZRProxy < handle
       % process.
       s = struct('moduleName', obj.moduleName, 'host', obj.host, 'port', obj.port, ...
                  'Timeout', obj.Timeout, 'ConnectTimeout', obj.ConnectTimeout, ...
-                 'ArrayResults', obj.ArrayResults);
+                 'ArrayResults', obj.ArrayResults, 'History', obj.History);
     end
   end
 

@@ -24,6 +24,7 @@
 #include "zrmoduleinfo.h"
 #include "zrnetwork.h"
 #include "zrproxyremote.h"
+#include "zrtrace.h"
 
 using ZR::ZRValue;
 
@@ -51,6 +52,38 @@ void BM_ProxyCall(benchmark::State& state)
         state.SkipWithError("the echo came back different");
 }
 BENCHMARK(BM_ProxyCall)->UseRealTime();
+
+// The same call recording its exchanges: into a history of 20 (argument
+// 1), or also into the process's trace (argument 2, a file that is
+// removed afterwards).
+void BM_ProxyCallRecorded(benchmark::State& state)
+{
+    char tracePath[] = "/tmp/zrbench_traceXXXXXX";
+    if (state.range(0) == 2) {
+        const int fd = ::mkstemp(tracePath);
+        if (fd < 0) {
+            state.SkipWithError("cannot make a trace file");
+            return;
+        }
+        ::close(fd);
+        ZR::startTrace(tracePath);
+    }
+    ZR::ZRProxyRemote proxy("Echo", "127.0.0.1", broker->port(), ZR::ZRCallLimits(), nullptr,
+                            std::make_shared<ZR::ZRExchangeHistory>(20));
+    const ZRValue arguments = smallArguments();
+    ZRValue result;
+    for (auto _ : state) {
+        proxy.call("echo", arguments, result);
+        benchmark::DoNotOptimize(result);
+    }
+    if (state.range(0) == 2) {
+        ZR::stopTrace();
+        std::remove(tracePath);
+    }
+    if (!(result == arguments))
+        state.SkipWithError("the echo came back different");
+}
+BENCHMARK(BM_ProxyCallRecorded)->Arg(1)->Arg(2)->UseRealTime();
 
 // One exchange as it went over the wire.
 struct Exchange {

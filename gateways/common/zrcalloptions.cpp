@@ -1,4 +1,5 @@
-// Timeout, ConnectTimeout and ArrayResults from a MATLAB options struct.
+// Timeout, ConnectTimeout, ArrayResults and History from a MATLAB options
+// struct.
 #include "zrcalloptions.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@ namespace {
 
 const char kNotAStruct[] = "The options must be a struct";
 const char kBadArrayResults[] = "ArrayResults must be 'cell' or 'numeric'";
+const char kBadHistory[] = "History must be a whole number of exchanges from 0 to 10000";
 
 // Seconds from one field; 0 stands for no limit, as in ZRCallLimits.
 double secondsOf(const mxArray* value, const char* field)
@@ -59,10 +61,22 @@ void readArrayResults(const mxArray* options, ZRArrayResults& arrayResults)
 
 }  // namespace
 
+std::size_t historySize(const mxArray* value)
+{
+    if (mxIsEmpty(value) && mxIsNumeric(value))
+        return 0;
+    if (!mxIsNumeric(value) || mxIsComplex(value) || mxGetNumberOfElements(value) != 1)
+        throw ZRMxArgumentError(kBadHistory);
+    const double size = mxGetScalar(value);
+    if (!(size >= 0 && size <= static_cast<double>(kMostHistory)) || size != std::trunc(size))
+        throw ZRMxArgumentError(kBadHistory);
+    return static_cast<std::size_t>(size);
+}
+
 mxArray* callOptionsArray(const ZRCallOptions& options)
 {
-    const char* fields[] = {"Timeout", "ConnectTimeout", "ArrayResults"};
-    mxArray* result = mxCreateStructMatrix(1, 1, 3, fields);
+    const char* fields[] = {"Timeout", "ConnectTimeout", "ArrayResults", "History"};
+    mxArray* result = mxCreateStructMatrix(1, 1, 4, fields);
     const auto seconds = [](double value) {
         return value > 0 ? mxCreateDoubleScalar(value) : mxCreateDoubleMatrix(0, 0, mxREAL);
     };
@@ -70,6 +84,7 @@ mxArray* callOptionsArray(const ZRCallOptions& options)
     mxSetField(result, 0, "ConnectTimeout", seconds(options.limits.connectTimeout));
     mxSetField(result, 0, "ArrayResults",
                mxCreateString(options.arrayResults == ZRArrayResults::Numeric ? "numeric" : "cell"));
+    mxSetField(result, 0, "History", mxCreateDoubleScalar(static_cast<double>(options.history)));
     return result;
 }
 
@@ -84,6 +99,8 @@ ZRCallOptions callOptions(const mxArray* options, const ZRCallOptions& defaults)
     readSeconds(options, "Timeout", result.limits.timeout);
     readSeconds(options, "ConnectTimeout", result.limits.connectTimeout);
     readArrayResults(options, result.arrayResults);
+    if (const mxArray* history = mxGetField(options, 0, "History"))
+        result.history = historySize(history);
     return result;
 }
 

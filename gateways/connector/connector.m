@@ -18,7 +18,10 @@
 %   made through H, in seconds ([] or Inf: no limit, the default):
 %     Timeout         a whole call, from connecting to the last byte of
 %                     the reply
-%     ConnectTimeout  the look-up at the broker, and each TCP connect
+%     ConnectTimeout  the look-up at the broker, and each TCP connect;
+%                     when it is not given, Timeout bounds the look-up
+%   and a History field, how many exchanges H keeps for
+%   CONNECTOR('history', H) (a whole number from 0, the default, to 10000).
 %   An ArrayResults field (INVOKER's option) is checked alike but has no
 %   effect here. A fourth argument that is not a struct is ignored.
 %
@@ -45,7 +48,19 @@
 %                                   its normal form: Timeout and
 %                                   ConnectTimeout in seconds or [] for no
 %                                   limit, ArrayResults 'cell' or
-%                                   'numeric' (ZRProxy keeps its options so)
+%                                   'numeric', History a number (ZRProxy
+%                                   keeps its options so)
+%     R = CONNECTOR('history', H)   the last exchanges made through H,
+%                                   oldest first, as an Nx1 struct array
+%                                   with the fields Method, Started,
+%                                   Seconds, Request, Reply, Outcome
+%     CONNECTOR('history', H, N)    keep the last N exchanges from now on
+%     R = CONNECTOR('history')      the exchanges of the last failed
+%                                   look-up (when History was given)
+%     F = CONNECTOR('trace')        the file that every exchange of this
+%                                   process is appended to, or ''
+%     CONNECTOR('trace', FILE)      start appending to FILE;
+%                                   CONNECTOR('trace', 'off') stops
 %
 %   Errors carry an identifier that try/catch can test (err.identifier):
 %     zrbridge:usage             fewer than three arguments (and no
@@ -54,14 +69,17 @@
 %                                a zero character, a host with blanks, a
 %                                bad port, an option of the wrong kind,
 %                                options that are not a struct ('options')
-%     zrbridge:invalidHandle     'release' or 'fault' with a handle that is
-%                                not a uint32; 'fault' with a handle of no
-%                                live proxy ("Object is NULL !")
+%     zrbridge:invalidHandle     'release', 'fault' or 'history' with a
+%                                handle that is not a uint32; 'fault' or
+%                                'history' with a handle of no live proxy
+%                                ("Object is NULL !")
 %     zrbridge:brokerUnreachable no connection to the broker
 %     zrbridge:unknownModule     the broker answered with a fault (it does
 %                                not know the module)
 %     zrbridge:lookupFailed      any other failure of the look-up
-%     zrbridge:timeout           ConnectTimeout expired during the look-up
+%     zrbridge:timeout           ConnectTimeout (or Timeout, when no
+%                                ConnectTimeout is given) expired during
+%                                the look-up
 %     zrbridge:interrupted       Ctrl-C during the look-up
 %     zrbridge:failed            a failure of no known cause (out of
 %                                memory, for one)

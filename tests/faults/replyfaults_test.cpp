@@ -143,7 +143,8 @@ TEST(ReplyFaults, RefusedConnections)
     // No broker: no proxy.
     EXPECT_THROW_MSG(ZRProxyRemote("Tracker", "127.0.0.1", deadPort, 0, 0), ZRNetworkError,
                      "\tZRNetwork::getModuleByName\n\tfailed to get module Tracker http://127.0.0.1:" +
-                         std::to_string(deadPort));
+                         std::to_string(deadPort) + "\n\tconnection refused at 127.0.0.1:" +
+                         std::to_string(deadPort) + ": is a broker listening there?");
 
     // The broker reports a module end point on which nobody listens.
     ScriptedPeer broker;

@@ -108,6 +108,8 @@ unwind_protect
   brokers{end + 1} = slow;
   expect_identifier(@() ZRProxy('Echo', '127.0.0.1', slow.port, 'ConnectTimeout', 1), ...
                     'zrbridge:timeout', 'look-up unanswered, ConnectTimeout 1', 2);
+  expect_identifier(@() ZRProxy('Echo', '127.0.0.1', slow.port, 'Timeout', 1), ...
+                    'zrbridge:timeout', 'look-up unanswered, Timeout 1', 2);
 
   % Ctrl-C during a call and during a look-up: an ordinary error within a
   % second, and the session goes on.

@@ -80,7 +80,7 @@ TEST_F(DemoBroker, FailuresReachTheCallerAndTheProxyGoesOn)
 {
     EXPECT_THROW_MSG(ZRProxyRemote("Nobody", "127.0.0.1", port(), 0, 0), ZRNetworkError,
                      "\tZRNetwork::getModuleByName\n\tfailed to get module Nobody http://127.0.0.1:" +
-                         std::to_string(port()));
+                         std::to_string(port()) + "\n\tthe broker answered with a fault: Unknown module");
 
     ZRProxyRemote proxy("Faulty", "127.0.0.1", port(), 0, 0);
     ZRValue arguments;

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -20,8 +23,10 @@
 #include "expectthrow.h"
 #include "scriptedpeer.h"
 #include "zrconnection.h"
+#include "zrexchangehistory.h"
 #include "zrnetwork.h"
 #include "zrproxyremote.h"
+#include "zrtrace.h"
 
 using ZR::zr__ZRModuleInfoVexel;
 using ZR::ZRCallLimits;
@@ -151,28 +156,39 @@ TEST(ProxyWire, FixesUpTheReportedAddress)
     }
 }
 
-// Every failure of the look-up gives the same text; the cause is told by
-// the error's kind, and the broker's own texts ride along as fault texts.
+// Every failure of the look-up starts with the same text, and a line says
+// why; the error's kind tells the cause to programs, and the broker's own
+// texts ride along as fault texts.
 TEST(NetworkWire, FailedLookupRaisesFailedToGetModule)
 {
+    const std::string invalid =
+        "the broker's reply could not be read: Validation constraint violation: "
+        "invalid value in element 'isABroker'";
     const struct {
         const char* name;
         ScriptedResponse reply;
         ZRErrorKind kind;
         const char* faultString;
+        std::string cause;
     } cases[] = {
         {"SOAP fault", ScriptedResponse::keepAlive(faultReply("No such module", "<why>gone</why>")),
-         ZRErrorKind::UnknownModule, "No such module"},
+         ZRErrorKind::UnknownModule, "No such module", "the broker answered with a fault: No such module"},
         {"HTTP 404", ScriptedResponse::keepAlive(httpResponse("not here", 404, "Not Found", "text/plain")),
-         ZRErrorKind::LookupFailed, "HTTP Error"},
-        {"not XML", ScriptedResponse::keepAlive(httpResponse("hello")), ZRErrorKind::LookupFailed, nullptr},
+         ZRErrorKind::LookupFailed, "HTTP Error", "the reply was not SOAP: HTTP status 404"},
+        {"not XML", ScriptedResponse::keepAlive(httpResponse("hello")), ZRErrorKind::LookupFailed, nullptr,
+         "the reply held no SOAP message (HTTP status 200)"},
         {"boolean True", ScriptedResponse::keepAlive(lookupReply("<isABroker>True</isABroker>")),
-         ZRErrorKind::LookupFailed, nullptr},
+         ZRErrorKind::LookupFailed, nullptr, invalid},
         {"boolean 2", ScriptedResponse::keepAlive(lookupReply("<isABroker>2</isABroker>")),
-         ZRErrorKind::LookupFailed, nullptr},
-        {"closed", ScriptedResponse::closeBefore(), ZRErrorKind::LookupFailed, nullptr},
+         ZRErrorKind::LookupFailed, nullptr, invalid},
+        {"closed", ScriptedResponse::closeBefore(), ZRErrorKind::LookupFailed, nullptr,
+         "the broker closed the connection without answering"},
         {"cut short", ScriptedResponse::closeMidReply(lookupReply("Tracker", "1.2.3.4", 1), 60),
-         ZRErrorKind::LookupFailed, nullptr},
+         ZRErrorKind::LookupFailed, nullptr, "the reply held no SOAP message (HTTP status 200)"},
+        {"cut in the body",
+         ScriptedResponse::closeMidReply(lookupReply("Tracker", "1.2.3.4", 1),
+                                         lookupReply("Tracker", "1.2.3.4", 1).find("<ip>")),
+         ZRErrorKind::LookupFailed, nullptr, "the broker's reply ended early"},
     };
     for (const auto& c : cases) {
         ScriptedPeer broker;
@@ -183,9 +199,9 @@ TEST(NetworkWire, FailedLookupRaisesFailedToGetModule)
         const auto error = caught<ZRNetworkError>(
             [&] { direct.network.getModuleByName(direct.handle, "Tracker", direct.info); });
         ASSERT_TRUE(error) << c.name;
-        EXPECT_EQ(
-            visibleText(error->what()),
-            visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + broker.endpoint()))
+        EXPECT_EQ(visibleText(error->what()),
+                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " +
+                              broker.endpoint() + "\n\t" + c.cause))
             << c.name;
         EXPECT_EQ(error->kind(), c.kind) << c.name;
         if (c.faultString) {
@@ -198,8 +214,18 @@ TEST(NetworkWire, FailedLookupRaisesFailedToGetModule)
     // No broker there, or no host to look for one at: nothing is sent, and
     // nothing goes to standard output instead.
     const std::string nobody = refusingEndpoint();
-    for (const std::string& endpoint :
-         {nobody, std::string("http://127.0.0.1 :1"), std::string("http://:1")}) {
+    const struct {
+        std::string endpoint;
+        std::string cause;
+    } unsent[] = {
+        {nobody, "connection refused at " + nobody.substr(7) + ": is a broker listening there?"},
+        {"http://127.0.0.1 :1", "no usable host in http://127.0.0.1 :1"},
+        {"http://:1", "no usable host in http://:1"},
+        {"http://no-such-host.invalid:1",
+         "the host name no-such-host.invalid did not resolve (Name or service not known)"},
+    };
+    for (const auto& c : unsent) {
+        const std::string& endpoint = c.endpoint;
         DirectConnection direct(endpoint);
         testing::internal::CaptureStdout();
         const auto error = caught<ZRNetworkError>(
@@ -207,7 +233,8 @@ TEST(NetworkWire, FailedLookupRaisesFailedToGetModule)
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << endpoint;
         ASSERT_TRUE(error) << endpoint;
         EXPECT_EQ(visibleText(error->what()),
-                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + endpoint));
+                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + endpoint +
+                              "\n\t" + c.cause));
         EXPECT_EQ(error->kind(), ZRErrorKind::BrokerUnreachable) << endpoint;
     }
 }
@@ -217,7 +244,8 @@ TEST(ProxyWire, ConstructionFailsWithTheLookupError)
     ScriptedPeer broker;
     broker.push(faultReply("No such module"));
     EXPECT_THROW_MSG(ZRProxyRemote("Tracker", "127.0.0.1", broker.port(), 0, 0), ZRNetworkError,
-                     "\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + broker.endpoint());
+                     "\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + broker.endpoint() +
+                         "\n\tthe broker answered with a fault: No such module");
 }
 
 TEST(NetworkWire, EmptyLookupAnswerResetsTheDescription)
@@ -538,18 +566,25 @@ TEST(NetworkWire, PeerDroppingTheConnectionDoesNotRaiseSigpipe)
 TEST(ProxyWire, LimitsAndInterruptsEndSilentWaits)
 {
     const auto silence = std::chrono::milliseconds(1500);
-    {
+    // The look-up: ConnectTimeout bounds it when given, Timeout otherwise.
+    const struct {
+        ZRCallLimits limits;
+        const char* limit;
+    } lookUps[] = {
+        {ZRCallLimits{0, 0.2}, "0.2 s (ConnectTimeout)"},
+        {ZRCallLimits{0.2, 0}, "0.2 s (Timeout)"},
+        {ZRCallLimits{0.1, 0.3}, "0.3 s (ConnectTimeout)"},
+    };
+    for (const auto& c : lookUps) {
         ScriptedPeer broker;
         broker.push(ScriptedResponse::stalled(lookupReply("Tracker", "127.0.0.1", 1), silence));
-        ZRCallLimits limits;
-        limits.connectTimeout = 0.2;
         const auto error =
-            caught<ZRNetworkError>([&] { ZRProxyRemote("Tracker", "127.0.0.1", broker.port(), limits); });
-        ASSERT_TRUE(error);
+            caught<ZRNetworkError>([&] { ZRProxyRemote("Tracker", "127.0.0.1", broker.port(), c.limits); });
+        ASSERT_TRUE(error) << c.limit;
         EXPECT_EQ(visibleText(error->what()),
                   visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " +
-                              broker.endpoint() + ": no answer within 0.2 s (ConnectTimeout)"));
-        EXPECT_EQ(error->kind(), ZRErrorKind::Timeout);
+                              broker.endpoint() + ": no answer within " + c.limit));
+        EXPECT_EQ(error->kind(), ZRErrorKind::Timeout) << c.limit;
     }
 
     ScriptedPeer broker;
@@ -615,6 +650,156 @@ TEST(ProxyWire, CallThatCannotConnectLooksTheModuleUpOnceAndRetries)
     EXPECT_EQ(error->kind(), ZRErrorKind::ConnectionFailed);
     EXPECT_EQ(broker.requests().size(), 2u);
     EXPECT_EQ(after.requests().size(), 2u);
+}
+
+bool contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// A proxy with a history keeps its exchanges, the look-up first, failures
+// with their identifier, the texts as they went over the wire without the
+// bytes of attachments and cut at their bound, and only the last ones.
+TEST(ProxyWire, HistoryKeepsTheLastExchangesAsTheyWentOverTheWire)
+{
+    ScriptedPeer broker;
+    ScriptedPeer module;
+    broker.push(lookupReply("Tracker", "127.0.0.1", module.port()));
+    const auto history = std::make_shared<ZR::ZRExchangeHistory>(10);
+    ZRProxyRemote proxy("Tracker", "127.0.0.1", broker.port(), ZRCallLimits(), nullptr, history);
+
+    const std::string sentBytes(70000, 'S'), returnedBytes(5000, 'R');
+    const std::string binaryItem = "<item xsi:type=\"xsd:base64Binary\">MQ==</item>";
+    module.push(faultReply("Unknown method"));
+    module.push(callReply(intItem(3)));
+    module.push(httpResponse(
+        DimeMessage(callEnvelope("<item xsi:type=\"Array\">" + binaryItem + intItem(2) + "</item>"))
+            .attach(returnedBytes, "back", "application/x-test")
+            .bytes(),
+        200, "OK", "application/dime"));
+
+    ZRValue result;
+    EXPECT_THROW(proxy.call("nope", ZRValue(), result), ZRError);
+    const ZRValue large(std::string(200000, 'x'));
+    proxy.call("put", large, result);
+    ZRValue binary;
+    binary.assignBytes(sentBytes.data(), static_cast<int>(sentBytes.size()));
+    ZRValue withBinary;
+    withBinary.append(binary);
+    proxy.call("store", withBinary, result);
+
+    const std::vector<ZR::ZRExchangeRecord> records = proxy.history();
+    ASSERT_EQ(records.size(), 4u);
+    const std::vector<RecordedRequest> calls = module.requests();
+    ASSERT_EQ(calls.size(), 3u);
+
+    const ZR::ZRExchangeRecord& lookUp = records[0];
+    EXPECT_EQ(lookUp.method, "getModuleByName");
+    EXPECT_EQ(lookUp.outcome, "");
+    EXPECT_EQ(lookUp.peer, "127.0.0.1:" + portText(broker));
+    EXPECT_EQ(lookUp.request, broker.requests()[0].raw);
+    EXPECT_EQ(lookUp.reply, lookupReply("Tracker", "127.0.0.1", module.port()));
+    EXPECT_GE(lookUp.seconds, 0);
+    EXPECT_LE(lookUp.seconds, records[1].started - lookUp.started + 1e-3);
+    EXPECT_GT(lookUp.started, 1.7e9);
+
+    EXPECT_EQ(records[1].method, "nope");
+    EXPECT_EQ(records[1].outcome, "zrbridge:remoteFault");
+    EXPECT_EQ(records[1].request, calls[0].raw);
+    EXPECT_EQ(records[1].reply, faultReply("Unknown method"));
+
+    // DIME both ways: the SOAP text and one line per attachment.
+    const ZR::ZRExchangeRecord& store = records[3];
+    EXPECT_EQ(store.outcome, "");
+    EXPECT_TRUE(contains(store.request, calls[2].header)) << store.request;
+    EXPECT_TRUE(contains(store.request, "<zrbroker:meth>store</zrbroker:meth>")) << store.request;
+    EXPECT_TRUE(contains(store.request, "</SOAP-ENV:Envelope>")) << store.request;
+    EXPECT_TRUE(contains(store.request, "\n[attachment id=\"")) << store.request;
+    EXPECT_TRUE(contains(store.request, "\" type=\"application/octet-stream\" 70000 bytes]"))
+        << store.request;
+    EXPECT_FALSE(contains(store.request, "SSSS"));
+    EXPECT_TRUE(contains(store.reply, "<zrbroker:callVexelResponse>")) << store.reply;
+    EXPECT_TRUE(contains(store.reply, "\n[attachment id=\"back\" type=\"application/x-test\" 5000 bytes]"))
+        << store.reply;
+    EXPECT_FALSE(contains(store.reply, "RRRR"));
+
+    // Cut at the bound; the marker says how much was left out.
+    const ZR::ZRExchangeRecord& put = records[2];
+    const std::size_t bound = 64 * 1024;
+    EXPECT_TRUE(put.request == calls[1].raw.substr(0, bound) + "\n[... " +
+                                   std::to_string(calls[1].raw.size() - bound) + " bytes left out]");
+
+    proxy.setHistorySize(2);
+    const std::vector<ZR::ZRExchangeRecord> last = proxy.history();
+    ASSERT_EQ(last.size(), 2u);
+    EXPECT_EQ(last[0].method, "put");
+    EXPECT_EQ(last[1].method, "store");
+
+    // A look-up that fails still reaches the caller's history.
+    ScriptedPeer refusing;
+    refusing.push(faultReply("Unknown module"));
+    const auto failed = std::make_shared<ZR::ZRExchangeHistory>(5);
+    EXPECT_THROW(ZRProxyRemote("Nope", "127.0.0.1", refusing.port(), ZRCallLimits(), nullptr, failed),
+                 ZRNetworkError);
+    ASSERT_EQ(failed->records().size(), 1u);
+    EXPECT_EQ(failed->records()[0].outcome, "zrbridge:unknownModule");
+    EXPECT_EQ(failed->records()[0].reply, faultReply("Unknown module"));
+
+    // Without a history nothing is kept.
+    broker.push(lookupReply("Tracker", "127.0.0.1", module.port()));
+    module.push(callReply(intItem(4)));
+    ZRProxyRemote plain("Tracker", "127.0.0.1", broker.port(), ZRCallLimits());
+    plain.call("get", ZRValue(), result);
+    EXPECT_TRUE(plain.history().empty());
+    EXPECT_EQ(plain.historySize(), 0u);
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The trace gets every exchange of every connection while it is on, with
+// the time, the peer, the outcome and both texts; nothing when it is off.
+TEST(ProxyWire, TraceAppendsEveryExchangeWhileOn)
+{
+    char path[] = "/tmp/zrtraceXXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    ASSERT_EQ(ZR::traceFile(), "");
+
+    ScriptedPeer broker;
+    ScriptedPeer module;
+    broker.push(lookupReply("Tracker", "127.0.0.1", module.port()));
+    module.push(callReply(intItem(1)));
+    module.push(callReply(intItem(2)));
+    ZR::startTrace(path);
+    EXPECT_EQ(ZR::traceFile(), path);
+    ZRProxyRemote proxy("Tracker", "127.0.0.1", broker.port(), ZRCallLimits());
+    ZRValue result;
+    proxy.call("first", ZRValue(), result);
+    ZR::stopTrace();
+    EXPECT_EQ(ZR::traceFile(), "");
+    proxy.call("second", ZRValue(), result);
+
+    const std::string text = fileText(path);
+    std::remove(path);
+    const std::string lookUpLine =
+        "  peer 127.0.0.1:" + portText(broker) + "  module Tracker  method getModuleByName  ";
+    EXPECT_TRUE(contains(text, lookUpLine)) << text;
+    EXPECT_TRUE(contains(text, "-- request\n" + broker.requests()[0].raw + "\n-- reply\n" +
+                                   lookupReply("Tracker", "127.0.0.1", module.port()) + "\n\n"))
+        << text;
+    EXPECT_TRUE(contains(text, "  peer 127.0.0.1:" + portText(module) + "  module Tracker  method first  "));
+    EXPECT_TRUE(contains(text, " s  ok\n-- request\n" + module.requests()[0].raw)) << text;
+    EXPECT_FALSE(contains(text, "method second"));
+    EXPECT_EQ(text.compare(0, 5, "== 20"), 0) << text;
+    EXPECT_TRUE(contains(text, " UTC  peer ")) << text;
+
+    EXPECT_THROW(ZR::startTrace("/nonexistent-dir/trace.txt"), ZRError);
+    EXPECT_EQ(ZR::traceFile(), "");
 }
 
 }  // namespace

@@ -2,10 +2,13 @@
 // looks the module up at the broker; call() invokes one of its methods.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "zrcalllimits.h"
 #include "zrerror.h"
+#include "zrexchangehistory.h"
 #include "zrexport.h"
 #include "zrmoduleinfo.h"
 #include "zrvalue.h"
@@ -26,11 +29,15 @@ public:
     // know the module. `extra` is unused; `timeout` goes to the module
     // connection (0: no time-outs).
     ZRProxyRemote(const std::string& moduleName, const std::string& host, int port, int extra, int timeout);
-    // The same with the caller's limits: ConnectTimeout bounds the look-up,
-    // and both become the defaults of call(). `interrupted` is asked while
-    // the look-up waits.
+    // The same with the caller's limits: ConnectTimeout bounds the look-up
+    // (Timeout does when ConnectTimeout is 0), and both become the defaults
+    // of call(). `interrupted` is asked while the look-up waits. Every
+    // exchange, the look-up included, goes to `history` when it keeps any
+    // (also when construction fails); null gives the proxy a history that
+    // keeps nothing until setHistorySize().
     ZRProxyRemote(const std::string& moduleName, const std::string& host, int port,
-                  const ZRCallLimits& limits, const ZRInterruptCheck& interrupted = ZRInterruptCheck());
+                  const ZRCallLimits& limits, const ZRInterruptCheck& interrupted = ZRInterruptCheck(),
+                  std::shared_ptr<ZRExchangeHistory> history = nullptr);
     virtual ~ZRProxyRemote();
 
     ZRProxyRemote(const ZRProxyRemote&) = delete;
@@ -51,6 +58,12 @@ public:
     // The fault texts of the last call when it failed; empty otherwise.
     const ZRFaultTexts& lastFault() const;
 
+    // The last exchanges of this proxy, oldest first: as many as the
+    // history size, 0 (nothing kept, nothing recorded) unless set.
+    std::vector<ZRExchangeRecord> history() const;
+    std::size_t historySize() const;
+    void setHistorySize(std::size_t size);
+
     // The module's description as the broker reported it (after the fix-ups).
     const zr__ZRModuleInfoVexel& moduleInfo() const;
     // The URL that calls are posted to.
@@ -67,7 +80,8 @@ public:
 
 private:
     void connect(const std::string& moduleName, const std::string& host, int port, int timeout,
-                 const ZRCallLimits& limits, const ZRInterruptCheck& interrupted);
+                 const ZRCallLimits& limits, const ZRInterruptCheck& interrupted,
+                 std::shared_ptr<ZRExchangeHistory> history = nullptr);
 
     ZRProxyRemoteData* d;
 };

@@ -81,6 +81,14 @@ std::string hostOfUrl(const std::string& url)
     return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
+std::string hostAndPortOfUrl(const std::string& url)
+{
+    const std::size_t scheme = url.find("://");
+    const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    const std::size_t end = url.find('/', start);
+    return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 bool hostResolves(const std::string& host)
 {
     addrinfo hints{};

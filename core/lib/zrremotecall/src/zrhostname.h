@@ -26,6 +26,9 @@ std::string urlHost(const std::string& host);
 // included; empty when there is none.
 std::string hostOfUrl(const std::string& url);
 
+// "host:port" of an "http://host:port" URL, as it is written there.
+std::string hostAndPortOfUrl(const std::string& url);
+
 // Whether the system resolver knows `host`.
 bool hostResolves(const std::string& host);
 

@@ -10,7 +10,9 @@
 #include <utility>
 
 #include "zrdiagnostics.h"
+#include "zrexchangerecorder.h"
 #include "zrhostname.h"
+#include "zrlookupcause.h"
 #include "zrreplylimit.h"
 #include "zrsoapH.h"
 #include "zrtransport.h"
@@ -64,6 +66,8 @@ void configureCommon(struct soap* context)
     // Without time-outs, a read past the end of a reply would wait for as
     // long as the peer keeps the connection open. Wraps the transport.
     installReplyLimit(context);
+    // Sees the bytes as gSOAP does, after the limit; wraps both.
+    installExchangeRecorder(context);
 }
 
 void setTimeouts(struct soap* context, int timeout)
@@ -191,6 +195,12 @@ ZRErrorKind callFailureKind(const struct soap* context, const ZRExchangeReport& 
     return ZRErrorKind::BadReply;
 }
 
+// The two exchanges, recorded by the members that call them.
+int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& moduleName,
+                 const boost::shared_ptr<zr__ZRModuleInfoVexel>& moduleInfo);
+ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& methodName,
+                   const ZRValue& parameters);
+
 }  // namespace
 
 ZRNetwork::ZRNetwork() : defaultConnection(new ZRConnection), reservedFlag1(false), reservedFlag2(false) {}
@@ -224,6 +234,22 @@ boost::shared_ptr<ZRConnection> ZRNetwork::createConnection(
 int ZRNetwork::getModuleByName(const boost::shared_ptr<ZRValue>& handle, const std::string& moduleName,
                                const boost::shared_ptr<zr__ZRModuleInfoVexel>& moduleInfo)
 {
+    return recordExchange(handle, "getModuleByName", moduleName,
+                          [&] { return lookUpModule(handle, moduleName, moduleInfo); });
+}
+
+ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const std::string& methodName,
+                              const ZRValue& parameters)
+{
+    return recordExchange(handle, methodName, std::string(),
+                          [&] { return callModule(handle, methodName, parameters); });
+}
+
+namespace {
+
+int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& moduleName,
+                 const boost::shared_ptr<zr__ZRModuleInfoVexel>& moduleInfo)
+{
     const boost::shared_ptr<ZRConnection> connection = usableConnection(handle);
     if (!connection || !moduleInfo) {
         ZRNetworkError error(kModule, "getModuleByName", kNotInitialized, __FILE__, __LINE__);
@@ -236,7 +262,8 @@ int ZRNetwork::getModuleByName(const boost::shared_ptr<ZRValue>& handle, const s
     const std::string failed = "failed to get module " + moduleName + " " + endpoint;
     // gSOAP would talk to standard input and output for lack of a host.
     if (!isAcceptableHost(hostOfUrl(endpoint))) {
-        ZRNetworkError error(kModule, "getModuleByName", failed, __FILE__, __LINE__);
+        ZRNetworkError error(kModule, "getModuleByName", failed + "\n\t" + unusableHostCause(endpoint),
+                             __FILE__, __LINE__);
         error.withKind(ZRErrorKind::BrokerUnreachable).withFault(kNoHost, kNoHostDetail);
         throw error;
     }
@@ -248,8 +275,9 @@ int ZRNetwork::getModuleByName(const boost::shared_ptr<ZRValue>& handle, const s
         const ZRExchangeReport report = exchangeReport(context);
         describeFailure(context);
         const std::string limit = limitText(report, "no answer", "no answer");
-        ZRNetworkError error(kModule, "getModuleByName", limit.empty() ? failed : failed + ": " + limit,
-                             __FILE__, __LINE__);
+        const std::string cause = "\n\t" + lookUpCause(context, report, endpoint);
+        ZRNetworkError error(kModule, "getModuleByName",
+                             limit.empty() ? failed + cause : failed + ": " + limit, __FILE__, __LINE__);
         error.withKind(limit.empty() ? lookUpFailureKind(context, report) : limitKind(report))
             .withFault(textOrEmpty(soap_faultstring(context)), textOrEmpty(soap_faultdetail(context)));
         // A half-done exchange must not leave its bytes to the next one.
@@ -273,6 +301,8 @@ int ZRNetwork::getModuleByName(const boost::shared_ptr<ZRValue>& handle, const s
     return 0;
 }
 
+}  // namespace
+
 void ZRNetwork::setEndPoint(const boost::shared_ptr<ZRValue>& handle, const std::string& ip, const int& port)
 {
     const boost::shared_ptr<ZRConnection> connection = boost::dynamic_pointer_cast<ZRConnection>(handle);
@@ -283,8 +313,10 @@ void ZRNetwork::setEndPoint(const boost::shared_ptr<ZRValue>& handle, const std:
     connection->endpoint = url.str();
 }
 
-ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const std::string& methodName,
-                              const ZRValue& parameters)
+namespace {
+
+ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& methodName,
+                   const ZRValue& parameters)
 {
     const boost::shared_ptr<ZRConnection> connection = usableConnection(handle);
     const boost::shared_ptr<zr__ZRModuleInfoVexel> info =
@@ -359,5 +391,7 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
     // whole instead of as a deep copy.
     return std::move(result);
 }
+
+}  // namespace
 
 }  // namespace ZR

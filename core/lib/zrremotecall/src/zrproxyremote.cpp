@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "zrconnection.h"
+#include "zrexchangerecorder.h"
 #include "zrhostname.h"
 #include "zrmoduleinfo.h"
 #include "zrnetwork.h"
@@ -31,6 +32,7 @@ struct ZRProxyRemoteData {
     std::string brokerUrl;
     ZRCallLimits limits;
     ZRFaultTexts lastFault;
+    std::shared_ptr<ZRExchangeHistory> history;
 
     struct soap* context() const { return boost::static_pointer_cast<ZRConnection>(connection)->context; }
 };
@@ -87,14 +89,16 @@ ZRProxyRemote::ZRProxyRemote(const std::string& moduleName, const std::string& h
 }
 
 ZRProxyRemote::ZRProxyRemote(const std::string& moduleName, const std::string& host, int port,
-                             const ZRCallLimits& limits, const ZRInterruptCheck& interrupted)
+                             const ZRCallLimits& limits, const ZRInterruptCheck& interrupted,
+                             std::shared_ptr<ZRExchangeHistory> history)
     : d(nullptr)
 {
-    connect(moduleName, host, port, 0, limits, interrupted);
+    connect(moduleName, host, port, 0, limits, interrupted, std::move(history));
 }
 
 void ZRProxyRemote::connect(const std::string& moduleName, const std::string& host, int port, int timeout,
-                            const ZRCallLimits& limits, const ZRInterruptCheck& interrupted)
+                            const ZRCallLimits& limits, const ZRInterruptCheck& interrupted,
+                            std::shared_ptr<ZRExchangeHistory> history)
 {
     // Owned locally until construction has succeeded: a failed look-up
     // leaves no record behind.
@@ -122,7 +126,13 @@ void ZRProxyRemote::connect(const std::string& moduleName, const std::string& ho
 
     data->network->initDefaultConnection(data->brokerUrl);
     data->connection = data->network->createConnection(data->moduleInfo, data->brokerUrl, timeout);
-    lookUp(*data, limits, noDeadline(), interrupted);
+    data->history = history ? std::move(history) : std::make_shared<ZRExchangeHistory>();
+    setExchangeHistory(data->context(), data->history);
+    // Users read Timeout as the limit of the whole thing: without a
+    // ConnectTimeout of its own, the look-up gets the call's.
+    const ZRDeadline lookUpDeadline =
+        limits.connectTimeout > 0 ? noDeadline() : deadlineAfter(limits.timeout);
+    lookUp(*data, limits, lookUpDeadline, interrupted);
     d = data.release();
 }
 
@@ -188,6 +198,21 @@ const ZRCallLimits& ZRProxyRemote::limits() const
 const ZRFaultTexts& ZRProxyRemote::lastFault() const
 {
     return d->lastFault;
+}
+
+std::vector<ZRExchangeRecord> ZRProxyRemote::history() const
+{
+    return d->history->records();
+}
+
+std::size_t ZRProxyRemote::historySize() const
+{
+    return d->history->capacity();
+}
+
+void ZRProxyRemote::setHistorySize(std::size_t size)
+{
+    d->history->setCapacity(size);
 }
 
 const zr__ZRModuleInfoVexel& ZRProxyRemote::moduleInfo() const

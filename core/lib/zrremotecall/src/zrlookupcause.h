@@ -1,0 +1,20 @@
+// Why a look-up at the broker failed, as one line for the user: what the
+// transport saw or the broker said, in words that point at the fix.
+#pragma once
+
+#include <string>
+
+#include "zrtransport.h"
+
+struct soap;
+
+namespace ZR {
+
+// The cause of the failed look-up that `context` holds (its fault texts
+// already set) at `endpoint`, the broker's URL.
+std::string lookUpCause(struct soap* context, const ZRExchangeReport& report, const std::string& endpoint);
+
+// The cause when `endpoint` names no usable host.
+std::string unusableHostCause(const std::string& endpoint);
+
+}  // namespace ZR
