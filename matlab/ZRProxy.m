@@ -283,19 +283,16 @@ classdef ZRProxy < handle
     end
 
     function set.History(obj, value)
-      if ~(isnumeric(value) && isscalar(value) && isreal(value) && value >= 0 && value <= 10000 ...
-           && value == round(value))
-        error('zrbridge:badArgument', 'History must be a whole number of exchanges from 0 to 10000');
-      end
-      obj.History = double(value);
-      if ~isempty(obj.handle) && ~obj.released
-        connector('history', obj.handle, obj.History);
+      proxySetOption(obj, 'History', value);
+      obj.History = obj.state.options.History;
+      if ~isempty(obj.state.handle) && ~obj.state.released
+        connector('history', obj.state.handle, obj.History);
       end
     end
 
     function h = history(obj)
       % The last History exchanges, oldest first (see help ZRProxy).
-      if isempty(obj.handle) || obj.released
+      if isempty(obj.state.handle) || obj.state.released
         h = struct('Method', {}, 'Started', {}, 'Seconds', {}, 'Request', {}, 'Reply', {}, 'Outcome', {});
         h = reshape(h, 0, 1);
       else
