@@ -253,6 +253,20 @@ ZRValue ModuleHost::echo(const std::string& method, const ZRValue& arguments)
     if (method == "sizeOf") {
         return ZRValue(arguments.size());
     }
+    if (method == "delay") {
+        // A slow method: sleeps ms milliseconds, then answers the value
+        // given after them, or the number of milliseconds.
+        const std::string where = "Echo::delay";
+        const double milliseconds = leadingNumber(arguments, where);
+        if (!(milliseconds >= 0 && milliseconds <= maxStallSeconds * 1000)) {
+            badArgument(where, "the delay must be between 0 and 30000 ms");
+        }
+        stop_.waitFor(milliseconds / 1000);
+        if (arguments.valueType() == ZRValue::Array && arguments.size() >= 2) {
+            return arguments.elements()[1];
+        }
+        return parameter(arguments, 0, where);
+    }
     throw MethodFault{true, "Unknown method", "Echo::" + method};
 }
 

@@ -10,8 +10,8 @@ namespace ZR {
 
 typedef void (*ZRDiagnosticPrinter)(const char* text);
 
-// Null restores standard output. Not thread-safe: set it around the calls
-// that may print, from the thread that makes them.
+// Null restores standard output. Applies to the calling thread only: set it
+// around the calls that may print, from the thread that makes them.
 ZR_API void setDiagnosticPrinter(ZRDiagnosticPrinter printer);
 
 // Prints `text` (which carries its own line feeds) where the host wants it.

@@ -37,6 +37,7 @@ enum class ZRErrorKind {
     BadReply,           // a reply that cannot be decoded faithfully
     Timeout,            // a time-out set by the caller expired
     Interrupted,        // the host asked the call to stop (Ctrl-C)
+    Cancelled,          // the caller cancelled a call started in the background
 };
 
 class ZR_API ZRError : public std::runtime_error {

@@ -1,0 +1,303 @@
+// ZRCallPool and ZRCallFuture: started calls wait in a queue; up to the
+// pool's capacity of workers take them in order, each on its own connection.
+// Workers own their sockets and nothing of the host; they end before the
+// pool does, so no thread outlives the proxy whose code it runs.
+#include "zrcallpool.h"
+
+#include <algorithm>
+#include <chrono>
+#include <sstream>
+#include <utility>
+
+#include "zrconnection.h"
+#include "zrnetwork.h"
+
+namespace ZR {
+
+namespace {
+
+// The longest a wait sleeps before it asks the interrupt check again.
+const std::chrono::milliseconds kInterruptStep{50};
+
+std::exception_ptr cancelledError(const std::string& moduleName, const std::string& methodName)
+{
+    return std::make_exception_ptr(
+        ZRError(moduleName, methodName, "cancelled", nullptr, 0).withKind(ZRErrorKind::Cancelled));
+}
+
+// The text the network gives a call that ran out of time, for a call whose
+// time ran out before a connection was free.
+std::exception_ptr queuedTooLong(const std::string& moduleName, const ZRCallFutureState& call)
+{
+    std::ostringstream text;
+    text << "no complete reply within " << call.limits.timeout << " s (Timeout)";
+    return std::make_exception_ptr(
+        ZRError(moduleName, call.methodName, text.str(), nullptr, 0).withKind(ZRErrorKind::Timeout));
+}
+
+ZRDeadline waitEnd(double seconds)
+{
+    return seconds < 0 ? noDeadline() : deadlineAfter(seconds > 0 ? seconds : 1e-9);
+}
+
+ZRCallFutureState& stateOf(const std::shared_ptr<ZRCallFutureState>& state)
+{
+    if (!state)
+        throw ZRError("ZRCallFuture", "state", "no call", __FILE__, __LINE__);
+    return *state;
+}
+
+}  // namespace
+
+bool ZRCallPool::finishLocked(ZRCallFutureState& call, std::exception_ptr error)
+{
+    if (call.state == ZRCallState::Finished)
+        return false;
+    call.state = ZRCallState::Finished;
+    // A queued call's request goes; a running one's is the worker's.
+    call.parameters = ZRValue();
+    if (error) {
+        call.errorPointer = error;
+        try {
+            std::rethrow_exception(error);
+        } catch (const ZRError& thrown) {
+            call.error.reset(new ZRError(thrown));
+        } catch (const std::exception& thrown) {
+            call.error.reset(new ZRError("ZRCallFuture", "get", thrown.what(), nullptr, 0));
+        } catch (...) {
+            call.error.reset(new ZRError("ZRCallFuture", "get", "unknown failure", nullptr, 0));
+        }
+    }
+    ++call.signal->generation;
+    call.signal->finished.notify_all();
+    return true;
+}
+
+ZRCallPool::ZRCallPool(ZRNetwork& network, std::size_t connections)
+    : network_(network), signal_(std::make_shared<ZRCompletionSignal>()), capacity_(std::max<std::size_t>(1, connections))
+{
+}
+
+ZRCallPool::~ZRCallPool()
+{
+    {
+        std::lock_guard<std::mutex> lock(signal_->mutex);
+        stopping_ = true;
+        for (const auto& call : queue_)
+            finishLocked(*call, cancelledError(target_.name, call->methodName));
+        queue_.clear();
+        for (const auto& call : running_) {
+            call->cancelRequested = true;
+            finishLocked(*call, cancelledError(target_.name, call->methodName));
+        }
+    }
+    work_.notify_all();
+    // A running call notices its cancel flag at its next wait, within 50 ms.
+    for (std::thread& thread : threads_)
+        thread.join();
+}
+
+void ZRCallPool::setTarget(const zr__ZRModuleInfoVexel& info, const std::string& endpoint)
+{
+    std::lock_guard<std::mutex> lock(signal_->mutex);
+    target_ = info;
+    endpoint_ = endpoint;
+}
+
+void ZRCallPool::setConnections(std::size_t count)
+{
+    {
+        std::lock_guard<std::mutex> lock(signal_->mutex);
+        capacity_ = std::max<std::size_t>(1, count);
+    }
+    // Idle workers beyond the new capacity go now.
+    work_.notify_all();
+}
+
+std::size_t ZRCallPool::connections() const
+{
+    std::lock_guard<std::mutex> lock(signal_->mutex);
+    return capacity_;
+}
+
+ZRCallFuture ZRCallPool::submit(const std::string& methodName, ZRValue parameters, const ZRCallLimits& limits)
+{
+    auto call = std::make_shared<ZRCallFutureState>(signal_);
+    call->methodName = methodName;
+    call->parameters = std::move(parameters);
+    call->limits = limits;
+    call->deadline = deadlineAfter(limits.timeout);
+    {
+        std::lock_guard<std::mutex> lock(signal_->mutex);
+        queue_.push_back(call);
+        // A new worker (and connection) only when the idle ones cannot take
+        // every queued call; never more than the capacity.
+        if (queue_.size() > idle_ && live_ < capacity_) {
+            ++live_;
+            threads_.emplace_back(&ZRCallPool::work, this);
+        }
+    }
+    work_.notify_one();
+    return ZRCallFuture(call);
+}
+
+void ZRCallPool::work()
+{
+    boost::shared_ptr<ZRConnection> connection;
+    std::unique_lock<std::mutex> lock(signal_->mutex);
+    for (;;) {
+        ++idle_;
+        work_.wait(lock, [this] { return stopping_ || !queue_.empty() || live_ > capacity_; });
+        --idle_;
+        if (stopping_ || (queue_.empty() && live_ > capacity_))
+            break;
+        std::shared_ptr<ZRCallFutureState> call = std::move(queue_.front());
+        queue_.pop_front();
+        if (call->state != ZRCallState::Queued)
+            continue;
+        if (std::chrono::steady_clock::now() >= call->deadline) {
+            finishLocked(*call, queuedTooLong(target_.name, *call));
+            continue;
+        }
+        call->state = ZRCallState::Running;
+        running_.push_back(call);
+        // From here the worker alone reads the request; a cancel only
+        // flags the call.
+        const std::string methodName = call->methodName;
+        ZRValue parameters = std::move(call->parameters);
+        if (!connection) {
+            auto info = boost::make_shared<zr__ZRModuleInfoVexel>(target_);
+            const std::string endpoint = endpoint_;
+            lock.unlock();
+            try {
+                connection = network_.createConnection(info, endpoint, 0);
+            } catch (...) {
+                lock.lock();
+                finishLocked(*call, std::current_exception());
+                running_.erase(std::find(running_.begin(), running_.end(), call));
+                continue;
+            }
+        } else {
+            lock.unlock();
+        }
+        run(*call, connection, methodName, parameters);
+        parameters = ZRValue();
+        lock.lock();
+        running_.erase(std::find(running_.begin(), running_.end(), call));
+    }
+    --live_;
+    // The connection closes here, outside the lock: closing may take a moment.
+    lock.unlock();
+    connection.reset();
+}
+
+void ZRCallPool::run(ZRCallFutureState& call, const boost::shared_ptr<ZRConnection>& connection,
+                     const std::string& methodName, const ZRValue& parameters)
+{
+    ZRValue result;
+    std::exception_ptr error;
+    try {
+        const ZRInterruptCheck cancelled = [&call] { return call.cancelRequested.load(); };
+        const ZRExchangeLimits armed(connection->context, ZRExchangeKind::Call, call.limits, call.deadline,
+                                     cancelled);
+        result = ZRProxyRemote::unwrapReply(callOnConnection(network_, connection, methodName, parameters));
+    } catch (...) {
+        error = std::current_exception();
+    }
+    std::lock_guard<std::mutex> lock(signal_->mutex);
+    // A cancelled call has its error already; what the exchange gave is
+    // dropped.
+    if (call.state != ZRCallState::Running)
+        return;
+    if (!error)
+        call.result = std::move(result);
+    finishLocked(call, error);
+}
+
+ZRCallFuture::ZRCallFuture() = default;
+
+ZRCallFuture::ZRCallFuture(std::shared_ptr<ZRCallFutureState> state) : state_(std::move(state)) {}
+
+ZRCallState ZRCallFuture::state() const
+{
+    ZRCallFutureState& call = stateOf(state_);
+    std::lock_guard<std::mutex> lock(call.signal->mutex);
+    return call.state;
+}
+
+bool ZRCallFuture::wait(double seconds, const ZRInterruptCheck& interrupted) const
+{
+    std::vector<ZRCallFuture> one{*this};
+    return waitAny(one, {}, seconds, interrupted) == 0;
+}
+
+const ZRValue& ZRCallFuture::get() const
+{
+    ZRCallFutureState& call = stateOf(state_);
+    wait();
+    // Finished: neither changes again, so no lock is needed from here on.
+    if (call.errorPointer)
+        std::rethrow_exception(call.errorPointer);
+    return call.result;
+}
+
+const ZRError* ZRCallFuture::error() const
+{
+    ZRCallFutureState& call = stateOf(state_);
+    std::lock_guard<std::mutex> lock(call.signal->mutex);
+    return call.state == ZRCallState::Finished ? call.error.get() : nullptr;
+}
+
+bool ZRCallFuture::cancel() const
+{
+    ZRCallFutureState& call = stateOf(state_);
+    std::lock_guard<std::mutex> lock(call.signal->mutex);
+    if (call.state == ZRCallState::Finished)
+        return false;
+    // A running call's worker sees the flag at its next wait and drops the
+    // connection; the call is over for its handles right now.
+    call.cancelRequested = true;
+    // The module's name is not at hand here; the method says which call.
+    return ZRCallPool::finishLocked(call, cancelledError("ZRCallFuture", call.methodName));
+}
+
+int ZRCallFuture::waitAny(const std::vector<ZRCallFuture>& futures, const std::vector<std::size_t>& skip,
+                          double seconds, const ZRInterruptCheck& interrupted)
+{
+    const ZRDeadline end = waitEnd(seconds);
+    std::vector<bool> skipped(futures.size(), false);
+    for (std::size_t index : skip)
+        if (index < skipped.size())
+            skipped[index] = true;
+    for (;;) {
+        // The signal of the first call still going: its counter moves when
+        // any call of its pool finishes. Calls of other pools are looked at
+        // again at least every step.
+        std::shared_ptr<ZRCompletionSignal> signal;
+        unsigned long long seen = 0;
+        for (std::size_t i = 0; i < futures.size(); ++i) {
+            if (skipped[i] || !futures[i].state_)
+                continue;
+            ZRCallFutureState& call = *futures[i].state_;
+            std::lock_guard<std::mutex> lock(call.signal->mutex);
+            if (call.state == ZRCallState::Finished)
+                return static_cast<int>(i);
+            if (!signal) {
+                signal = call.signal;
+                seen = signal->generation;
+            }
+        }
+        if (!signal)
+            return -1;
+        if (interrupted && interrupted())
+            return -1;
+        const ZRDeadline now = std::chrono::steady_clock::now();
+        if (now >= end)
+            return -1;
+        const ZRDeadline until = std::min(end, now + kInterruptStep);
+        std::unique_lock<std::mutex> lock(signal->mutex);
+        signal->finished.wait_until(lock, until, [&] { return signal->generation != seen; });
+    }
+}
+
+}  // namespace ZR
