@@ -137,6 +137,16 @@ classdef ZRProxy < handle
   %   and connector('fault', h) give the fault texts of the last failed
   %   look-up and of h's last failed call. p.handle is ZRProxy's handle.
   %
+  %   Calls in the background: f = p.async('method', {arg1, ...}) (or
+  %   p.async('method')) converts the arguments at once, starts the call
+  %   and returns a ZRFuture without waiting; r = fetchOutputs(f) gives
+  %   what p('method', ...) would have given. F(k) = p.async(...) builds an
+  %   array; wait(F), fetchNext(F) and cancel(F) take it. The option and
+  %   property Connections (default 4) is how many connections to the
+  %   module the background calls use at most, side by side; further calls
+  %   wait their turn. The synchronous call keeps its own connection. See
+  %   help ZRFuture.
+  %
   %   Example:
   %     p = ZRProxy('Echo', '127.0.0.1', 5000, 'Timeout', 10);
   %     r = p('echo', {1, 'text', int32(7)})   % {1; 'text'; int32(7)}
@@ -157,6 +167,10 @@ classdef ZRProxy < handle
     Timeout = []         % seconds a call may take ([]: no limit)
     ConnectTimeout = []  % seconds the look-up and each connect may take
     ArrayResults = 'cell'  % 'cell' or 'numeric'
+  end
+
+  properties
+    Connections = 4  % connections that p.async calls use at most
   end
 
   properties (Access = private, Transient)
@@ -187,6 +201,8 @@ classdef ZRProxy < handle
             obj.ConnectTimeout = varargin{k + 1};
           case 'arrayresults'
             obj.ArrayResults = varargin{k + 1};
+          case 'connections'
+            obj.Connections = varargin{k + 1};
           otherwise
             error('zrbridge:badArgument', 'Unknown option ''%s''', char(varargin{k}));
         end
@@ -213,6 +229,30 @@ classdef ZRProxy < handle
       end
       obj.ArrayResults = char(value);
       obj.options.ArrayResults = obj.ArrayResults;
+    end
+
+    function set.Connections(obj, value)
+      if ~(isnumeric(value) && isscalar(value) && isreal(value) && value >= 1 && value <= 1024 ...
+           && value == fix(value))
+        error('zrbridge:badArgument', 'Connections must be a whole number from 1 to 1024');
+      end
+      obj.Connections = double(value);
+    end
+
+    function f = async(obj, method, params)
+      % f = p.async('method'[, {arg1, ...}]): the call in the background, a
+      % ZRFuture (see help ZRFuture).
+      if nargin < 3
+        params = {};
+      end
+      handle = obj.handle;
+      if isempty(handle) && ~obj.released
+        obj.connect();
+        handle = obj.handle;
+      end
+      options = obj.options;
+      options.Connections = obj.Connections;
+      f = ZRFuture(invoker('async', handle, method, params, options), method);
     end
 
     function delete(obj)

@@ -8,6 +8,7 @@
 #include "mex.h"
 #include "zrcalloptions.h"
 #include "zrhostinterrupt.h"
+#include "zrinvokerfutures.h"
 #include "zrmxconvert.h"
 #include "zrproxyregistry.h"
 #include "zrproxyremote.h"
@@ -16,6 +17,7 @@ namespace {
 
 const char kUsage[] = "Usage: proxy(methodname[, parameters])";
 const char kNullObject[] = "Object is NULL !\n";
+const char kAsyncUsage[] = "Usage: invoker('async', handle, methodname, parameters[, options])";
 
 // The handle is a uint32 key into the proxy registry; only its first
 // element counts. An unknown key is answered like the key 0.
@@ -69,12 +71,62 @@ void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     plhs[0] = ZR::zrValueToMxArray(result, arrayResults);
 }
 
+// The Connections field of the options: how many connections the proxy's
+// background calls may use; 0 when absent.
+std::size_t connectionsOption(const mxArray* options)
+{
+    const mxArray* field = mxIsStruct(options) ? mxGetField(options, 0, "Connections") : nullptr;
+    if (!field || mxIsEmpty(field))
+        return 0;
+    const double count = mxIsNumeric(field) && !mxIsComplex(field) && mxGetNumberOfElements(field) == 1
+                             ? mxGetScalar(field)
+                             : 0;
+    if (!(count >= 1 && count <= 1024) || count != static_cast<double>(static_cast<int>(count)))
+        throw ZR::ZRMxArgumentError("Connections must be a whole number from 1 to 1024");
+    return static_cast<std::size_t>(count);
+}
+
+// invoker('async', handle, methodName, parameters[, options]): converted
+// here and now, started in the background; the future's key comes back.
+void startInBackground(mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs < 4)
+        throw ZR::ZRMxArgumentError(ZR::identifier::usage, kAsyncUsage);
+    ZR::ZRProxyRemote* proxy = handleToProxy(prhs[1]);
+    const std::string methodName = ZR::mxArrayText(prhs[2], "The method name must be a char array");
+    ZR::ZRValue parameters = parametersOf(prhs[3]);
+    const mxArray* options = nrhs > 4 ? prhs[4] : nullptr;
+    const ZR::ZRArrayResults arrayResults = ZR::arrayResultsOption(options);
+    ZR::ZRCallLimits limits = proxy->limits();
+    if (options) {
+        ZR::readCallLimits(options, limits);
+        if (const std::size_t connections = connectionsOption(options))
+            proxy->setConnections(connections);
+    }
+    plhs[0] = ZR::holdFuture(proxy->start(methodName, std::move(parameters), limits), arrayResults);
+}
+
+bool isAsyncCommand(int nrhs, const mxArray* prhs[])
+{
+    if (nrhs < 1 || !mxIsChar(prhs[0]) || mxGetNumberOfElements(prhs[0]) != 5)
+        return false;
+    char text[6] = {0};
+    return mxGetString(prhs[0], text, sizeof text) == 0 && std::string(text) == "async";
+}
+
 }  // namespace
 
-void mexFunction(int /*nlhs*/, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     // Every C++ object of the call is gone once failureOf returns; the
     // error is raised here, outside any handler that could swallow it.
-    if (const ZR::ZRMxFailure failure = ZR::failureOf([&] { invoke(plhs, nrhs, prhs); }))
+    if (const ZR::ZRMxFailure failure = ZR::failureOf([&] {
+            if (isAsyncCommand(nrhs, prhs))
+                startInBackground(plhs, nrhs, prhs);
+            else if (nrhs >= 1 && ZR::isFutureCommand(prhs[0]))
+                ZR::runFutureCommand(nlhs, plhs, nrhs, prhs);
+            else
+                invoke(plhs, nrhs, prhs);
+        }))
         ZR::raise(failure);
 }

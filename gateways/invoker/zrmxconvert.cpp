@@ -522,6 +522,7 @@ const char connectionFailed[] = "zrbridge:connectionFailed";
 const char badReply[] = "zrbridge:badReply";
 const char timeout[] = "zrbridge:timeout";
 const char interrupted[] = "zrbridge:interrupted";
+const char cancelled[] = "zrbridge:cancelled";
 const char unspecified[] = "zrbridge:failed";
 }  // namespace identifier
 
@@ -536,6 +537,7 @@ const char* identifierOf(ZRErrorKind kind) noexcept
     case ZRErrorKind::BadReply: return identifier::badReply;
     case ZRErrorKind::Timeout: return identifier::timeout;
     case ZRErrorKind::Interrupted: return identifier::interrupted;
+    case ZRErrorKind::Cancelled: return identifier::cancelled;
     case ZRErrorKind::Unspecified: break;
     }
     return identifier::unspecified;
