@@ -1,6 +1,6 @@
 // zrconsumer PORT: calls the Echo module of the broker at 127.0.0.1:PORT
-// through the installed library, then asks for a module the broker does not
-// know. Prints what came back; exits non-zero when either step misbehaves.
+// through the installed library, the same in the background, then asks for
+// a module the broker does not know. Prints what came back; exits non-zero when either step misbehaves.
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -29,6 +29,26 @@ int main(int argc, char** argv)
     const int number = result[0];
     const std::string& text = result[1];
     std::cout << "echo: " << number << " " << text << "\n";
+
+    // Two slow calls side by side, each on a connection of its own.
+    ZR::ZRValue first;
+    first.append(ZR::ZRValue(100));
+    first.append(ZR::ZRValue("first"));
+    ZR::ZRValue second;
+    second.append(ZR::ZRValue(100));
+    second.append(ZR::ZRValue("second"));
+    const ZR::ZRCallFuture one = echo.start("delay", first);
+    const ZR::ZRCallFuture two = echo.start("delay", second);
+    if (!one.wait(30) || !two.wait(30) || one.state() != ZR::ZRCallState::Finished) {
+        std::cerr << "zrconsumer: the calls in the background did not finish\n";
+        return 1;
+    }
+    // The text accessor is not const: read it from copies.
+    ZR::ZRValue firstResult = one.get();
+    ZR::ZRValue secondResult = two.get();
+    const std::string& firstText = firstResult;
+    const std::string& secondText = secondResult;
+    std::cout << "futures: " << firstText << " " << secondText << "\n";
 
     // The library's exceptions must be catchable by type out here.
     try {
