@@ -50,11 +50,27 @@ FutureTable& table()
     return instance;
 }
 
+// When the host unloads the module anyway (it exits): nothing it held may
+// still run or be read.
+void dropAll()
+{
+    FutureTable& t = table();
+    for (auto& entry : t.entries)
+        entry.second.future.cancel();
+    t.entries.clear();
+    t.locked = false;
+}
+
 // Locked while futures are held, unlocked once none is.
 void updateLock()
 {
     FutureTable& t = table();
     if (!t.entries.empty() && !t.locked) {
+        static bool atExitSet = false;
+        if (!atExitSet) {
+            mexAtExit(dropAll);
+            atExitSet = true;
+        }
         mexLock();
         t.locked = true;
     } else if (t.entries.empty() && t.locked) {

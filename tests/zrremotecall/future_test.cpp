@@ -182,6 +182,7 @@ TEST_F(Futures, CancelEndsQueuedAndRunningCallsAndKeepsFinishedOnes)
         EXPECT_EQ(future->state(), ZRCallState::Finished);
         EXPECT_EQ(kindOf(*future), ZRErrorKind::Cancelled);
     }
+    EXPECT_STREQ(running.error()->what(), "\tEcho::delay\n\tcancelled");
     // The one connection is free again at once: the running call dropped it.
     const ZRCallFuture next = p->start("echo", list({ZRValue(3)}));
     ASSERT_TRUE(next.wait(5));
@@ -237,6 +238,8 @@ TEST_F(Futures, ThousandCallsToASilentModuleAllTimeOutFromTheirStartAndLeaveNoDe
         for (const ZRCallFuture& future : futures) {
             ASSERT_TRUE(future.wait(10));
             ASSERT_EQ(kindOf(future), ZRErrorKind::Timeout) << future.error()->what();
+            // Queued or running, the text the synchronous call gives.
+            ASSERT_STREQ(future.error()->what(), "\tFaulty::silent\n\tno complete reply within 0.5 s (Timeout)");
         }
     }
     EXPECT_EQ(openDescriptors(), before);

@@ -19,20 +19,20 @@ namespace {
 // The longest a wait sleeps before it asks the interrupt check again.
 const std::chrono::milliseconds kInterruptStep{50};
 
-std::exception_ptr cancelledError(const std::string& moduleName, const std::string& methodName)
+std::exception_ptr cancelledError(const ZRCallFutureState& call)
 {
     return std::make_exception_ptr(
-        ZRError(moduleName, methodName, "cancelled", nullptr, 0).withKind(ZRErrorKind::Cancelled));
+        ZRError(call.moduleName, call.methodName, "cancelled", nullptr, 0).withKind(ZRErrorKind::Cancelled));
 }
 
 // The text the network gives a call that ran out of time, for a call whose
 // time ran out before a connection was free.
-std::exception_ptr queuedTooLong(const std::string& moduleName, const ZRCallFutureState& call)
+std::exception_ptr queuedTooLong(const ZRCallFutureState& call)
 {
     std::ostringstream text;
     text << "no complete reply within " << call.limits.timeout << " s (Timeout)";
     return std::make_exception_ptr(
-        ZRError(moduleName, call.methodName, text.str(), nullptr, 0).withKind(ZRErrorKind::Timeout));
+        ZRError(call.moduleName, call.methodName, text.str(), nullptr, 0).withKind(ZRErrorKind::Timeout));
 }
 
 ZRDeadline waitEnd(double seconds)
@@ -84,11 +84,11 @@ ZRCallPool::~ZRCallPool()
         std::lock_guard<std::mutex> lock(signal_->mutex);
         stopping_ = true;
         for (const auto& call : queue_)
-            finishLocked(*call, cancelledError(target_.name, call->methodName));
+            finishLocked(*call, cancelledError(*call));
         queue_.clear();
         for (const auto& call : running_) {
             call->cancelRequested = true;
-            finishLocked(*call, cancelledError(target_.name, call->methodName));
+            finishLocked(*call, cancelledError(*call));
         }
     }
     work_.notify_all();
@@ -129,6 +129,7 @@ ZRCallFuture ZRCallPool::submit(const std::string& methodName, ZRValue parameter
     call->deadline = deadlineAfter(limits.timeout);
     {
         std::lock_guard<std::mutex> lock(signal_->mutex);
+        call->moduleName = target_.name;
         queue_.push_back(call);
         // A new worker (and connection) only when the idle ones cannot take
         // every queued call; never more than the capacity.
@@ -156,7 +157,7 @@ void ZRCallPool::work()
         if (call->state != ZRCallState::Queued)
             continue;
         if (std::chrono::steady_clock::now() >= call->deadline) {
-            finishLocked(*call, queuedTooLong(target_.name, *call));
+            finishLocked(*call, queuedTooLong(*call));
             continue;
         }
         call->state = ZRCallState::Running;
@@ -257,8 +258,7 @@ bool ZRCallFuture::cancel() const
     // A running call's worker sees the flag at its next wait and drops the
     // connection; the call is over for its handles right now.
     call.cancelRequested = true;
-    // The module's name is not at hand here; the method says which call.
-    return ZRCallPool::finishLocked(call, cancelledError("ZRCallFuture", call.methodName));
+    return ZRCallPool::finishLocked(call, cancelledError(call));
 }
 
 int ZRCallFuture::waitAny(const std::vector<ZRCallFuture>& futures, const std::vector<std::size_t>& skip,

@@ -41,6 +41,8 @@ struct ZRCallFutureState {
     // Shared with the pool and every call of it; guards what follows.
     const std::shared_ptr<ZRCompletionSignal> signal;
     ZRCallState state = ZRCallState::Queued;
+    // For the texts of the errors the pool makes itself.
+    std::string moduleName;
     std::string methodName;
     // Until a worker takes it.
     ZRValue parameters;
