@@ -40,6 +40,12 @@ unwind_protect
   for k = 1:8
     F(k) = p.async('delay', {200, k});
   end
+  for tries = 1:500
+    if ~strcmp(F(1).State, 'queued')
+      break;
+    end
+    pause(0.01);
+  end
   zrt_check_equal(F(1).State, 'running', 'a call on a free connection is running');
   assert(~wait(F, 'finished', 0.01), 'wait with a short limit says finished');
   assert(wait(F), 'wait(F)');
@@ -99,6 +105,12 @@ unwind_protect
   zrt_check_equal(invoker('count'), before + 1, 'count with an unread future');
   clear x;
   zrt_check_equal(invoker('count'), before, 'a cleared future is freed');
+
+  % clear mex with a future in flight keeps the module and the future.
+  k = p.async('delay', {300, 'kept over clear mex'});
+  clear mex
+  zrt_check_equal(fetchOutputs(k), 'kept over clear mex', 'future over clear mex');
+  clear k
 
   % clear all with futures in flight: no crash, Octave goes on and exits.
   p.Connections = 4;
