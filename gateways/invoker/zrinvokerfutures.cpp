@@ -168,7 +168,9 @@ bool waitAll(const std::vector<std::uint32_t>& keys, double seconds)
     for (const ZRCallFuture& future : futures) {
         double left = -1;
         if (seconds >= 0)
-            left = std::max(0.0, seconds - std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            left = std::max(
+                0.0,
+                seconds - std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         const bool finished = future.wait(left, watch.check());
         watch.raiseIfSeen("wait");
         if (!finished)
@@ -242,7 +244,8 @@ bool isFutureCommand(const mxArray* command)
 {
     if (!mxIsChar(command) || mxGetNumberOfElements(command) > 8)
         return false;
-    static const char* const commands[] = {"wait", "next", "state", "fetch", "error", "cancel", "release", "count"};
+    static const char* const commands[] = {"wait",  "next",   "state",   "fetch",
+                                           "error", "cancel", "release", "count"};
     char text[16] = {0};
     if (mxGetString(command, text, sizeof text) != 0)
         return false;
@@ -269,7 +272,8 @@ void runFutureCommand(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]
     } else if (name == "wait") {
         plhs[0] = mxCreateLogicalScalar(waitAll(keysOf(prhs[1]), secondsOf(nrhs, prhs, 2)));
     } else if (name == "next") {
-        const double index = nextFinished(keysOf(prhs[1]), nrhs > 3 ? prhs[3] : nullptr, secondsOf(nrhs, prhs, 2));
+        const double index =
+            nextFinished(keysOf(prhs[1]), nrhs > 3 ? prhs[3] : nullptr, secondsOf(nrhs, prhs, 2));
         plhs[0] = index > 0 ? mxCreateDoubleScalar(index) : mxCreateDoubleMatrix(0, 0, mxREAL);
     } else if (name == "state") {
         plhs[0] = mxCreateString(stateName(entryOf(singleKey(nrhs, prhs)).future.state()));

@@ -35,7 +35,8 @@ protected:
     {
         ZRCallLimits limits;
         limits.timeout = timeout;
-        return std::unique_ptr<ZRProxyRemote>(new ZRProxyRemote(module, "127.0.0.1", broker_->port(), limits));
+        return std::unique_ptr<ZRProxyRemote>(
+            new ZRProxyRemote(module, "127.0.0.1", broker_->port(), limits));
     }
 
     static std::unique_ptr<ZRTest::BrokerProcess> broker_;
@@ -239,7 +240,8 @@ TEST_F(Futures, ThousandCallsToASilentModuleAllTimeOutFromTheirStartAndLeaveNoDe
             ASSERT_TRUE(future.wait(10));
             ASSERT_EQ(kindOf(future), ZRErrorKind::Timeout) << future.error()->what();
             // Queued or running, the text the synchronous call gives.
-            ASSERT_STREQ(future.error()->what(), "\tFaulty::silent\n\tno complete reply within 0.5 s (Timeout)");
+            ASSERT_STREQ(future.error()->what(),
+                         "\tFaulty::silent\n\tno complete reply within 0.5 s (Timeout)");
         }
     }
     EXPECT_EQ(openDescriptors(), before);

@@ -74,7 +74,9 @@ bool ZRCallPool::finishLocked(ZRCallFutureState& call, std::exception_ptr error)
 }
 
 ZRCallPool::ZRCallPool(ZRNetwork& network, std::size_t connections)
-    : network_(network), signal_(std::make_shared<ZRCompletionSignal>()), capacity_(std::max<std::size_t>(1, connections))
+    : network_(network),
+      signal_(std::make_shared<ZRCompletionSignal>()),
+      capacity_(std::max<std::size_t>(1, connections))
 {
 }
 

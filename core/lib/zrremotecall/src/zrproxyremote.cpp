@@ -198,7 +198,8 @@ ZRCallFuture ZRProxyRemote::start(const std::string& methodName, ZRValue paramet
     return start(methodName, std::move(parameters), d->limits);
 }
 
-ZRCallFuture ZRProxyRemote::start(const std::string& methodName, ZRValue parameters, const ZRCallLimits& limits)
+ZRCallFuture ZRProxyRemote::start(const std::string& methodName, ZRValue parameters,
+                                  const ZRCallLimits& limits)
 {
     if (!d->pool)
         d->pool.reset(new ZRCallPool(*d->network, d->connections));
