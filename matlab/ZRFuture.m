@@ -146,7 +146,6 @@ classdef ZRFuture < handle
           invoker('release', f.key);
         catch
         end
-        f.key = uint32([]);
       end
     end
 

@@ -174,6 +174,10 @@ classdef ZRProxy < handle
   end
 
   properties (Access = private, Transient)
+    sentConnections = 0  % the Connections invoker was last given
+  end
+
+  properties (Access = private, Transient)
     released = false
     % What invoker is given on every call, kept ready so that a call does
     % not build it; the set methods below keep it current.
@@ -250,9 +254,14 @@ classdef ZRProxy < handle
         obj.connect();
         handle = obj.handle;
       end
+      % The connection count travels only when it changed: the proxy keeps
+      % it, and every call saves a copy of the options.
       options = obj.options;
-      options.Connections = obj.Connections;
+      if obj.Connections ~= obj.sentConnections
+        options.Connections = obj.Connections;
+      end
       f = ZRFuture(invoker('async', handle, method, params, options), method);
+      obj.sentConnections = obj.Connections;
     end
 
     function delete(obj)
