@@ -256,12 +256,15 @@ classdef ZRProxy < handle
       end
       % The connection count travels only when it changed: the proxy keeps
       % it, and every call saves a copy of the options.
-      options = obj.options;
-      if obj.Connections ~= obj.sentConnections
-        options.Connections = obj.Connections;
+      connections = obj.Connections;
+      if connections == obj.sentConnections
+        f = ZRFuture(invoker('async', handle, method, params, obj.options), method);
+      else
+        options = obj.options;
+        options.Connections = connections;
+        f = ZRFuture(invoker('async', handle, method, params, options), method);
+        obj.sentConnections = connections;
       end
-      f = ZRFuture(invoker('async', handle, method, params, options), method);
-      obj.sentConnections = obj.Connections;
     end
 
     function delete(obj)
