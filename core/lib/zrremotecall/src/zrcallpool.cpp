@@ -4,6 +4,8 @@
 // pool does, so no thread outlives the proxy whose code it runs.
 #include "zrcallpool.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <sstream>
@@ -19,20 +21,51 @@ namespace {
 // The longest a wait sleeps before it asks the interrupt check again.
 const std::chrono::milliseconds kInterruptStep{50};
 
-std::exception_ptr cancelledError(const ZRCallFutureState& call)
+// An error the pool makes itself, named as the network names the call's.
+std::unique_ptr<ZRError> poolError(const ZRCallFutureState& call, const std::string& text, ZRErrorKind kind)
 {
-    return std::make_exception_ptr(
-        ZRError(call.moduleName, call.methodName, "cancelled", nullptr, 0).withKind(ZRErrorKind::Cancelled));
+    std::unique_ptr<ZRError> error(new ZRError(call.moduleName, call.methodName, text, nullptr, 0));
+    error->withKind(kind);
+    return error;
+}
+
+std::unique_ptr<ZRError> cancelledError(const ZRCallFutureState& call)
+{
+    return poolError(call, "cancelled", ZRErrorKind::Cancelled);
 }
 
 // The text the network gives a call that ran out of time, for a call whose
 // time ran out before a connection was free.
-std::exception_ptr queuedTooLong(const ZRCallFutureState& call)
+std::unique_ptr<ZRError> queuedTooLong(const ZRCallFutureState& call)
 {
     std::ostringstream text;
     text << "no complete reply within " << call.limits.timeout << " s (Timeout)";
-    return std::make_exception_ptr(
-        ZRError(call.moduleName, call.methodName, text.str(), nullptr, 0).withKind(ZRErrorKind::Timeout));
+    return poolError(call, text.str(), ZRErrorKind::Timeout);
+}
+
+// The exception being handled, as the error of `call`. Only called from a
+// catch block.
+std::unique_ptr<ZRError> caughtError(const ZRCallFutureState& call)
+{
+    try {
+        throw;
+    } catch (const ZRError& error) {
+        return std::unique_ptr<ZRError>(new ZRError(error));
+    } catch (const std::exception& error) {
+        return poolError(call, error.what(), ZRErrorKind::Unspecified);
+    } catch (...) {
+        return poolError(call, "unknown failure", ZRErrorKind::Unspecified);
+    }
+}
+
+// Waits on `condition` until `ready` says so. Through the steady clock's
+// wait_until, which the standard library inlines: its plain wait() is a
+// function of a newer libstdc++ than a host may load the library with.
+template <typename Ready>
+void waitUntilReady(std::condition_variable& condition, std::unique_lock<std::mutex>& lock, Ready ready)
+{
+    while (!ready())
+        condition.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::hours(1));
 }
 
 ZRDeadline waitEnd(double seconds)
@@ -49,25 +82,14 @@ ZRCallFutureState& stateOf(const std::shared_ptr<ZRCallFutureState>& state)
 
 }  // namespace
 
-bool ZRCallPool::finishLocked(ZRCallFutureState& call, std::exception_ptr error)
+bool ZRCallPool::finishLocked(ZRCallFutureState& call, std::unique_ptr<ZRError> error)
 {
     if (call.state == ZRCallState::Finished)
         return false;
     call.state = ZRCallState::Finished;
     // A queued call's request goes; a running one's is the worker's.
     call.parameters = ZRValue();
-    if (error) {
-        call.errorPointer = error;
-        try {
-            std::rethrow_exception(error);
-        } catch (const ZRError& thrown) {
-            call.error.reset(new ZRError(thrown));
-        } catch (const std::exception& thrown) {
-            call.error.reset(new ZRError("ZRCallFuture", "get", thrown.what(), nullptr, 0));
-        } catch (...) {
-            call.error.reset(new ZRError("ZRCallFuture", "get", "unknown failure", nullptr, 0));
-        }
-    }
+    call.error = std::move(error);
     ++call.signal->generation;
     call.signal->finished.notify_all();
     return true;
@@ -95,8 +117,8 @@ ZRCallPool::~ZRCallPool()
     }
     work_.notify_all();
     // A running call notices its cancel flag at its next wait, within 50 ms.
-    for (std::thread& thread : threads_)
-        thread.join();
+    for (pthread_t thread : threads_)
+        pthread_join(thread, nullptr);
 }
 
 void ZRCallPool::setTarget(const zr__ZRModuleInfoVexel& info, const std::string& endpoint)
@@ -136,12 +158,32 @@ ZRCallFuture ZRCallPool::submit(const std::string& methodName, ZRValue parameter
         // A new worker (and connection) only when the idle ones cannot take
         // every queued call; never more than the capacity.
         if (queue_.size() > idle_ && live_ < capacity_) {
-            ++live_;
-            threads_.emplace_back(&ZRCallPool::work, this);
+            // Signals stay with the host's own threads.
+            sigset_t all;
+            sigset_t previous;
+            sigfillset(&all);
+            pthread_sigmask(SIG_BLOCK, &all, &previous);
+            pthread_t thread;
+            const int failed = pthread_create(&thread, nullptr, &ZRCallPool::workerMain, this);
+            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+            if (!failed) {
+                threads_.push_back(thread);
+                ++live_;
+            } else if (live_ == 0) {
+                queue_.pop_back();
+                finishLocked(*call, poolError(*call, "cannot start a background worker",
+                                              ZRErrorKind::ConnectionFailed));
+            }
         }
     }
     work_.notify_one();
     return ZRCallFuture(call);
+}
+
+void* ZRCallPool::workerMain(void* pool)
+{
+    static_cast<ZRCallPool*>(pool)->work();
+    return nullptr;
 }
 
 void ZRCallPool::work()
@@ -150,7 +192,7 @@ void ZRCallPool::work()
     std::unique_lock<std::mutex> lock(signal_->mutex);
     for (;;) {
         ++idle_;
-        work_.wait(lock, [this] { return stopping_ || !queue_.empty() || live_ > capacity_; });
+        waitUntilReady(work_, lock, [this] { return stopping_ || !queue_.empty() || live_ > capacity_; });
         --idle_;
         if (stopping_ || (queue_.empty() && live_ > capacity_))
             break;
@@ -175,8 +217,9 @@ void ZRCallPool::work()
             try {
                 connection = network_.createConnection(info, endpoint, 0);
             } catch (...) {
+                std::unique_ptr<ZRError> error = caughtError(*call);
                 lock.lock();
-                finishLocked(*call, std::current_exception());
+                finishLocked(*call, std::move(error));
                 running_.erase(std::find(running_.begin(), running_.end(), call));
                 continue;
             }
@@ -198,14 +241,14 @@ void ZRCallPool::run(ZRCallFutureState& call, const boost::shared_ptr<ZRConnecti
                      const std::string& methodName, const ZRValue& parameters)
 {
     ZRValue result;
-    std::exception_ptr error;
+    std::unique_ptr<ZRError> error;
     try {
         const ZRInterruptCheck cancelled = [&call] { return call.cancelRequested.load(); };
         const ZRExchangeLimits armed(connection->context, ZRExchangeKind::Call, call.limits, call.deadline,
                                      cancelled);
         result = ZRProxyRemote::unwrapReply(callOnConnection(network_, connection, methodName, parameters));
     } catch (...) {
-        error = std::current_exception();
+        error = caughtError(call);
     }
     std::lock_guard<std::mutex> lock(signal_->mutex);
     // A cancelled call has its error already; what the exchange gave is
@@ -214,7 +257,7 @@ void ZRCallPool::run(ZRCallFutureState& call, const boost::shared_ptr<ZRConnecti
         return;
     if (!error)
         call.result = std::move(result);
-    finishLocked(call, error);
+    finishLocked(call, std::move(error));
 }
 
 ZRCallFuture::ZRCallFuture() = default;
@@ -239,8 +282,8 @@ const ZRValue& ZRCallFuture::get() const
     ZRCallFutureState& call = stateOf(state_);
     wait();
     // Finished: neither changes again, so no lock is needed from here on.
-    if (call.errorPointer)
-        std::rethrow_exception(call.errorPointer);
+    if (call.error)
+        throw ZRError(*call.error);
     return call.result;
 }
 

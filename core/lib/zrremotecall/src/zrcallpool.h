@@ -3,15 +3,14 @@
 // the module; the shared state of a call that its ZRCallFuture handles see.
 #pragma once
 
+#include <pthread.h>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
-#include <exception>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <boost/make_shared.hpp>
@@ -48,9 +47,10 @@ struct ZRCallFutureState {
     ZRValue parameters;
     ZRCallLimits limits;
     ZRDeadline deadline = noDeadline();
-    // Set once, when the call finishes.
+    // Set once, when the call finishes. The error is kept as a ZRError, not
+    // an exception_ptr: that needs a newer C++ runtime than a host may load
+    // the library with.
     ZRValue result;
-    std::exception_ptr errorPointer;
     std::unique_ptr<ZRError> error;
 
     // Read by the worker's transport without the lock, at every wait.
@@ -81,9 +81,13 @@ public:
 
     // Finishes a call that has not finished yet with `error`; the caller
     // holds the signal's lock. False when it had finished already.
-    static bool finishLocked(ZRCallFutureState& call, std::exception_ptr error);
+    static bool finishLocked(ZRCallFutureState& call, std::unique_ptr<ZRError> error);
 
 private:
+    // Workers are POSIX threads, not std::thread: the host may load the
+    // library next to an older libstdc++ than the one it was built with,
+    // and std::thread's start needs a newer one.
+    static void* workerMain(void* pool);
     void work();
     // Runs one call on the worker's connection; the lock is not held.
     void run(ZRCallFutureState& call, const boost::shared_ptr<ZRConnection>& connection,
@@ -93,9 +97,9 @@ private:
     const std::shared_ptr<ZRCompletionSignal> signal_;
     // Guarded by signal_->mutex.
     std::condition_variable work_;
-    std::deque<std::shared_ptr<ZRCallFutureState>> queue_;
+    std::list<std::shared_ptr<ZRCallFutureState>> queue_;
     std::vector<std::shared_ptr<ZRCallFutureState>> running_;
-    std::vector<std::thread> threads_;
+    std::vector<pthread_t> threads_;
     std::size_t capacity_;
     std::size_t live_ = 0;
     std::size_t idle_ = 0;

@@ -46,8 +46,9 @@ public:
     bool wait(double seconds = -1, const ZRInterruptCheck& interrupted = ZRInterruptCheck()) const;
 
     // Waits, then gives the result (unwrapped as call() unwraps it), or
-    // raises the call's error, the same ZRError that call() would have
-    // raised. May be asked again; the reference lives as long as a handle.
+    // raises the call's error: a ZRError of the kind and text that call()
+    // would have raised. May be asked again; the reference lives as long as
+    // a handle.
     const ZRValue& get() const;
 
     // Of a finished call, its error as get() would raise it (kind and text);
