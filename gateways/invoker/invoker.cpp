@@ -116,7 +116,7 @@ bool isAsyncCommand(int nrhs, const mxArray* prhs[])
 
 }  // namespace
 
-void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+void mexFunction(int /*nlhs*/, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     // Every C++ object of the call is gone once failureOf returns; the
     // error is raised here, outside any handler that could swallow it.
@@ -124,7 +124,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
             if (isAsyncCommand(nrhs, prhs))
                 startInBackground(plhs, nrhs, prhs);
             else if (nrhs >= 1 && ZR::isFutureCommand(prhs[0]))
-                ZR::runFutureCommand(nlhs, plhs, nrhs, prhs);
+                ZR::runFutureCommand(plhs, nrhs, prhs);
             else
                 invoke(plhs, nrhs, prhs);
         }))

@@ -211,7 +211,7 @@ mxArray* errorStruct(const ZRError* error)
     return result;
 }
 
-void fetch(int nlhs, mxArray* plhs[], std::uint32_t key)
+void fetch(mxArray* plhs[], std::uint32_t key)
 {
     FutureEntry& entry = entryOf(key);
     InterruptWatch watch;
@@ -222,7 +222,6 @@ void fetch(int nlhs, mxArray* plhs[], std::uint32_t key)
     mxArray* converted = zrValueToMxArray(result, entry.arrayResults);
     if (converted)
         plhs[0] = converted;
-    (void)nlhs;
 }
 
 }  // namespace
@@ -255,7 +254,7 @@ bool isFutureCommand(const mxArray* command)
     return false;
 }
 
-void runFutureCommand(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
+void runFutureCommand(mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     char command[16] = {0};
     mxGetString(prhs[0], command, sizeof command);
@@ -278,7 +277,7 @@ void runFutureCommand(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]
     } else if (name == "state") {
         plhs[0] = mxCreateString(stateName(entryOf(singleKey(nrhs, prhs)).future.state()));
     } else if (name == "fetch") {
-        fetch(nlhs, plhs, singleKey(nrhs, prhs));
+        fetch(plhs, singleKey(nrhs, prhs));
     } else if (name == "error") {
         plhs[0] = errorStruct(entryOf(singleKey(nrhs, prhs)).future.error());
     } else if (name == "cancel") {

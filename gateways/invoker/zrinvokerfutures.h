@@ -20,6 +20,6 @@ mxArray* holdFuture(const ZRCallFuture& future, ZRArrayResults arrayResults);
 bool isFutureCommand(const mxArray* command);
 
 // Runs the command in prhs[0] with the arguments after it.
-void runFutureCommand(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+void runFutureCommand(mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
 }  // namespace ZR
