@@ -171,6 +171,16 @@ classdef ZRProxy < handle
   %   and connector('fault', h) give the fault texts of the last failed
   %   look-up and of h's last failed call. p.handle is ZRProxy's handle.
   %
+  %   Calls in the background: f = p.async('method', {arg1, ...}) (or
+  %   p.async('method')) converts the arguments at once, starts the call
+  %   and returns a ZRFuture without waiting; r = fetchOutputs(f) gives
+  %   what p('method', ...) would have given. F(k) = p.async(...) builds an
+  %   array; wait(F), fetchNext(F) and cancel(F) take it. The option and
+  %   property Connections (default 4) is how many connections to the
+  %   module the background calls use at most, side by side; further calls
+  %   wait their turn. The synchronous call keeps its own connection. See
+  %   help ZRFuture.
+  %
   %   Example:
   %     p = ZRProxy('Echo', '127.0.0.1', 5000, 'Timeout', 10);
   %     r = p('echo', {1, 'text', int32(7)})   % {1; 'text'; int32(7)}
@@ -194,6 +204,10 @@ classdef ZRProxy < handle
     History = 0          % how many exchanges history(p) keeps
   end
 
+  properties
+    Connections = 4  % connections that p.async calls use at most
+  end
+
   properties (Hidden, Transient)
     % What the proxy works with: its handle, whether it was released, the
     % options struct for invoker kept ready (the set methods below keep it
@@ -206,6 +220,7 @@ classdef ZRProxy < handle
     state = struct('handle', {[]}, 'released', false, ...
                    'options', struct('Timeout', {[]}, 'ConnectTimeout', {[]}, 'ArrayResults', 'cell', ...
                                      'History', 0), ...
+                   'sentConnections', 0, ...
                    'lastFault', struct('faultstring', '', 'detail', ''))
   end
 
@@ -249,6 +264,8 @@ classdef ZRProxy < handle
             obj.ArrayResults = varargin{k + 1};
           case 'history'
             obj.History = varargin{k + 1};
+          case 'connections'
+            obj.Connections = varargin{k + 1};
           otherwise
             error('zrbridge:badArgument', 'Unknown option ''%s''', char(name));
         end
@@ -297,6 +314,33 @@ classdef ZRProxy < handle
         h = reshape(h, 0, 1);
       else
         h = connector('history', obj.state.handle);
+      end
+    end
+
+    function set.Connections(obj, value)
+      connector('options', struct('Connections', value));  % the rule, in one place
+      obj.Connections = double(value);
+    end
+
+    function f = async(obj, method, params)
+      % f = p.async('method'[, {arg1, ...}]): the call in the background, a
+      % ZRFuture (see help ZRFuture).
+      if nargin < 3
+        params = {};
+      end
+      if isempty(obj.state.handle) && ~obj.state.released
+        proxyConnect(obj);   % a loaded proxy looks its module up again
+      end
+      % The connection count travels only when it changed: the proxy keeps
+      % it, and every call saves a copy of the options.
+      options = obj.state.options;
+      changed = obj.Connections ~= obj.state.sentConnections;
+      if changed
+        options.Connections = obj.Connections;
+      end
+      f = ZRFuture(invoker('async', obj.state.handle, method, params, options), method);
+      if changed
+        obj.state.sentConnections = obj.Connections;
       end
     end
 

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, then:
 #   1. builds the C++ tests with AddressSanitizer and UBSan and runs them;
-#   2. runs each fuzz target for a bounded time (libFuzzer, clang);
-#   3. runs the Octave end-to-end tests with the sanitizer runtime preloaded;
-#   4. builds everything optimised and runs the whole suite (C++ and Octave).
-# The output ends with ctest's summary of step 4.
+#   2. builds the concurrency tests with ThreadSanitizer and runs them;
+#   3. runs each fuzz target for a bounded time (libFuzzer, clang);
+#   4. runs the Octave end-to-end tests with the sanitizer runtime preloaded;
+#   5. builds everything optimised and runs the whole suite (C++ and Octave).
+# The output ends with ctest's summary of step 5.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,13 @@ cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DZR_SANITIZE=ON \
 cmake --build build/asan -j2
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j2
+
+echo "== ThreadSanitizer build (concurrency tests) =="
+# Only the targets that run calls in the background, so it stays small.
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZR_TSAN=ON \
+  -DZR_BUILD_OCTAVE=OFF -DZR_BUILD_BENCH=OFF >/dev/null
+cmake --build build/tsan -j2 --target zrremotecall_future_test zrdemobroker
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R zrremotecall_future_test
 
 echo "== fuzzing (${ZR_FUZZ_SECONDS:=60} s per target) =="
 # A fixed seed: the gate repeats the same search each run; the long,

@@ -14,6 +14,7 @@ namespace {
 
 const char kNotAStruct[] = "The options must be a struct";
 const char kBadArrayResults[] = "ArrayResults must be 'cell' or 'numeric'";
+const char kBadConnections[] = "Connections must be a whole number from 1 to 1024";
 const char kBadHistory[] = "History must be a whole number of exchanges from 0 to 10000";
 
 // Seconds from one field; 0 stands for no limit, as in ZRCallLimits.
@@ -59,6 +60,16 @@ void readArrayResults(const mxArray* options, ZRArrayResults& arrayResults)
         throw ZRMxArgumentError(kBadArrayResults);
 }
 
+std::size_t connectionsOf(const mxArray* value)
+{
+    if (!mxIsNumeric(value) || mxIsComplex(value) || mxGetNumberOfElements(value) != 1)
+        throw ZRMxArgumentError(kBadConnections);
+    const double count = mxGetScalar(value);
+    if (!(count >= 1 && count <= 1024) || count != std::trunc(count))
+        throw ZRMxArgumentError(kBadConnections);
+    return static_cast<std::size_t>(count);
+}
+
 }  // namespace
 
 std::size_t historySize(const mxArray* value)
@@ -101,6 +112,8 @@ ZRCallOptions callOptions(const mxArray* options, const ZRCallOptions& defaults)
     readArrayResults(options, result.arrayResults);
     if (const mxArray* history = mxGetField(options, 0, "History"))
         result.history = historySize(history);
+    if (const mxArray* connections = mxGetField(options, 0, "Connections"))
+        result.connections = connectionsOf(connections);
     return result;
 }
 

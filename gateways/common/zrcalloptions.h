@@ -17,6 +17,9 @@ struct ZRCallOptions {
     ZRArrayResults arrayResults = ZRArrayResults::Cell;
     // Exchanges a proxy keeps (connector only; invoker ignores it).
     std::size_t history = 0;
+    // Connections the proxy's background calls use at most (invoker's
+    // 'async' only); 0 leaves the proxy's count as it is.
+    std::size_t connections = 0;
 };
 
 // The most exchanges a proxy keeps: each may hold 2 x 64 KB of text.
@@ -29,7 +32,8 @@ std::size_t historySize(const mxArray* value);
 // options; otherwise it must be a 1x1 struct ("The options must be a
 // struct"). Timeout and ConnectTimeout take a positive real scalar, or []
 // or Inf for no limit; ArrayResults 'cell' or 'numeric', in any case;
-// History as historySize() takes it. A
+// History as historySize() takes it; Connections a whole number from 1 to
+// 1024 (not part of the normal form: the proxy keeps it). A
 // value outside these is refused with ZRMxArgumentError; fields of other
 // names are left to whoever knows them.
 ZRCallOptions callOptions(const mxArray* options, const ZRCallOptions& defaults);

@@ -27,23 +27,15 @@ const char connectionFailed[] = "zrbridge:connectionFailed";
 const char badReply[] = "zrbridge:badReply";
 const char timeout[] = "zrbridge:timeout";
 const char interrupted[] = "zrbridge:interrupted";
+const char cancelled[] = "zrbridge:cancelled";
 const char unspecified[] = "zrbridge:failed";
 }  // namespace identifier
 
 const char* identifierOf(ZRErrorKind kind) noexcept
 {
-    switch (kind) {
-    case ZRErrorKind::BrokerUnreachable: return identifier::brokerUnreachable;
-    case ZRErrorKind::UnknownModule: return identifier::unknownModule;
-    case ZRErrorKind::LookupFailed: return identifier::lookupFailed;
-    case ZRErrorKind::RemoteFault: return identifier::remoteFault;
-    case ZRErrorKind::ConnectionFailed: return identifier::connectionFailed;
-    case ZRErrorKind::BadReply: return identifier::badReply;
-    case ZRErrorKind::Timeout: return identifier::timeout;
-    case ZRErrorKind::Interrupted: return identifier::interrupted;
-    case ZRErrorKind::Unspecified: break;
-    }
-    return identifier::unspecified;
+    // The core names the identifiers, so that what a call's history records
+    // is what the host raises.
+    return errorIdentifier(kind);
 }
 
 namespace {

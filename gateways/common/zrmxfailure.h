@@ -46,6 +46,7 @@ extern const char connectionFailed[];
 extern const char badReply[];
 extern const char timeout[];
 extern const char interrupted[];
+extern const char cancelled[];    // a call started in the background was cancelled
 extern const char unspecified[];  // a failure of no known cause
 }  // namespace identifier
 

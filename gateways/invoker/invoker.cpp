@@ -7,6 +7,7 @@
 #include "mex.h"
 #include "zrcalloptions.h"
 #include "zrhostinterrupt.h"
+#include "zrinvokerfutures.h"
 #include "zrmxconvert.h"
 #include "zrmxfailure.h"
 #include "zrmxhandle.h"
@@ -15,6 +16,7 @@
 namespace {
 
 const char kUsage[] = "Usage: proxy(methodname[, parameters])";
+const char kAsyncUsage[] = "Usage: invoker('async', handle, methodname, parameters[, options])";
 
 void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
@@ -36,12 +38,45 @@ void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     plhs[0] = ZR::zrValueToMxArray(result, options.arrayResults);
 }
 
+// invoker('async', handle, methodName, parameters[, options]): converted
+// here and now, started in the background; the future's key comes back.
+void startInBackground(mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    if (nrhs < 4)
+        throw ZR::ZRMxArgumentError(ZR::identifier::usage, kAsyncUsage);
+    ZR::ZRProxyRemote& proxy = ZR::proxyOf(prhs[1]);
+    const std::string methodName = ZR::mxArrayName(prhs[2], "The method name");
+    ZR::ZRValue parameters = ZR::mxArrayToParameters(prhs[3]);
+    ZR::ZRCallOptions defaults;
+    defaults.limits = proxy.limits();
+    const ZR::ZRCallOptions options = ZR::callOptions(nrhs > 4 ? prhs[4] : nullptr, defaults);
+    if (options.connections)
+        proxy.setConnections(options.connections);
+    plhs[0] = ZR::holdFuture(proxy.start(methodName, std::move(parameters), options.limits),
+                             options.arrayResults);
+}
+
+bool isAsyncCommand(int nrhs, const mxArray* prhs[])
+{
+    if (nrhs < 1 || !mxIsChar(prhs[0]) || mxGetNumberOfElements(prhs[0]) != 5)
+        return false;
+    char text[6] = {0};
+    return mxGetString(prhs[0], text, sizeof text) == 0 && std::string(text) == "async";
+}
+
 }  // namespace
 
 void mexFunction(int /*nlhs*/, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     // Every C++ object of the call is gone once failureOf returns; the
     // error is raised here, outside any handler that could swallow it.
-    if (const ZR::ZRMxFailure failure = ZR::failureOf([&] { invoke(plhs, nrhs, prhs); }))
+    if (const ZR::ZRMxFailure failure = ZR::failureOf([&] {
+            if (isAsyncCommand(nrhs, prhs))
+                startInBackground(plhs, nrhs, prhs);
+            else if (nrhs >= 1 && ZR::isFutureCommand(prhs[0]))
+                ZR::runFutureCommand(plhs, nrhs, prhs);
+            else
+                invoke(plhs, nrhs, prhs);
+        }))
         ZR::raise(failure);
 }

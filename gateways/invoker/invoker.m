@@ -42,11 +42,42 @@
 %     zrbridge:interrupted      Ctrl-C while the call waited
 %     zrbridge:failed           a failure of no known cause (out of
 %                               memory, for one)
+%     zrbridge:cancelled        a background call was cancelled
+%
+%   Calls in the background (ZRProxy.async and ZRFuture sit on these):
+%     KEY = INVOKER('async', H, METHOD, PARAMETERS[, OPTIONS]) converts
+%       PARAMETERS at once (failing there as the call above would), starts
+%       the call and returns its key, a 1x1 uint32, without waiting.
+%       OPTIONS may also hold Connections: how many connections to the
+%       module H's background calls use at most (default 4); calls beyond
+%       them wait in order. Timeout counts from here, queueing included.
+%     TF = INVOKER('wait', KEYS[, SECONDS]) waits until every call in KEYS
+%       has finished (true) or SECONDS have passed (false).
+%     IDX = INVOKER('next', KEYS[, SECONDS[, SKIP]]) the position in KEYS
+%       of a finished call whose SKIP (a logical per key) is false, waiting
+%       up to SECONDS; [] when none finished in time.
+%     R = INVOKER('fetch', KEY) waits, then the result converted as above
+%       (OPTIONS' ArrayResults of the 'async'), or the call's error with
+%       the same identifier and text; may be asked again.
+%     S = INVOKER('state', KEY) 'queued', 'running' or 'finished'.
+%     E = INVOKER('error', KEY) [] or a struct with identifier and message.
+%     INVOKER('cancel', KEYS) ends unfinished calls (a running one's
+%       connection is closed); their error is zrbridge:cancelled.
+%     INVOKER('release', KEYS) forgets the calls, cancelling unfinished
+%       ones; N = INVOKER('count') is the number of calls held.
+%   Ctrl-C ends a 'wait', 'next' or 'fetch' with zrbridge:interrupted and
+%   leaves the calls running. Releasing the handle H cancels its
+%   unfinished calls; finished ones keep their results. The module stays
+%   loaded while it holds calls. An unknown KEY is zrbridge:invalidHandle
+%   ("No such future").
 %
 %   Example (with the demo broker started as "zrdemobroker --port 4500"):
 %     h = connector('Echo', '127.0.0.1', 4500);
 %     r = invoker(h, 'echo', {1, 'text', int32(7)})
 %     r = invoker(h, 'echo', {[1 2]}, struct('ArrayResults', 'numeric'))
+%     k = invoker('async', h, 'delay', {500, 'late'});  % 500 ms
+%     r = invoker('fetch', k)                           % 'late'
+%     invoker('release', k);
 %
 %   See also CONNECTOR, ZRPROXY.
 

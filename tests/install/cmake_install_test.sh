@@ -23,6 +23,7 @@ output=$("$prefix/consumer/zrconsumer" "$broker_port")
 echo "$output"
 expected_echo='echo: 7 seven 0.5'
 grep -qxF "$expected_echo" <<<"$output" || { echo "expected: $expected_echo" >&2; exit 1; }
+grep -qxF "futures: first second" <<<"$output" || { echo "expected: futures: first second" >&2; exit 1; }
 grep -q "^unknown module: " <<<"$output" && grep -q "NoSuchModule" <<<"$output" || { echo "expected the failed look-up of NoSuchModule" >&2; exit 1; }
 
 # The MEX modules find the installed libzrcore through their run path.

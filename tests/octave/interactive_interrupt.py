@@ -6,7 +6,8 @@ which names the demo broker in $ZRT_BROKER)
 
 Starts Octave interactively, makes a proxy, starts a call that never gets an
 answer, types Ctrl-C, and checks that the prompt is back within a second and
-that the next call on the same proxy works.
+that the next call on the same proxy works; then the same for the waits on a
+call in the background, which must go on running.
 """
 import os
 import pty
@@ -82,6 +83,26 @@ def main():
         shown = session.command("disp(class(p('stall', {0})))")
         if "double" not in shown:
             raise AssertionError("the call after Ctrl-C did not work: %r" % shown)
+        # Waits for a call in the background end the same way, and leave
+        # the call running.
+        # Each wait once on a finished call first, so that parsing is over.
+        session.command("g = p.async('stall', {0}); wait(g); fetchOutputs(g); fetchNext(g); f = p.async('silent');")
+        # (A bracketed multiple assignment, "[i, r] = ...", leaves Ctrl-C to
+        # Octave in an interactive session, for the synchronous call too.)
+        for wait in ("wait(f)", "r = fetchOutputs(f)", "i = fetchNext(f)"):
+            session.send(wait + "\n")
+            time.sleep(1.0)
+            session.send(b"\x03")
+            back, shown = session.wait_for(PROMPT, 5)
+            print("%s: prompt back %.3f s after Ctrl-C" % (wait, back))
+            if back > 1.0:
+                raise AssertionError("%s: the prompt took %.3f s to come back" % (wait, back))
+            if "interrupted" not in shown:
+                raise AssertionError("%s did not end with its own error: %r" % (wait, shown))
+            shown = session.command("disp(f.State)")
+            if "running" not in shown:
+                raise AssertionError("%s: the future stopped: %r" % (wait, shown))
+        session.command("cancel(f);")
         session.command("zrt_broker_stop(b);")
     finally:
         session.close()

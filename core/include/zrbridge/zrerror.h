@@ -22,7 +22,12 @@ enum class ZRErrorKind {
     BadReply,           // a reply that cannot be decoded faithfully
     Timeout,            // a time-out set by the caller expired
     Interrupted,        // the host asked the call to stop (Ctrl-C)
+    Cancelled,          // the caller cancelled a call started in the background
 };
+
+// The identifier by which a failure of this kind is reported to users
+// ("zrbridge:timeout", ...); "zrbridge:failed" for Unspecified.
+ZR_API const char* errorIdentifier(ZRErrorKind kind) noexcept;
 
 // The one exception class of the value and remote-call code. Its text is
 // composed as "\t" module "::" method "\n" "\t" description.

@@ -33,9 +33,6 @@ struct ZRExchangeRecord {
     std::string outcome;
 };
 
-// The identifier by which a failure of this kind is reported
-// ("zrbridge:timeout", ...).
-ZR_API const char* errorIdentifier(ZRErrorKind kind) noexcept;
 
 // The last `capacity` exchanges of one proxy (of all its connections),
 // oldest first. Capacity 0 keeps nothing, and exchanges are then not even

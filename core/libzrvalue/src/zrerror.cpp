@@ -9,6 +9,23 @@
 
 namespace ZR {
 
+const char* errorIdentifier(ZRErrorKind kind) noexcept
+{
+    switch (kind) {
+    case ZRErrorKind::BrokerUnreachable: return "zrbridge:brokerUnreachable";
+    case ZRErrorKind::UnknownModule: return "zrbridge:unknownModule";
+    case ZRErrorKind::LookupFailed: return "zrbridge:lookupFailed";
+    case ZRErrorKind::RemoteFault: return "zrbridge:remoteFault";
+    case ZRErrorKind::ConnectionFailed: return "zrbridge:connectionFailed";
+    case ZRErrorKind::BadReply: return "zrbridge:badReply";
+    case ZRErrorKind::Timeout: return "zrbridge:timeout";
+    case ZRErrorKind::Interrupted: return "zrbridge:interrupted";
+    case ZRErrorKind::Cancelled: return "zrbridge:cancelled";
+    case ZRErrorKind::Unspecified: break;
+    }
+    return "zrbridge:failed";
+}
+
 ZRError::ZRError(const std::string& module, const std::string& method, const std::string& description,
                  const char* /*file*/, int /*line*/)
     : std::runtime_error(compose(module, method, description))

@@ -1,10 +1,11 @@
 // zrconsumer PORT: uses the installed library as any C++ program would,
 // through <zrbridge/...> only: builds values, calls the Echo module of the
-// broker at 127.0.0.1:PORT under call limits, reads the module's
-// description, routes the library's warning lines, and asks for a module the
-// broker does not know. Prints what came back; exits non-zero when a step
-// misbehaves. Every function the headers declare is referenced here, so a
-// declaration the library does not export fails the link.
+// broker at 127.0.0.1:PORT under call limits, the same in the background,
+// reads the module's description, routes the library's warning lines, and
+// asks for a module the broker does not know. Prints what came back; exits
+// non-zero when a step misbehaves. Every function the headers declare is
+// referenced here, so a declaration the library does not export fails the
+// link.
 #include <zrbridge/zrcalllimits.h>
 #include <zrbridge/zrdiagnostics.h>
 #include <zrbridge/zrerror.h>
@@ -73,6 +74,26 @@ int main(int argc, char** argv)
     const std::string& text = result[1];
     const float half = result[2];
     std::cout << "echo: " << number << " " << text << " " << half << "\n";
+
+    // Two slow calls side by side, each on a connection of its own.
+    ZR::ZRValue first;
+    first.append(ZR::ZRValue(100));
+    first.append(ZR::ZRValue("first"));
+    ZR::ZRValue second;
+    second.append(ZR::ZRValue(100));
+    second.append(ZR::ZRValue("second"));
+    const ZR::ZRCallFuture one = echo.start("delay", first);
+    const ZR::ZRCallFuture two = echo.start("delay", second);
+    if (!one.wait(30) || !two.wait(30) || one.state() != ZR::ZRCallState::Finished) {
+        std::cerr << "zrconsumer: the calls in the background did not finish\n";
+        return 1;
+    }
+    // The text accessor is not const: read it from copies.
+    ZR::ZRValue firstResult = one.get();
+    ZR::ZRValue secondResult = two.get();
+    const std::string& firstText = firstResult;
+    const std::string& secondText = secondResult;
+    std::cout << "futures: " << firstText << " " << secondText << "\n";
 
     // The library's exceptions must be catchable by type out here, with
     // their kind and the broker's own fault texts.

@@ -1,27 +1,10 @@
-// ZRExchangeHistory: a bounded queue of records behind a mutex, and the
-// identifiers that outcomes are recorded as.
+// ZRExchangeHistory: a bounded queue of records behind a mutex.
 #include "zrexchangehistory.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace ZR {
-
-const char* errorIdentifier(ZRErrorKind kind) noexcept
-{
-    switch (kind) {
-    case ZRErrorKind::BrokerUnreachable: return "zrbridge:brokerUnreachable";
-    case ZRErrorKind::UnknownModule: return "zrbridge:unknownModule";
-    case ZRErrorKind::LookupFailed: return "zrbridge:lookupFailed";
-    case ZRErrorKind::RemoteFault: return "zrbridge:remoteFault";
-    case ZRErrorKind::ConnectionFailed: return "zrbridge:connectionFailed";
-    case ZRErrorKind::BadReply: return "zrbridge:badReply";
-    case ZRErrorKind::Timeout: return "zrbridge:timeout";
-    case ZRErrorKind::Interrupted: return "zrbridge:interrupted";
-    case ZRErrorKind::Unspecified: break;
-    }
-    return "zrbridge:failed";
-}
 
 ZRExchangeHistory::ZRExchangeHistory(std::size_t capacity) : capacity_(capacity) {}
 

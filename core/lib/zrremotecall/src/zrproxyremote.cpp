@@ -8,6 +8,7 @@
 #include <sstream>
 #include <utility>
 
+#include "zrcallpool.h"
 #include "zrconnection.h"
 #include "zrexchangerecorder.h"
 #include "zrhostname.h"
@@ -33,6 +34,11 @@ struct ZRProxyRemoteData {
     ZRCallLimits limits;
     ZRFaultTexts lastFault;
     std::shared_ptr<ZRExchangeHistory> history;
+
+    // The calls started in the background; made on the first. Last, so
+    // that its workers are gone before the network they use.
+    std::size_t connections = ZRProxyRemote::kDefaultConnections;
+    std::unique_ptr<ZRCallPool> pool;
 
     struct soap* context() const { return boost::static_pointer_cast<ZRConnection>(connection)->context; }
 };
@@ -80,6 +86,21 @@ bool mayRetryElsewhere(const ZRError& error, const ZRExchangeReport& report)
 }
 
 }  // namespace
+
+ZRValue callOnConnection(ZRNetwork& network, const boost::shared_ptr<ZRValue>& connection,
+                         const std::string& methodName, const ZRValue& parameters)
+{
+    try {
+        return network.callMethod(connection, methodName, parameters);
+    } catch (const ZRError&) {
+        const boost::shared_ptr<ZRConnection> channel = boost::static_pointer_cast<ZRConnection>(connection);
+        if (!hitStaleConnection(exchangeReport(channel->context)))
+            throw;
+    }
+    // The module closed the idle connection and never read the request; the
+    // runtime has dropped the socket, so this goes out on a new one.
+    return network.callMethod(connection, methodName, parameters);
+}
 
 ZRProxyRemote::ZRProxyRemote(const std::string& moduleName, const std::string& host, int port, int /*extra*/,
                              int timeout)
@@ -156,17 +177,9 @@ void ZRProxyRemote::call(const std::string& methodName, const ZRValue& parameter
         {
             const ZRExchangeLimits armed(d->context(), ZRExchangeKind::Call, limits, deadline, interrupted);
             try {
-                reply = d->network->callMethod(d->connection, methodName, parameters);
+                reply = callOnConnection(*d->network, d->connection, methodName, parameters);
             } catch (const ZRError& error) {
                 const ZRExchangeReport report = exchangeReport(d->context());
-                if (hitStaleConnection(report)) {
-                    // The module closed the idle connection and never read
-                    // the request; the runtime has dropped the socket, so
-                    // this goes out on a new one.
-                    reply = d->network->callMethod(d->connection, methodName, parameters);
-                    result = unwrapReply(std::move(reply));
-                    return;
-                }
                 if (!mayRetryElsewhere(error, report))
                     throw;
                 try {
@@ -188,6 +201,33 @@ void ZRProxyRemote::call(const std::string& methodName, const ZRValue& parameter
         d->lastFault = ZRFaultTexts{error.faultString(), error.faultDetail()};
         throw;
     }
+}
+
+ZRCallFuture ZRProxyRemote::start(const std::string& methodName, ZRValue parameters)
+{
+    return start(methodName, std::move(parameters), d->limits);
+}
+
+ZRCallFuture ZRProxyRemote::start(const std::string& methodName, ZRValue parameters,
+                                  const ZRCallLimits& limits)
+{
+    if (!d->pool)
+        d->pool.reset(new ZRCallPool(*d->network, d->connections));
+    // Where call() goes now: a look-up it made since the last start moved it.
+    d->pool->setTarget(*d->moduleInfo, endpoint());
+    return d->pool->submit(methodName, std::move(parameters), limits);
+}
+
+void ZRProxyRemote::setConnections(std::size_t count)
+{
+    d->connections = count < 1 ? 1 : count;
+    if (d->pool)
+        d->pool->setConnections(d->connections);
+}
+
+std::size_t ZRProxyRemote::connections() const
+{
+    return d->connections;
 }
 
 const ZRCallLimits& ZRProxyRemote::limits() const

@@ -1,0 +1,175 @@
+classdef ZRFuture < handle
+  % ZRFuture  A call of a module method that runs in the background.
+  %
+  %   f = p.async('method', {arg1, ...}) (p a ZRProxy) converts the
+  %   arguments at once (an argument that cannot travel fails right there),
+  %   starts the call and returns without waiting for the network. The call
+  %   runs on one of the proxy's connections (p.Connections, default 4);
+  %   calls beyond that wait in the order they were started. The
+  %   synchronous p('method', ...) keeps working meanwhile. F(k) =
+  %   p.async(...) builds an array of futures (Octave 7 cannot concatenate
+  %   them with [f1 f2]).
+  %
+  %   r = fetchOutputs(f)    the result, waiting if needed: the value the
+  %                          synchronous call gives (ArrayResults, Binary and
+  %                          unwrapping apply), or its error with the same
+  %                          identifier and text. May be asked again.
+  %   tf = wait(F)           blocks until every future in F has finished
+  %   tf = wait(F, 'finished', seconds)
+  %                          the same for at most seconds: false when the
+  %                          time ran out (the futures go on)
+  %   [idx, r] = fetchNext(F[, seconds])
+  %                          the index into F of a finished future that
+  %                          fetchNext has not handed out yet, and its result
+  %                          (a failed one raises its error); idx is empty
+  %                          when the time ran out or none is left
+  %   cancel(F)              ends queued and running calls (a running one's
+  %                          connection is closed at once); their Error
+  %                          becomes zrbridge:cancelled. Finished ones stay.
+  %
+  %   Properties:
+  %     State   'queued', 'running' or 'finished'
+  %     Error   [] or an MException (in Octave a struct) with identifier
+  %             and message
+  %             (zrbridge:timeout, zrbridge:remoteFault, ...,
+  %             zrbridge:cancelled)
+  %     Method  the method called
+  %
+  %   Each call obeys the proxy's Timeout, counted from p.async, queueing
+  %   included. Ctrl-C during wait, fetchOutputs or fetchNext ends that wait
+  %   with zrbridge:interrupted and leaves the futures running. Deleting or
+  %   clearing the proxy cancels its futures that have not finished; a
+  %   finished future keeps its result. Clearing a future frees what it
+  %   held (and cancels it when it was still going).
+  %
+  %   Example:
+  %     p = ZRProxy('Echo', '127.0.0.1', 5000, 'Connections', 8);
+  %     for k = 1:10
+  %       F(k) = p.async('delay', {100, k});  % 100 ms each, side by side
+  %     end
+  %     wait(F);
+  %     r = fetchOutputs(F(3))                % int32(3)
+  %
+  %   See also ZRPROXY, INVOKER.
+
+  properties (SetAccess = private)
+    Method = ''   % the method called
+  end
+
+  properties (Dependent, SetAccess = private)
+    State         % 'queued', 'running' or 'finished'
+    Error         % [] or an MException/struct (identifier, message)
+  end
+
+  % Public but hidden, and no method is private: once the class is
+  % reloaded (clear functions), Octave refuses the class's own code access
+  % to private members of futures made before.
+  properties (Hidden, Transient)
+    key = uint32([])   % invoker's key of the call
+    handedOut = false  % given out by fetchNext
+  end
+
+  methods
+    function f = ZRFuture(key, method)
+      % Made by ZRProxy.async; not meant to be called directly.
+      if nargin == 0
+        return;
+      end
+      f.key = key;
+      f.Method = method;
+    end
+
+    function s = get.State(f)
+      s = invoker('state', f.key);
+    end
+
+    function e = get.Error(f)
+      e = invoker('error', f.key);
+      % Octave has no MException class; there it stays a struct with the
+      % same two fields.
+      if ~isempty(e) && ~exist('OCTAVE_VERSION', 'builtin')
+        e = MException(e.identifier, '%s', e.message);
+      end
+    end
+
+    function tf = wait(F, state, seconds)
+      if nargin >= 2 && ~strcmp(state, 'finished')
+        error('zrbridge:badArgument', 'Only the state ''finished'' can be waited for');
+      end
+      if nargin < 3
+        seconds = [];
+      end
+      tf = invoker('wait', ZRFuture.keysOf(F), seconds);
+    end
+
+    function varargout = fetchOutputs(f)
+      if numel(f) ~= 1
+        error('zrbridge:badArgument', 'fetchOutputs takes one future');
+      end
+      % invoker leaves its output unset for a result without a MATLAB form.
+      invoker('fetch', f.key);
+      if exist('ans', 'var') ~= 1
+        if nargout > 0
+          error('zrbridge:noResult', 'The method ''%s'' returned no value', f.Method);
+        end
+        varargout = {};
+        return;
+      end
+      varargout = {ans};
+    end
+
+    function [idx, varargout] = fetchNext(F, seconds)
+      if nargin < 2
+        seconds = [];
+      end
+      handed = false(1, numel(F));
+      for k = 1:numel(F)
+        handed(k) = F(k).handedOut;
+      end
+      idx = [];
+      varargout = cell(1, max(nargout - 1, 0));
+      if all(handed)
+        return;
+      end
+      idx = invoker('next', ZRFuture.keysOf(F), seconds, handed);
+      if isempty(idx)
+        return;
+      end
+      F(idx).handedOut = true;
+      [varargout{:}] = fetchOutputs(F(idx));
+    end
+
+    function cancel(F)
+      invoker('cancel', ZRFuture.keysOf(F));
+    end
+
+    function delete(f)
+      if ~isempty(f.key)
+        try
+          invoker('release', f.key);
+        catch
+        end
+      end
+    end
+
+    function disp(f)
+      if numel(f) ~= 1
+        fprintf('  %dx%d ZRFuture array\n', size(f, 1), size(f, 2));
+        return;
+      end
+      fprintf('  ZRFuture for method ''%s'' (%s)\n', f.Method, f.State);
+    end
+  end
+
+  methods (Static, Hidden)
+    function keys = keysOf(F)
+      keys = zeros(1, numel(F), 'uint32');
+      for k = 1:numel(F)
+        if isempty(F(k).key)
+          error('zrbridge:invalidHandle', 'No such future');
+        end
+        keys(k) = F(k).key;
+      end
+    end
+  end
+end
