@@ -148,15 +148,11 @@ void ZRProxyRemote::call(const std::string& methodName, const ZRValue& parameter
             try {
                 reply = d->network->callMethod(d->connection, methodName, parameters);
             } catch (const ZRError& error) {
+                // A request that went out is never sent again, whatever
+                // became of the connection: the module may have run it. A
+                // kept-alive connection the module closed while idle is found
+                // before the request goes out, and replaced then.
                 const ZRExchangeReport report = exchangeReport(d->context());
-                if (hitStaleConnection(report)) {
-                    // The module closed the idle connection and never read
-                    // the request; the runtime has dropped the socket, so
-                    // this goes out on a new one.
-                    reply = d->network->callMethod(d->connection, methodName, parameters);
-                    result = unwrapReply(std::move(reply));
-                    return;
-                }
                 if (!mayRetryElsewhere(error, report))
                     throw;
                 try {

@@ -38,11 +38,17 @@ struct ReplyLimit {
     bool bounded = false;           // body bytes are counted against `remaining`
     ULONG64 remaining = 0;          // body bytes the transport has yet to deliver
     bool lastReplyComplete = true;  // the previous reply was read to its end
+    // Bytes of the current reply the transport delivered, against the most
+    // one reply may take: a chunked body or DIME attachment has no length
+    // that could be refused up front.
+    unsigned long long replyBytes = 0;
+    unsigned long long byteLimit = 0;
+    bool exceeded = false;
 };
 
-ReplyLimit* limitOf(struct soap* soap)
+ReplyLimit* limitOf(const struct soap* soap)
 {
-    return static_cast<ReplyLimit*>(soap_lookup_plugin(soap, kPluginId));
+    return static_cast<ReplyLimit*>(soap_lookup_plugin(const_cast<struct soap*>(soap), kPluginId));
 }
 
 int startReceive(struct soap* soap)
@@ -53,6 +59,8 @@ int startReceive(struct soap* soap)
     limit->bounded = false;
     limit->remaining = 0;
     limit->lastReplyComplete = false;
+    limit->replyBytes = 0;
+    limit->exceeded = false;
     return limit->prepareReceive ? limit->prepareReceive(soap) : SOAP_OK;
 }
 
@@ -124,17 +132,32 @@ int parseHeader(struct soap* soap)
     return status;
 }
 
+// Reads through the wrapped transport, never past the reply's byte limit.
+size_t receiveWithinLimit(struct soap* soap, ReplyLimit* limit, char* buffer, size_t size)
+{
+    const unsigned long long allowed = limit->byteLimit - limit->replyBytes;
+    if (allowed == 0) {
+        limit->exceeded = true;
+        return 0;
+    }
+    if (size > allowed)
+        size = static_cast<size_t>(allowed);
+    const size_t received = limit->receive(soap, buffer, size);
+    limit->replyBytes += received;
+    return received;
+}
+
 size_t receive(struct soap* soap, char* buffer, size_t size)
 {
     ReplyLimit* limit = limitOf(soap);
     if (!limit->bounded)
-        return limit->receive(soap, buffer, size);
+        return receiveWithinLimit(soap, limit, buffer, size);
     // A zero-length read is gSOAP's end of input.
     if (limit->remaining == 0)
         return 0;
     if (size > limit->remaining)
         size = static_cast<size_t>(limit->remaining);
-    const size_t received = limit->receive(soap, buffer, size);
+    const size_t received = receiveWithinLimit(soap, limit, buffer, size);
     limit->remaining -= received;
     return received;
 }
@@ -182,6 +205,7 @@ int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
     limit->prepareReceive = soap->fprepareinitrecv;
     limit->finishReceive = soap->fpreparefinalrecv;
     limit->poll = soap->fpoll;
+    limit->byteLimit = kMaxReplyBytes;
     plugin->id = kPluginId;
     plugin->data = limit;
     plugin->fcopy = copyPluginState<ReplyLimit>;
@@ -202,6 +226,24 @@ void installReplyLimit(struct soap* context)
 {
     if (!limitOf(context))
         soap_register_plugin_arg(context, createPlugin, nullptr);
+}
+
+void setReplyByteLimit(struct soap* context, unsigned long long bytes)
+{
+    if (ReplyLimit* limit = limitOf(context))
+        limit->byteLimit = bytes;
+}
+
+unsigned long long replyByteLimit(const struct soap* context)
+{
+    const ReplyLimit* limit = limitOf(context);
+    return limit ? limit->byteLimit : 0;
+}
+
+bool replyLimitExceeded(const struct soap* context)
+{
+    const ReplyLimit* limit = limitOf(context);
+    return limit && limit->exceeded;
 }
 
 }  // namespace ZR

@@ -18,4 +18,11 @@ namespace ZR {
 // Chunked replies are framed by gSOAP itself. Installing twice does nothing.
 void installReplyLimit(struct soap* context);
 
+// The most bytes one reply may take on the wire, header and attachments
+// included (4 GiB unless set). Past it the reply ends as if the peer had
+// stopped, and replyLimitExceeded() says so until the next reply starts.
+void setReplyByteLimit(struct soap* context, unsigned long long bytes);
+unsigned long long replyByteLimit(const struct soap* context);
+bool replyLimitExceeded(const struct soap* context);
+
 }  // namespace ZR
