@@ -265,6 +265,29 @@ TEST(ReplyFaults, ChunkedBodies)
     });
 }
 
+// Framing that cannot be right fails at once, with the connection kept
+// open by the peer: only a silent peer is waited for.
+TEST(ReplyFaults, MalformedFramingFailsAtOnce)
+{
+    const std::string chunkedHeader = header("Transfer-Encoding: chunked\r\nConnection: keep-alive\r\n");
+    std::string laterBadSize = chunked(kBody, 50);
+    laterBadSize.replace(laterBadSize.find("\r\n32\r\n", laterBadSize.find("\r\n\r\n") + 6) + 2, 2, "zz");
+    const std::string longChunk = chunkedHeader + "5\r\n" + kBody + "\r\n0\r\n\r\n";
+    const std::string broken = kEmptyOk + "\n\tthe reply's chunked framing is broken: ";
+    runCases({
+        {"chunk size 'zz' after a good chunk", ScriptedResponse::keepAlive(laterBadSize),
+         Expected::badReply(broken + "a chunk-size line that does not start with a hexadecimal number")},
+        {"chunk size 'zz' only", ScriptedResponse::keepAlive(chunkedHeader + "zz\r\n" + kBody),
+         Expected::badReply(broken + "a chunk-size line that does not start with a hexadecimal number")},
+        {"chunk longer than announced", ScriptedResponse::keepAlive(longChunk),
+         Expected::badReply(broken + "a chunk longer than its announced size")},
+        {"204 without a body",
+         ScriptedResponse::keepAlive("HTTP/1.1 204 No Content\r\nConnection: keep-alive\r\n\r\n"),
+         Expected::badReply("\tTracker::SOAP error:Error 204: HTTP 204 No Content\n\tSOAP detail: \n\tthe reply has no body "
+                          "(HTTP 204)")},
+    });
+}
+
 TEST(ReplyFaults, HttpErrorsAndGarbage)
 {
     runCases({

@@ -221,8 +221,9 @@ std::string transportLines(const struct soap* context, const ZRExchangeReport& r
                      : std::string("\n\tthe module ") + how + " the connection after " +
                            bytes(report.receivedBytes) + " of the reply had arrived: it may have run the call";
     }
-    if (replyLimitExceeded(context))
-        lines += "\n\tthe reply is larger than " + bytes(replyByteLimit(context)) + " (the reply limit)";
+    const std::string refusal = replyRefusal(context);
+    if (!refusal.empty())
+        lines += "\n\t" + refusal;
     return lines;
 }
 
@@ -374,11 +375,11 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
         if (report.end == ZRWaitEnd::Completed) {
             // A reply cut off by the peer reads as a broken value; say what
             // happened to the connection instead.
-            if (lostAfterRequest(report) || replyLimitExceeded(context))
+            const bool refused = !replyRefusal(context).empty();
+            if (lostAfterRequest(report) || refused)
                 throw ZRError(info->name, methodName,
                               "the reply could not be read" + transportLines(context, report), nullptr, 0)
-                    .withKind(replyLimitExceeded(context) ? ZRErrorKind::BadReply
-                                                          : ZRErrorKind::ConnectionFailed);
+                    .withKind(refused ? ZRErrorKind::BadReply : ZRErrorKind::ConnectionFailed);
             if (error.kind() == ZRErrorKind::Unspecified)
                 error.withKind(ZRErrorKind::BadReply);
             throw;
@@ -393,13 +394,15 @@ ZRValue ZRNetwork::callMethod(const boost::shared_ptr<ZRValue>& handle, const st
         soap_force_closesock(context);
         throw ZRError(info->name, methodName, limit, nullptr, 0).withKind(limitKind(report));
     }
-    if (status != SOAP_OK && (!result.hasValue() || replyLimitExceeded(context))) {
+    // A reply the limit refused is bad even when its value was read.
+    const bool refused = !replyRefusal(context).empty();
+    if (status != SOAP_OK && (!result.hasValue() || refused)) {
         describeFailure(context);
         const std::string faultString = textOrEmpty(soap_faultstring(context));
         const std::string detail = textOrEmpty(soap_faultdetail(context));
         throw ZRError(info->name, "SOAP error:" + faultString,
                       "SOAP detail: " + detail + transportLines(context, report), nullptr, 0)
-            .withKind(replyLimitExceeded(context) ? ZRErrorKind::BadReply : callFailureKind(context, report))
+            .withKind(refused ? ZRErrorKind::BadReply : callFailureKind(context, report))
             .withFault(faultString, detail);
     }
 

@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #endif
 
+#include "zrchunkframing.h"
 #include "zrpluginstate.h"
 
 namespace ZR {
@@ -43,12 +44,23 @@ struct ReplyLimit {
     // that could be refused up front.
     unsigned long long replyBytes = 0;
     unsigned long long byteLimit = 0;
-    bool exceeded = false;
+    // The chunked framing of the current body, checked as it arrives.
+    bool checkChunks = false;
+    ZRChunkFraming chunks;
+    // Why the current reply was cut short; empty while it was not.
+    std::string refusal;
 };
 
 ReplyLimit* limitOf(const struct soap* soap)
 {
     return static_cast<ReplyLimit*>(soap_lookup_plugin(const_cast<struct soap*>(soap), kPluginId));
+}
+
+// Ends the body: gSOAP sees the end of input.
+size_t framingBroken(ReplyLimit* limit)
+{
+    limit->refusal = "the reply's chunked framing is broken: " + limit->chunks.problem();
+    return 0;
 }
 
 int startReceive(struct soap* soap)
@@ -60,7 +72,9 @@ int startReceive(struct soap* soap)
     limit->remaining = 0;
     limit->lastReplyComplete = false;
     limit->replyBytes = 0;
-    limit->exceeded = false;
+    limit->checkChunks = false;
+    limit->chunks = ZRChunkFraming();
+    limit->refusal.clear();
     return limit->prepareReceive ? limit->prepareReceive(soap) : SOAP_OK;
 }
 
@@ -118,6 +132,27 @@ int parseHeader(struct soap* soap)
     const int status = limit->parseHeader(soap);
     const bool chunked = isChunked(soap);
     limit->framed = chunked || limit->announcedLength;
+    if (status == SOAP_OK && (soap->status == 204 || soap->status == 304)) {
+        // These statuses never have a body, whatever the header says; gSOAP
+        // would wait for one.
+        soap->buflen = soap->bufidx;
+        limit->framed = true;
+        limit->bounded = true;
+        limit->remaining = 0;
+        limit->refusal = "the reply has no body (HTTP " + std::to_string(soap->status) + ")";
+        return status;
+    }
+    if (status == SOAP_OK && chunked) {
+        // gSOAP reads the chunks already buffered without asking frecv.
+        limit->checkChunks = true;
+        if (!limit->chunks.take(soap->buf + soap->bufidx, soap->buflen - soap->bufidx)) {
+            // gSOAP gets the body up to the break, then the end of input.
+            soap->buflen = soap->bufidx + static_cast<size_t>(limit->chunks.accepted());
+            limit->bounded = true;
+            limit->remaining = 0;
+            framingBroken(limit);
+        }
+    }
     if (limit->announcedLength && !chunked) {
         const size_t buffered = soap->buflen - soap->bufidx;
         if (buffered >= soap->length) {
@@ -137,13 +172,15 @@ size_t receiveWithinLimit(struct soap* soap, ReplyLimit* limit, char* buffer, si
 {
     const unsigned long long allowed = limit->byteLimit - limit->replyBytes;
     if (allowed == 0) {
-        limit->exceeded = true;
+        limit->refusal = "the reply is larger than " + std::to_string(limit->byteLimit) + " bytes (the reply limit)";
         return 0;
     }
     if (size > allowed)
         size = static_cast<size_t>(allowed);
     const size_t received = limit->receive(soap, buffer, size);
     limit->replyBytes += received;
+    if (limit->checkChunks && !limit->chunks.take(buffer, received))
+        return framingBroken(limit);
     return received;
 }
 
@@ -234,16 +271,10 @@ void setReplyByteLimit(struct soap* context, unsigned long long bytes)
         limit->byteLimit = bytes;
 }
 
-unsigned long long replyByteLimit(const struct soap* context)
+std::string replyRefusal(const struct soap* context)
 {
     const ReplyLimit* limit = limitOf(context);
-    return limit ? limit->byteLimit : 0;
-}
-
-bool replyLimitExceeded(const struct soap* context)
-{
-    const ReplyLimit* limit = limitOf(context);
-    return limit && limit->exceeded;
+    return limit ? limit->refusal : std::string();
 }
 
 }  // namespace ZR

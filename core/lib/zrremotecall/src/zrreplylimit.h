@@ -3,6 +3,8 @@
 // would wait for as long as the peer keeps the connection open.
 #pragma once
 
+#include <string>
+
 struct soap;
 
 namespace ZR {
@@ -20,9 +22,12 @@ void installReplyLimit(struct soap* context);
 
 // The most bytes one reply may take on the wire, header and attachments
 // included (4 GiB unless set). Past it the reply ends as if the peer had
-// stopped, and replyLimitExceeded() says so until the next reply starts.
+// stopped, and replyRefusal() says so.
 void setReplyByteLimit(struct soap* context, unsigned long long bytes);
-unsigned long long replyByteLimit(const struct soap* context);
-bool replyLimitExceeded(const struct soap* context);
+
+// Why the limit ended the last reply early: its size went past the limit,
+// its chunked framing is broken; empty when it did not. Kept until the next
+// reply starts.
+std::string replyRefusal(const struct soap* context);
 
 }  // namespace ZR
