@@ -249,13 +249,17 @@ unwind_protect
   zrt_check_equal(connector('count'), live, 'live proxies after 1000 were cleared');
   zrt_check_equal(open_descriptors(), fds, 'descriptors after 1000 were cleared');
   % After fork, parent and child call one proxy at the same time, and each
-  % gets its own answers: the child opens a connection of its own. The
-  % child reports through a file and ends with SIGKILL, so that nothing of
-  % this script (its clean-up least of all) runs twice.
-  shared = ZRProxy('Echo', '127.0.0.1', port);
+  % gets its own answers: the child opens a connection of its own. Both
+  % start at one agreed time; the Timeout ends a call whose reply the other
+  % process took. The child reports through a file and ends with SIGKILL,
+  % so that nothing of this script (its clean-up least of all) runs twice.
+  shared = ZRProxy('Echo', '127.0.0.1', port, 'Timeout', 10);
   zrt_check_equal(shared('echo', {'before fork'}), {'before fork'}, 'call before fork');
   report = [tempname() '.wrong'];
+  start = time() + 0.5;
   child = fork();
+  while time() < start
+  end
   if child == 0
     wrong = foreign_answers(shared, 'child', 400);
     fid = fopen(report, 'w');
