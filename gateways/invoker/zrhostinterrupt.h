@@ -5,7 +5,6 @@
 
 #include <csignal>
 
-
 #ifdef ZR_MATLAB_HOST
 // MATLAB's own interrupt flag (libut).
 extern "C" bool utIsInterruptPending(void);

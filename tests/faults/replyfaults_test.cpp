@@ -38,10 +38,11 @@ const std::string kBadLength =
 // request went out, `arrived` bytes into the reply.
 std::string cutOff(std::size_t arrived)
 {
-    return arrived == 0 ? "\n\tthe module closed the connection after the request went out, before any reply: it "
-                          "may have run the call"
-                        : "\n\tthe module closed the connection after " + std::to_string(arrived) +
-                              " bytes of the reply had arrived: it may have run the call";
+    return arrived == 0
+               ? "\n\tthe module closed the connection after the request went out, before any reply: it "
+                 "may have run the call"
+               : "\n\tthe module closed the connection after " + std::to_string(arrived) +
+                     " bytes of the reply had arrived: it may have run the call";
 }
 
 std::string header(const std::string& fields)
@@ -186,7 +187,8 @@ TEST(ReplyFaults, PeerClosesTheConnection)
 {
     runCases({
         {"before the reply", ScriptedResponse::closeBefore(), Expected::error(kEof + cutOff(0))},
-        {"inside the status line", ScriptedResponse::closeMidReply(kReply, 5), Expected::error(kEof + cutOff(5))},
+        {"inside the status line", ScriptedResponse::closeMidReply(kReply, 5),
+         Expected::error(kEof + cutOff(5))},
         {"inside the header", ScriptedResponse::closeMidReply(kReply, 40),
          Expected::errorStartingWith(kAnyFailure)},
         {"after the header", ScriptedResponse::closeMidReply(kReply, kHeaderSize),
@@ -283,8 +285,9 @@ TEST(ReplyFaults, MalformedFramingFailsAtOnce)
          Expected::badReply(broken + "a chunk longer than its announced size")},
         {"204 without a body",
          ScriptedResponse::keepAlive("HTTP/1.1 204 No Content\r\nConnection: keep-alive\r\n\r\n"),
-         Expected::badReply("\tTracker::SOAP error:Error 204: HTTP 204 No Content\n\tSOAP detail: \n\tthe reply has no body "
-                          "(HTTP 204)")},
+         Expected::badReply(
+             "\tTracker::SOAP error:Error 204: HTTP 204 No Content\n\tSOAP detail: \n\tthe reply has no body "
+             "(HTTP 204)")},
     });
 }
 

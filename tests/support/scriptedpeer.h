@@ -26,17 +26,17 @@ struct RecordedRequest {
 
 // What the peer does with the connection around one scripted reply.
 enum class ReplyMode {
-    KeepAlive,         // send the whole reply, keep the connection open
-    CloseAfterReply,   // send the whole reply, then close
-    CloseBeforeReply,  // close without sending anything
-    CloseMidReply,     // send the first `cutAfter` bytes, then close
-    ShortBody,         // send all but the last `missing` bytes, then close
-    ResetOnNext,       // send the whole reply, keep the connection open, and
-                       // reset it (RST) unread when the next request comes
-    ResetWhenIdle,     // send the whole reply, then after `stall` reset the
-                       // connection (RST) while the client sends nothing
-    ResetAfterRequest, // read the request (a module that runs it), then reset
-                       // the connection (RST) without answering
+    KeepAlive,          // send the whole reply, keep the connection open
+    CloseAfterReply,    // send the whole reply, then close
+    CloseBeforeReply,   // close without sending anything
+    CloseMidReply,      // send the first `cutAfter` bytes, then close
+    ShortBody,          // send all but the last `missing` bytes, then close
+    ResetOnNext,        // send the whole reply, keep the connection open, and
+                        // reset it (RST) unread when the next request comes
+    ResetWhenIdle,      // send the whole reply, then after `resetAfter` reset the
+                        // connection (RST) while the client sends nothing
+    ResetAfterRequest,  // read the request (a module that runs it), then reset
+                        // the connection (RST) without answering
 };
 
 struct ScriptedResponse {

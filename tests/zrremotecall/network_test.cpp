@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 
 #include <atomic>
 #include <memory>
@@ -238,7 +239,8 @@ TEST(NetworkWire, LookupAnswerWithoutAUsableAddressFails)
         std::string why;
     } cases[] = {
         {"empty return", lookupReply(""), "the broker's answer gives no address for module Tracker"},
-        {"empty Body", httpResponse(soapEnvelope("")), "the broker's answer gives no address for module Tracker"},
+        {"empty Body", httpResponse(soapEnvelope("")),
+         "the broker's answer gives no address for module Tracker"},
         {"port 0", lookupReply("Tracker", "127.0.0.1", 0),
          "the broker's answer gives no address for module Tracker"},
         {"port 65536 + 80", lookupReply("Tracker", "127.0.0.1", 65536 + 80),
@@ -319,7 +321,8 @@ TEST(NetworkWire, FailedCallRaisesTheFaultTexts)
         {"peer closes mid-body", ScriptedResponse::closeMidReply(reply, reply.find("<item") + 5),
          "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: "
          "\n\tthe module closed the connection after " +
-             std::to_string(reply.find("<item") + 5) + " bytes of the reply had arrived: it may have run the call",
+             std::to_string(reply.find("<item") + 5) +
+             " bytes of the reply had arrived: it may have run the call",
          ZRErrorKind::ConnectionFailed},
         {"peer closes without reply", ScriptedResponse::closeBefore(),
          "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: "
@@ -685,9 +688,10 @@ TEST(ProxyWire, RequestIsNeverSentTwice)
 
     // Reset once the request is on its way: whether the module read it or
     // not, the client cannot tell, so the call fails and nothing is resent.
-    const std::string mayHaveRun = "\tTracker::SOAP error:Connection reset by peer\n\tSOAP detail: \n\tthe module "
-                                   "reset the connection after the request went out, before any reply: it may "
-                                   "have run the call";
+    const std::string mayHaveRun =
+        "\tTracker::SOAP error:Connection reset by peer\n\tSOAP detail: \n\tthe module "
+        "reset the connection after the request went out, before any reply: it may "
+        "have run the call";
     const struct {
         const char* name;
         ScriptedResponse before;
@@ -769,11 +773,11 @@ TEST(NetworkWire, ReplyBeyondTheReplyLimitFails)
 {
     const std::string envelope =
         callEnvelope("<item xsi:type=\"xsd:base64Binary\" href=\"cid:image\">MQ==</item>");
-    std::string message =
-        dimeRecord(true, false, false, DimeTypeFormat::AbsoluteUri, "", "http://schemas.xmlsoap.org/soap/envelope/",
-                   envelope);
+    std::string message = dimeRecord(true, false, false, DimeTypeFormat::AbsoluteUri, "",
+                                     "http://schemas.xmlsoap.org/soap/envelope/", envelope);
     const std::string piece(64 * 1024, 'd');
-    message += dimeRecord(false, false, true, DimeTypeFormat::MediaType, "image", "application/octet-stream", piece);
+    message +=
+        dimeRecord(false, false, true, DimeTypeFormat::MediaType, "image", "application/octet-stream", piece);
     for (int i = 0; i < 40; ++i)
         message += dimeRecord(false, false, true, DimeTypeFormat::Unchanged, "", "", piece);
     ScriptedPeer peer;
@@ -822,7 +826,8 @@ private:
 
 TEST(NetworkWire, RunningOutOfFileDescriptorsSaysSo)
 {
-    const std::string noneLeft = "\n\ttoo many open files: the process has no file descriptor left for a connection";
+    const std::string noneLeft =
+        "\n\ttoo many open files: the process has no file descriptor left for a connection";
     ScriptedPeer peer;
     DirectConnection direct(peer.endpoint());
     std::unique_ptr<ZRNetworkError> lookUpError;

@@ -219,7 +219,8 @@ std::string transportLines(const struct soap* context, const ZRExchangeReport& r
                      ? std::string("\n\tthe module ") + how + " the connection after the request went out, " +
                            "before any reply: it may have run the call"
                      : std::string("\n\tthe module ") + how + " the connection after " +
-                           bytes(report.receivedBytes) + " of the reply had arrived: it may have run the call";
+                           bytes(report.receivedBytes) +
+                           " of the reply had arrived: it may have run the call";
     }
     const std::string refusal = replyRefusal(context);
     if (!refusal.empty())

@@ -172,7 +172,8 @@ size_t receiveWithinLimit(struct soap* soap, ReplyLimit* limit, char* buffer, si
 {
     const unsigned long long allowed = limit->byteLimit - limit->replyBytes;
     if (allowed == 0) {
-        limit->refusal = "the reply is larger than " + std::to_string(limit->byteLimit) + " bytes (the reply limit)";
+        limit->refusal =
+            "the reply is larger than " + std::to_string(limit->byteLimit) + " bytes (the reply limit)";
         return 0;
     }
     if (size > allowed)
