@@ -7,7 +7,9 @@ which names the demo broker in $ZRT_BROKER)
 Starts Octave interactively, makes a proxy, starts a call that never gets an
 answer, types Ctrl-C, and checks that the prompt is back within a second and
 that the next call on the same proxy works; then the same for the waits on a
-call in the background, which must go on running.
+call in the background, which must go on running. Then, in a new session,
+sends SIGTERM and SIGHUP during such a call and checks that Octave ends at
+once.
 """
 import os
 import pty
@@ -54,12 +56,30 @@ class Session:
         self.send(text + "\n")
         return self.wait_for(PROMPT, seconds)[1]
 
+    def ended_within(self, seconds):
+        """Seconds until Octave ended, or None if it still runs."""
+        start = time.monotonic()
+        while time.monotonic() - start < seconds:
+            # What Octave prints must be read, or it could block on the pty.
+            ready, _, _ = select.select([self.fd], [], [], 0.01)
+            if ready:
+                try:
+                    self.seen += os.read(self.fd, 4096)
+                except OSError:
+                    pass
+            pid, _ = os.waitpid(self.pid, os.WNOHANG)
+            if pid:
+                self.pid = None
+                return time.monotonic() - start
+        return None
+
     def close(self):
-        try:
-            os.kill(self.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        os.waitpid(self.pid, 0)
+        if self.pid is not None:
+            try:
+                os.kill(self.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            os.waitpid(self.pid, 0)
         os.close(self.fd)
 
 
@@ -106,7 +126,48 @@ def main():
         session.command("zrt_broker_stop(b);")
     finally:
         session.close()
+    for name in ("SIGTERM", "SIGHUP"):
+        terminate_during_call(sys.argv[1:], name)
     print("interactive_interrupt: all checks passed")
+
+
+def terminate_during_call(command, name):
+    """A termination signal during a call that gets no answer ends Octave
+    as it does at the prompt, instead of waiting for the call."""
+    session = Session(command)
+    broker = None
+    try:
+        session.command("PS1(['ZR' 'T> ']);", 30)
+        # No workspace file is left behind by the signal.
+        session.command("sighup_dumps_octave_core(false); sigterm_dumps_octave_core(false);")
+        shown = session.command("b = zrt_broker_start(); p = ZRProxy('Faulty', '127.0.0.1', b.port); "
+                                "p('stall', {0}); printf('broker=%d\\n', b.pid);")
+        broker = int(shown.rsplit("broker=", 1)[1].split()[0])
+        session.send("r = p('silent')\n")
+        time.sleep(1.0)
+        os.kill(session.pid, getattr(signal, name))
+        ended = session.ended_within(5)
+        if ended is None:
+            raise AssertionError("Octave still runs 5 s after %s during a call; it printed %r" % (name, session.seen[-600:]))
+        print("Octave ended %.3f s after %s" % (ended, name))
+        if ended > 1.0:
+            raise AssertionError("Octave took %.3f s to end after %s" % (ended, name))
+    finally:
+        session.close()
+        if broker:
+            stop_process(broker)
+
+
+def stop_process(pid):
+    """Stops a process that is not ours (the broker of an Octave that died)."""
+    try:
+        os.kill(pid, signal.SIGTERM)
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            os.kill(pid, 0)
+            time.sleep(0.02)
+    except ProcessLookupError:
+        pass
 
 
 if __name__ == "__main__":

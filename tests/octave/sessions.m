@@ -53,6 +53,20 @@ function list = forget(list, broker)
   list = list(cellfun(@(b) b.pid ~= broker.pid, list));
 end
 
+function wrong = foreign_answers(proxy, tag, count)
+  % Calls proxy count times with '<tag>-<k>' and counts the answers that are
+  % not the caller's own, failures included.
+  wrong = 0;
+  for k = 1:count
+    sent = sprintf('%s-%d', tag, k);
+    try
+      wrong += ~isequal(proxy('echo', {sent}), {sent});
+    catch
+      wrong += 1;
+    end
+  end
+end
+
 function interrupt_after(seconds)
   % Sends this process SIGINT, as Ctrl-C does, after `seconds`.
   system(sprintf('(sleep %g; kill -INT %d) >/dev/null 2>&1 &', seconds, getpid()));
@@ -241,6 +255,35 @@ unwind_protect
   clear held;
   zrt_check_equal(connector('count'), live, 'live proxies after 1000 were cleared');
   zrt_check_equal(open_descriptors(), fds, 'descriptors after 1000 were cleared');
+  % After fork, parent and child call one proxy at the same time, and each
+  % gets its own answers: the child opens a connection of its own. Both
+  % start at one agreed time; the Timeout ends a call whose reply the other
+  % process took. The child reports through a file and ends with SIGKILL,
+  % so that nothing of this script (its clean-up least of all) runs twice.
+  shared = ZRProxy('Echo', '127.0.0.1', port, 'Timeout', 10);
+  zrt_check_equal(shared('echo', {'before fork'}), {'before fork'}, 'call before fork');
+  report = [tempname() '.wrong'];
+  start = time() + 0.5;
+  child = fork();
+  while time() < start
+  end
+  if child == 0
+    wrong = foreign_answers(shared, 'child', 400);
+    fid = fopen(report, 'w');
+    fprintf(fid, '%d\n', wrong);
+    fclose(fid);
+    kill(getpid(), 9);
+  end
+  wrongInParent = foreign_answers(shared, 'parent', 400);
+  waitpid(child);
+  wrongInChild = sscanf(fileread(report), '%d');
+  delete(report);
+  printf('  fork: %d of 400 answers foreign in the parent, %d in the child\n', wrongInParent, wrongInChild);
+  zrt_check_equal(wrongInParent, 0, 'foreign answers in the parent after fork');
+  zrt_check_equal(wrongInChild, 0, 'foreign answers in the child after fork');
+  zrt_check_equal(shared('echo', {'after fork'}), {'after fork'}, 'call after the child ended');
+
+  clear shared;
   printf('sessions: all checks passed\n');
 unwind_protect_cleanup
   for k = numel(brokers):-1:1

@@ -108,6 +108,21 @@ ScriptedResponse ScriptedResponse::resetOnNext(std::string bytes)
     return response;
 }
 
+ScriptedResponse ScriptedResponse::resetWhenIdle(std::string bytes, std::chrono::milliseconds after)
+{
+    ScriptedResponse response = keepAlive(std::move(bytes));
+    response.mode = ReplyMode::ResetWhenIdle;
+    response.resetAfter = after;
+    return response;
+}
+
+ScriptedResponse ScriptedResponse::resetAfterRequest()
+{
+    ScriptedResponse response;
+    response.mode = ReplyMode::ResetAfterRequest;
+    return response;
+}
+
 ScriptedResponse ScriptedResponse::shortBody(std::string bytes, std::size_t missing)
 {
     ScriptedResponse response = keepAlive(std::move(bytes));
@@ -267,15 +282,50 @@ int ScriptedPeer::connectionCount() const
     return connectionCount_;
 }
 
+int ScriptedPeer::resetCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return resetCount_;
+}
+
+bool ScriptedPeer::waitForResets(int count) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (resetCount() < count) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void ScriptedPeer::answerWith(std::function<std::string(const RecordedRequest&)> responder)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    responder_ = std::move(responder);
+}
+
+void ScriptedPeer::resetConnection(Connection& connection)
+{
+    // Closed with no lingering: the client's next read or poll sees a reset.
+    const linger abort{1, 0};
+    ::setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    closeFd(connection.fd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++resetCount_;
+}
+
 std::size_t ScriptedPeer::pendingResponses() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return script_.size();
 }
 
-ScriptedResponse ScriptedPeer::nextResponse()
+ScriptedResponse ScriptedPeer::nextResponse(const RecordedRequest& request)
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (script_.empty() && responder_)
+        return ScriptedResponse::keepAlive(responder_(request));
     if (script_.empty()) {
         return ScriptedResponse::closeAfter(
             httpResponse("no scripted response", 500, "Internal Server Error", "text/plain"));
@@ -294,7 +344,18 @@ void ScriptedPeer::run()
         for (const Connection& connection : connections_) {
             fds.push_back({connection.fd, POLLIN, 0});
         }
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        // A connection due for a reset wakes the loop in time.
+        int timeout = -1;
+        const auto now = std::chrono::steady_clock::now();
+        for (const Connection& connection : connections_) {
+            if (connection.resetAt == std::chrono::steady_clock::time_point{})
+                continue;
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(std::max(connection.resetAt - now, std::chrono::steady_clock::duration::zero()));
+            if (timeout < 0 || left.count() < timeout)
+                timeout = static_cast<int>(left.count());
+        }
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -309,11 +370,11 @@ void ScriptedPeer::run()
         for (std::size_t i = 0; i < connections_.size(); ++i) {
             Connection& connection = connections_[i];
             bool open = true;
-            if (fds[i + 2].revents != 0 && connection.resetOnNext) {
-                // Closed with the request unread and no lingering: the
-                // client's next read fails with a reset.
-                const linger abort{1, 0};
-                ::setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            const bool resetDue = connection.resetAt != std::chrono::steady_clock::time_point{} &&
+                                  std::chrono::steady_clock::now() >= connection.resetAt;
+            if ((fds[i + 2].revents != 0 && connection.resetOnNext) || resetDue) {
+                // Closed with the request unread.
+                resetConnection(connection);
                 open = false;
             } else if (fds[i + 2].revents != 0) {
                 open = readFrom(connection) && serveBuffered(connection);
@@ -400,9 +461,9 @@ bool ScriptedPeer::serveBuffered(Connection& connection)
         connection.buffer.erase(0, total);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            requests_.push_back(std::move(request));
+            requests_.push_back(request);
         }
-        if (!perform(connection, nextResponse())) {
+        if (!perform(connection, nextResponse(request))) {
             return false;
         }
     }
@@ -428,6 +489,10 @@ bool ScriptedPeer::perform(Connection& connection, const ScriptedResponse& respo
     case ReplyMode::ResetOnNext:
         connection.resetOnNext = true;
         return sendAll(fd, bytes.data(), bytes.size());
+    case ReplyMode::ResetWhenIdle:
+        connection.resetAt = std::chrono::steady_clock::now() + response.resetAfter;
+        return sendAll(fd, bytes.data(), bytes.size());
+    case ReplyMode::ResetAfterRequest: resetConnection(connection); return false;
     }
     return false;
 }

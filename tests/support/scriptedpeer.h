@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,13 +26,17 @@ struct RecordedRequest {
 
 // What the peer does with the connection around one scripted reply.
 enum class ReplyMode {
-    KeepAlive,         // send the whole reply, keep the connection open
-    CloseAfterReply,   // send the whole reply, then close
-    CloseBeforeReply,  // close without sending anything
-    CloseMidReply,     // send the first `cutAfter` bytes, then close
-    ShortBody,         // send all but the last `missing` bytes, then close
-    ResetOnNext,       // send the whole reply, keep the connection open, and
-                       // reset it (RST) unread when the next request comes
+    KeepAlive,          // send the whole reply, keep the connection open
+    CloseAfterReply,    // send the whole reply, then close
+    CloseBeforeReply,   // close without sending anything
+    CloseMidReply,      // send the first `cutAfter` bytes, then close
+    ShortBody,          // send all but the last `missing` bytes, then close
+    ResetOnNext,        // send the whole reply, keep the connection open, and
+                        // reset it (RST) unread when the next request comes
+    ResetWhenIdle,      // send the whole reply, then after `resetAfter` reset the
+                        // connection (RST) while the client sends nothing
+    ResetAfterRequest,  // read the request (a module that runs it), then reset
+                        // the connection (RST) without answering
 };
 
 struct ScriptedResponse {
@@ -41,6 +46,8 @@ struct ScriptedResponse {
     std::size_t missing = 0;
     // Waited before the reply (or the close); cut short when the peer stops.
     std::chrono::milliseconds stall{0};
+    // ResetWhenIdle: how long after the reply the connection is reset.
+    std::chrono::milliseconds resetAfter{0};
 
     static ScriptedResponse keepAlive(std::string bytes);
     static ScriptedResponse closeAfter(std::string bytes);
@@ -49,6 +56,8 @@ struct ScriptedResponse {
     static ScriptedResponse shortBody(std::string bytes, std::size_t missing);
     static ScriptedResponse stalled(std::string bytes, std::chrono::milliseconds stall);
     static ScriptedResponse resetOnNext(std::string bytes);
+    static ScriptedResponse resetWhenIdle(std::string bytes, std::chrono::milliseconds after);
+    static ScriptedResponse resetAfterRequest();
 };
 
 // "HTTP/1.1 <status> <reason>" with Content-Type, Content-Length of `body`,
@@ -121,6 +130,13 @@ public:
 
     std::vector<RecordedRequest> requests() const;
     int connectionCount() const;
+    // Connections the peer has reset so far.
+    int resetCount() const;
+    // Waits up to 5 s until resetCount() reaches `count`; false if it did not.
+    bool waitForResets(int count) const;
+    // When the script has run out, requests are answered with what this
+    // makes of them instead of the HTTP 500.
+    void answerWith(std::function<std::string(const RecordedRequest&)> responder);
     std::size_t pendingResponses() const;
 
     // Upper bound of a scripted stall, so a mistaken script cannot hang a test.
@@ -134,6 +150,8 @@ private:
         int fd;
         std::string buffer;
         bool resetOnNext = false;
+        // Set: reset the connection at this time unless the client sends.
+        std::chrono::steady_clock::time_point resetAt{};
     };
 
     void run();
@@ -146,7 +164,8 @@ private:
     bool sendAll(int fd, const char* data, std::size_t size);
     // Waits up to `duration`; false when the peer is being stopped.
     bool sleepUnlessStopped(std::chrono::milliseconds duration);
-    ScriptedResponse nextResponse();
+    ScriptedResponse nextResponse(const RecordedRequest& request);
+    void resetConnection(Connection& connection);
 
     int listenFd_ = -1;
     int wakeRead_ = -1;
@@ -158,6 +177,8 @@ private:
     std::deque<ScriptedResponse> script_;
     std::vector<RecordedRequest> requests_;
     int connectionCount_ = 0;
+    int resetCount_ = 0;
+    std::function<std::string(const RecordedRequest&)> responder_;
 
     std::thread thread_;
 };

@@ -2,15 +2,19 @@
 // what is sent where, how answers and failures reach the caller, and how the
 // kept-alive TCP connection is used.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <thread>
@@ -26,7 +30,9 @@
 #include "zrexchangehistory.h"
 #include "zrnetwork.h"
 #include "zrproxyremote.h"
+#include "zrreplylimit.h"
 #include "zrtrace.h"
+#include "zrtransport.h"
 
 using ZR::zr__ZRModuleInfoVexel;
 using ZR::ZRCallLimits;
@@ -248,24 +254,43 @@ TEST(ProxyWire, ConstructionFailsWithTheLookupError)
                          "\n\tthe broker answered with a fault: No such module");
 }
 
-TEST(NetworkWire, EmptyLookupAnswerResetsTheDescription)
+// An answer that gives no usable address fails the look-up and names the
+// module, instead of leaving later calls to fail at port 0 (or at the port
+// modulo 65536).
+TEST(NetworkWire, LookupAnswerWithoutAUsableAddressFails)
 {
-    ScriptedPeer broker;
-    broker.push(lookupReply(""));
-    DirectConnection direct(broker.endpoint());
-    *direct.info = zr__ZRModuleInfoVexel{"Tracker", 3, "robot.local.", 8000, -1, -1, true, true};
-
-    EXPECT_EQ(direct.network.getModuleByName(direct.handle, "Tracker", direct.info), 0);
-    EXPECT_EQ(direct.info->name, "");
-    EXPECT_EQ(direct.info->architecture, 0);
-    EXPECT_EQ(direct.info->ip, "");
-    EXPECT_EQ(direct.info->port, 0);
-    EXPECT_EQ(direct.info->processId, 0);
-    EXPECT_EQ(direct.info->modulePointer, 0);
-    EXPECT_FALSE(direct.info->isABroker);
-    EXPECT_FALSE(direct.info->keepAlive);
-    // The connection holds the very same description.
-    EXPECT_EQ(direct.connection->getModuleInfo().get(), direct.info.get());
+    const struct {
+        const char* name;
+        std::string reply;
+        std::string why;
+    } cases[] = {
+        {"empty return", lookupReply(""), "the broker's answer gives no address for module Tracker"},
+        {"empty Body", httpResponse(soapEnvelope("")),
+         "the broker's answer gives no address for module Tracker"},
+        {"port 0", lookupReply("Tracker", "127.0.0.1", 0),
+         "the broker's answer gives no address for module Tracker"},
+        {"port 65536 + 80", lookupReply("Tracker", "127.0.0.1", 65536 + 80),
+         "the broker reported port 65616 for module Tracker, outside 1-65535"},
+        {"negative port", lookupReply("Tracker", "127.0.0.1", -5),
+         "the broker reported port -5 for module Tracker, outside 1-65535"},
+    };
+    for (const auto& c : cases) {
+        ScriptedPeer broker;
+        broker.push(c.reply);
+        DirectConnection direct(broker.endpoint());
+        *direct.info = zr__ZRModuleInfoVexel{"Tracker", 3, "robot.local.", 8000, -1, -1, true, true};
+        const auto error = caught<ZRNetworkError>(
+            [&] { direct.network.getModuleByName(direct.handle, "Tracker", direct.info); });
+        ASSERT_TRUE(error) << c.name;
+        EXPECT_EQ(visibleText(error->what()),
+                  visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " +
+                              broker.endpoint() + "\n\t" + c.why))
+            << c.name;
+        EXPECT_EQ(error->kind(), ZRErrorKind::LookupFailed) << c.name;
+        // The description the connection holds is left as it was.
+        EXPECT_EQ(direct.info->port, 8000) << c.name;
+        EXPECT_EQ(direct.info->ip, "robot.local.") << c.name;
+    }
 }
 
 // The unwrapping rule itself is a unit test; here only that call() applies it.
@@ -312,14 +337,32 @@ TEST(NetworkWire, FailedCallRaisesTheFaultTexts)
          ScriptedResponse::keepAlive(httpResponse("it broke", 500, "Internal Server Error", "text/plain")),
          "\tTracker::SOAP error:Error 500: HTTP 500 Internal Server Error\n\tSOAP detail: ",
          ZRErrorKind::ConnectionFailed},
+        // A reply cut off is a lost connection, not a bad reply, and says
+        // how much of it came.
         {"peer closes after the HTTP header", ScriptedResponse::closeMidReply(reply, headerSize),
-         "\tTracker::SOAP error:Error 200: HTTP 200 OK\n\tSOAP detail: ", ZRErrorKind::BadReply},
+         "\tTracker::SOAP error:Error 200: HTTP 200 OK\n\tSOAP detail: \n\tthe module closed the connection "
+         "after " +
+             std::to_string(headerSize) + " bytes of the reply had arrived: it may have run the call",
+         ZRErrorKind::ConnectionFailed},
         {"peer closes mid-body", ScriptedResponse::closeMidReply(reply, reply.find("<item") + 5),
-         "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: ",
+         "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: "
+         "\n\tthe module closed the connection after " +
+             std::to_string(reply.find("<item") + 5) +
+             " bytes of the reply had arrived: it may have run the call",
          ZRErrorKind::ConnectionFailed},
         {"peer closes without reply", ScriptedResponse::closeBefore(),
-         "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: ",
+         "\tTracker::SOAP error:End of file or no input: message transfer interrupted\n\tSOAP detail: "
+         "\n\tthe module closed the connection after the request went out, before any reply: it may have "
+         "run the call",
          ZRErrorKind::ConnectionFailed},
+        {"peer resets after reading the request", ScriptedResponse::resetAfterRequest(),
+         "\tTracker::SOAP error:Connection reset by peer\n\tSOAP detail: \n\tthe module reset the connection "
+         "after the request went out, before any reply: it may have run the call",
+         ZRErrorKind::ConnectionFailed},
+        // A hostile peer's fault string is cut, and the error says so.
+        {"fault string of 200,000 bytes", ScriptedResponse::keepAlive(faultReply(std::string(200000, 'f'))),
+         "\tTracker::SOAP error:" + std::string(65536, 'f') + "... (134464 more bytes cut)\n\tSOAP detail: ",
+         ZRErrorKind::RemoteFault},
         {"not XML", ScriptedResponse::keepAlive(httpResponse("hello")),
          "\tTracker::SOAP error:Error 200: HTTP 200 OK\n\tSOAP detail: ", ZRErrorKind::BadReply},
     };
@@ -331,10 +374,10 @@ TEST(NetworkWire, FailedCallRaisesTheFaultTexts)
         ASSERT_TRUE(error) << c.name;
         EXPECT_EQ(visibleText(error->what()), visibleText(c.expected)) << c.name;
         EXPECT_EQ(error->kind(), c.kind) << c.name;
-        EXPECT_EQ("\t" + direct.info->name + "::SOAP error:" + error->faultString() +
-                      "\n\tSOAP detail: " + error->faultDetail(),
-                  c.expected)
-            << c.name;
+        // The peer's texts are the first two lines.
+        const std::string peerTexts = "\t" + direct.info->name + "::SOAP error:" + error->faultString() +
+                                      "\n\tSOAP detail: " + error->faultDetail();
+        EXPECT_EQ(c.expected.substr(0, peerTexts.size()), peerTexts) << c.name;
     }
 
     // Nobody listening, or an end point without a usable host: no request
@@ -557,6 +600,7 @@ TEST(NetworkWire, PeerDroppingTheConnectionDoesNotRaiseSigpipe)
     const ZRValue bulky(std::string(8 << 20, 'x'));
     EXPECT_THROW_MSG(direct.call("store", bulky), ZRError,
                      "\tTracker::SOAP error:Broken pipe\n\tSOAP detail: ");
+    // The failed send failed the call: no reply was waited for.
     EXPECT_EQ(listener.dropped(), 1);
 }
 
@@ -800,6 +844,324 @@ TEST(ProxyWire, TraceAppendsEveryExchangeWhileOn)
 
     EXPECT_THROW(ZR::startTrace("/nonexistent-dir/trace.txt"), ZRError);
     EXPECT_EQ(ZR::traceFile(), "");
+}
+
+// A request is never sent twice. A kept-alive connection that the module
+// closed while idle is found before anything goes out, and replaced; one
+// that is reset once the request went out fails the call, since the module
+// may have run it: a counting module must never count a call twice.
+TEST(ProxyWire, RequestIsNeverSentTwice)
+{
+    ScriptedPeer broker;
+    ScriptedPeer module;
+    broker.push(lookupReply("Tracker", "127.0.0.1", module.port()));
+    ZRProxyRemote proxy("Tracker", "127.0.0.1", broker.port(), ZRCallLimits());
+    ZRValue result;
+
+    // Reset while idle, before the next request: a new connection carries it.
+    module.push(ScriptedResponse::resetWhenIdle(callReply(intItem(1)), std::chrono::milliseconds(20)));
+    proxy.call("count", ZRValue(), result);
+    EXPECT_TRUE(result == ZRValue(1));
+    ASSERT_TRUE(module.waitForResets(1));
+    module.push(callReply(intItem(2)));
+    proxy.call("count", ZRValue(), result);
+    EXPECT_TRUE(result == ZRValue(2));
+    EXPECT_EQ(module.connectionCount(), 2);
+    EXPECT_EQ(module.requests().size(), 2u);
+
+    // Reset once the request is on its way: whether the module read it or
+    // not, the client cannot tell, so the call fails and nothing is resent.
+    const std::string mayHaveRun =
+        "\tTracker::SOAP error:Connection reset by peer\n\tSOAP detail: \n\tthe module "
+        "reset the connection after the request went out, before any reply: it may "
+        "have run the call";
+    const struct {
+        const char* name;
+        ScriptedResponse before;
+        ScriptedResponse reset;
+        std::size_t requestsSeen;
+    } cases[] = {
+        {"executes, then resets", ScriptedResponse::keepAlive(callReply(intItem(3))),
+         ScriptedResponse::resetAfterRequest(), 2},
+        {"resets unread as the request comes", ScriptedResponse::resetOnNext(callReply(intItem(3))),
+         ScriptedResponse::keepAlive(callReply(intItem(98))), 1},
+    };
+    for (const auto& c : cases) {
+        module.push(c.before);
+        proxy.call("count", ZRValue(), result);
+        EXPECT_TRUE(result == ZRValue(3)) << c.name;
+        const std::size_t requestsBefore = module.requests().size();
+        module.push(c.reset);
+        // What a second sending of the request would be answered with.
+        module.push(callReply(intItem(99)));
+        const auto error = caught<ZRError>([&] { proxy.call("count", ZRValue(), result); });
+        ASSERT_TRUE(error) << c.name << ": returned " << result.toString(1);
+        EXPECT_EQ(error->kind(), ZRErrorKind::ConnectionFailed) << c.name;
+        EXPECT_EQ(visibleText(error->what()), visibleText(mayHaveRun)) << c.name;
+        EXPECT_EQ(module.requests().size(), requestsBefore + c.requestsSeen - 1) << c.name;
+        // The proxy carries the next call on a new connection.
+        while (module.pendingResponses() > 1)
+            proxy.call("drain", ZRValue(), result);
+        proxy.call("count", ZRValue(), result);
+        EXPECT_TRUE(result == ZRValue(99)) << c.name;
+    }
+}
+
+// A listener that never accepts: the kernel completes connections into its
+// backlog, and nobody ever reads what is sent.
+class DeafListener {
+public:
+    DeafListener()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(fd_, 4) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        port_ = ntohs(address.sin_port);
+    }
+    ~DeafListener() { ::close(fd_); }
+    std::string endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// The host's interrupt request is taken when reported (Ctrl-C is seen
+// once); one that arrives while a large request is still going out ends
+// the call, instead of the call going on to wait for a reply.
+TEST(NetworkWire, InterruptDuringALargeSendEndsTheCall)
+{
+    DeafListener deaf;
+    DirectConnection direct(deaf.endpoint());
+    const ZRValue bulky(std::string(64 << 20, 'x'));
+    int checks = 0;
+    const ZR::ZRInterruptCheck takenOnce = [&] { return ++checks == 3; };
+    const ZRCallLimits limits{5, 0};
+    const ZR::ZRExchangeLimits armed(direct.connection->context, ZR::ZRExchangeKind::Call, limits,
+                                     ZR::deadlineAfter(limits.timeout), takenOnce);
+    const auto error = caught<ZRError>([&] { direct.call("store", bulky); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind(), ZRErrorKind::Interrupted) << visibleText(error->what());
+    EXPECT_EQ(visibleText(error->what()), visibleText("\tTracker::store\n\tinterrupted"));
+}
+
+// A reply that grows past the reply limit (here a DIME attachment sent in
+// chunks that never end) is cut there, and the error says why.
+TEST(NetworkWire, ReplyBeyondTheReplyLimitFails)
+{
+    const std::string envelope =
+        callEnvelope("<item xsi:type=\"xsd:base64Binary\" href=\"cid:image\">MQ==</item>");
+    std::string message = dimeRecord(true, false, false, DimeTypeFormat::AbsoluteUri, "",
+                                     "http://schemas.xmlsoap.org/soap/envelope/", envelope);
+    const std::string piece(64 * 1024, 'd');
+    message +=
+        dimeRecord(false, false, true, DimeTypeFormat::MediaType, "image", "application/octet-stream", piece);
+    for (int i = 0; i < 40; ++i)
+        message += dimeRecord(false, false, true, DimeTypeFormat::Unchanged, "", "", piece);
+    ScriptedPeer peer;
+    peer.push(httpResponse(message, 200, "OK", "application/dime"));
+    peer.push(callReply(intItem(7)));
+    DirectConnection direct(peer.endpoint());
+    ZR::setReplyByteLimit(direct.connection->context, 1 << 20);
+    const auto error = caught<ZRError>([&] { direct.call("getImage"); });
+    ASSERT_TRUE(error);
+    const std::string text = error->what();
+    const std::string limitLine = "\n\tthe reply is larger than 1048576 bytes (the reply limit)";
+    ASSERT_GE(text.size(), limitLine.size());
+    EXPECT_EQ(visibleText(text.substr(text.size() - limitLine.size())), visibleText(limitLine));
+    EXPECT_EQ(error->kind(), ZRErrorKind::BadReply);
+    // The rest of the oversized reply is not taken for the next one.
+    EXPECT_TRUE(direct.call("getData") == ZRValue(7));
+}
+
+// Opens descriptors until the process has none left, and gives them back.
+class DescriptorExhaustion {
+public:
+    DescriptorExhaustion()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = std::min<rlim_t>(saved_.rlim_cur, 4096);
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (;;) {
+            const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (fd < 0)
+                break;
+            held_.push_back(fd);
+        }
+    }
+    ~DescriptorExhaustion()
+    {
+        for (int fd : held_)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+
+private:
+    rlimit saved_{};
+    std::vector<int> held_;
+};
+
+TEST(NetworkWire, RunningOutOfFileDescriptorsSaysSo)
+{
+    const std::string noneLeft =
+        "\n\ttoo many open files: the process has no file descriptor left for a connection";
+    ScriptedPeer peer;
+    DirectConnection direct(peer.endpoint());
+    std::unique_ptr<ZRNetworkError> lookUpError;
+    std::unique_ptr<ZRError> callError;
+    {
+        const DescriptorExhaustion exhaustion;
+        lookUpError = caught<ZRNetworkError>(
+            [&] { direct.network.getModuleByName(direct.handle, "Tracker", direct.info); });
+        callError = caught<ZRError>([&] { direct.call("getData"); });
+    }
+    ASSERT_TRUE(lookUpError);
+    EXPECT_EQ(visibleText(lookUpError->what()),
+              visibleText("\tZRNetwork::getModuleByName\n\tfailed to get module Tracker " + peer.endpoint() +
+                          noneLeft));
+    ASSERT_TRUE(callError);
+    EXPECT_EQ(visibleText(callError->what()),
+              visibleText("\tTracker::SOAP error:Too many open files\n\tSOAP detail: connect failed in "
+                          "tcp_connect()" +
+                          noneLeft));
+    EXPECT_EQ(peer.connectionCount(), 0);
+}
+
+ZRValue binaryOf(const std::string& bytes)
+{
+    ZRValue value;
+    value.assignBytes(bytes.data(), static_cast<int>(bytes.size()));
+    return value;
+}
+
+// The process's address space in bytes.
+std::size_t addressSpaceInUse()
+{
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Runs `body` in a child process and gives its exit status (-1 when it did
+// not exit normally). The child leaves with _exit: the peers' threads live
+// in the parent only.
+int inChildProcess(const std::function<int()>& body)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(body());
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A Binary whose attachment cannot be registered would leave the later
+// Binary values paired with the wrong bytes: the call fails, unsent.
+TEST(NetworkWire, AttachmentThatCannotBeRegisteredFailsTheCallUnsent)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the address sanitizer ends the process when an allocation fails";
+#endif
+    ScriptedPeer peer;
+    peer.push(callReply(intItem(1)));
+    const std::size_t bigSize = 256u << 20;
+    const int status = inChildProcess([&] {
+        DirectConnection direct(peer.endpoint());
+        ZRValue parameters;
+        parameters.append(binaryOf("a"));
+        parameters.append(binaryOf(std::string(bigSize, 'b')));
+        parameters.append(binaryOf("c"));
+        // Room for the request's small allocations, none for a copy of the
+        // large Binary.
+        const rlimit limit{addressSpaceInUse() + (64u << 20), RLIM_INFINITY};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+            return 2;
+        try {
+            direct.call("store", parameters);
+        } catch (const ZRError& error) {
+            return std::string(error.what()) ==
+                           "\tZRValue::registerBinaryAttachments\n\tBinary value 2 of the parameters (" +
+                               std::to_string(bigSize) +
+                               " bytes) could not be attached: out of memory; nothing was sent"
+                       ? 0
+                       : 3;
+        }
+        return 4;
+    });
+    EXPECT_EQ(status, 0) << "2: no limit, 3: another error, 4: no error";
+    EXPECT_EQ(peer.requests().size(), 0u);
+}
+
+// The module's answer to a call is the parameter it was sent.
+std::string echoOf(const RecordedRequest& request)
+{
+    const std::string open = "<zrbroker:p>";
+    const std::size_t from = request.body.find(open);
+    const std::size_t to = request.body.find("</zrbroker:p>");
+    if (from == std::string::npos || to == std::string::npos)
+        return httpResponse("no parameter", 500, "Internal Server Error", "text/plain");
+    return callReply(request.body.substr(from + open.size(), to - from - open.size()));
+}
+
+// Calls `proxy` `count` times with "<tag>-<i>" and counts the answers that
+// are not the caller's own, failures included.
+int foreignAnswers(ZRProxyRemote& proxy, const std::string& tag, int count)
+{
+    int wrong = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::string sent = tag + "-" + std::to_string(i);
+        try {
+            ZRValue result;
+            proxy.call("echo", ZRValue(sent.c_str()), result);
+            wrong += result == ZRValue(sent.c_str()) ? 0 : 1;
+        } catch (const ZRError&) {
+            ++wrong;
+        }
+    }
+    return wrong;
+}
+
+// After fork, parent and child both hold the proxy's connection. Each
+// process's calls go on a connection of its own (the child opens one, with
+// no new look-up), and the child leaves the parent's connection untouched,
+// also when it releases the proxy.
+TEST(ProxyWire, ConnectionBelongsToTheProcessThatOpenedIt)
+{
+    ScriptedPeer broker;
+    ScriptedPeer module;
+    module.answerWith(echoOf);
+    broker.push(lookupReply("Tracker", "127.0.0.1", module.port()));
+    // The time limit keeps a call that lost its reply to the other process
+    // from waiting for ever.
+    std::unique_ptr<ZRProxyRemote> proxy(
+        new ZRProxyRemote("Tracker", "127.0.0.1", broker.port(), ZRCallLimits{10, 5}));
+    EXPECT_EQ(foreignAnswers(*proxy, "first", 1), 0);
+
+    const int calls = 300;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int wrong = foreignAnswers(*proxy, "child", calls);
+        proxy.reset();
+        ::_exit(std::min(wrong, 100));
+    }
+    ASSERT_GT(child, 0);
+    const int wrongInParent = foreignAnswers(*proxy, "parent", calls);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "wrong answers in the child";
+    EXPECT_EQ(wrongInParent, 0);
+    EXPECT_EQ(foreignAnswers(*proxy, "after", 3), 0);
+    EXPECT_EQ(module.connectionCount(), 2);
+    EXPECT_EQ(broker.requests().size(), 1u);
 }
 
 }  // namespace

@@ -119,9 +119,19 @@ private:
     struct soap* context_;
 };
 
+// The longest peer text that goes into an error; a hostile peer can send
+// gigabytes of fault string.
+const std::size_t kMaxFaultText = 64 * 1024;
+
 std::string textOrEmpty(const char* const* slot)
 {
-    return (slot && *slot) ? std::string(*slot) : std::string();
+    if (!slot || !*slot)
+        return std::string();
+    const std::size_t length = std::strlen(*slot);
+    if (length <= kMaxFaultText)
+        return std::string(*slot, length);
+    return std::string(*slot, kMaxFaultText) + "... (" + std::to_string(length - kMaxFaultText) +
+           " more bytes cut)";
 }
 
 // A failed exchange's fault texts. A received fault carries its own; for a
@@ -190,9 +200,36 @@ ZRErrorKind callFailureKind(const struct soap* context, const ZRExchangeReport& 
 {
     if (isReceivedFault(context->error))
         return ZRErrorKind::RemoteFault;
-    if (report.connectFailed || isTransportFailure(context->error))
+    if (report.connectFailed || isTransportFailure(context->error) || lostAfterRequest(report))
         return ZRErrorKind::ConnectionFailed;
     return ZRErrorKind::BadReply;
+}
+
+std::string bytes(unsigned long long count)
+{
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+}
+
+// The lines that follow the peer's texts in a failed call's error: what the
+// transport knows that gSOAP's description does not.
+std::string transportLines(const struct soap* context, const ZRExchangeReport& report)
+{
+    std::string lines;
+    if (report.outOfDescriptors)
+        lines += "\n\ttoo many open files: the process has no file descriptor left for a connection";
+    if (!isReceivedFault(context->error) && lostAfterRequest(report)) {
+        const char* how = report.reset ? "reset" : "closed";
+        lines += report.receivedBytes == 0
+                     ? std::string("\n\tthe module ") + how + " the connection after the request went out, " +
+                           "before any reply: it may have run the call"
+                     : std::string("\n\tthe module ") + how + " the connection after " +
+                           bytes(report.receivedBytes) +
+                           " of the reply had arrived: it may have run the call";
+    }
+    const std::string refusal = replyRefusal(context);
+    if (!refusal.empty())
+        lines += "\n\t" + refusal;
+    return lines;
 }
 
 // The two exchanges, recorded by the members that call them.
@@ -275,9 +312,10 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
         const ZRExchangeReport report = exchangeReport(context);
         describeFailure(context);
         const std::string limit = limitText(report, "no answer", "no answer");
-        const std::string cause = "\n\t" + lookUpCause(context, report, endpoint);
+        const std::string cause = limit.empty() ? "\n\t" + lookUpCause(context, report, endpoint) : "";
+        const std::string lines = report.outOfDescriptors ? transportLines(context, report) : std::string();
         ZRNetworkError error(kModule, "getModuleByName",
-                             limit.empty() ? failed + cause : failed + ": " + limit, __FILE__, __LINE__);
+                             (limit.empty() ? failed + cause : failed + ": " + limit) + lines, __FILE__, __LINE__);
         error.withKind(limit.empty() ? lookUpFailureKind(context, report) : limitKind(report))
             .withFault(textOrEmpty(soap_faultstring(context)), textOrEmpty(soap_faultdetail(context)));
         // A half-done exchange must not leave its bytes to the next one.
@@ -289,6 +327,17 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
     // The context's memory is left alone here: the received strings are
     // released by the clean-up after the next method call.
     const zrsoap::zr__ZRModuleInfo& received = response._return;
+    // An empty answer (no record, or a record without fields) leaves the
+    // port 0; a port beyond 16 bits would be taken modulo 65536 by connect.
+    if (received.port < 1 || received.port > 65535) {
+        const std::string why = received.port == 0
+                                    ? "the broker's answer gives no address for module " + moduleName
+                                    : "the broker reported port " + std::to_string(received.port) +
+                                          " for module " + moduleName + ", outside 1-65535";
+        ZRNetworkError error(kModule, "getModuleByName", failed + "\n\t" + why, __FILE__, __LINE__);
+        error.withKind(ZRErrorKind::LookupFailed);
+        throw error;
+    }
     zr__ZRModuleInfoVexel& info = *moduleInfo;
     info.name = received.name;
     info.architecture = received.architecture;
@@ -341,6 +390,9 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
                       std::string("SOAP detail: ") + kNoHostDetail, nullptr, 0)
             .withKind(ZRErrorKind::ConnectionFailed)
             .withFault(kNoHost, kNoHostDetail);
+    // The exchange's memory goes when the call ends, failed or not: a failed
+    // reply can be gigabytes, and nothing reads it after the error is made.
+    const ContextCleanup cleanup(context);
     registerBinaryAttachments(context, parameters);
     resetExchangeReport(context);
     const ZRValueTextReuse textReuse(context);
@@ -352,7 +404,15 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
         // The value reader refused what it read (a fault element where the
         // value should be) and has dropped the half-read connection. Unless
         // a limit cut the reply short, that is the error to report.
-        if (exchangeReport(context).end == ZRWaitEnd::Completed) {
+        const ZRExchangeReport report = exchangeReport(context);
+        if (report.end == ZRWaitEnd::Completed) {
+            // A reply cut off by the peer reads as a broken value; say what
+            // happened to the connection instead.
+            const bool refused = !replyRefusal(context).empty();
+            if (lostAfterRequest(report) || refused)
+                throw ZRError(info->name, methodName,
+                              "the reply could not be read" + transportLines(context, report), nullptr, 0)
+                    .withKind(refused ? ZRErrorKind::BadReply : ZRErrorKind::ConnectionFailed);
             if (error.kind() == ZRErrorKind::Unspecified)
                 error.withKind(ZRErrorKind::BadReply);
             throw;
@@ -367,20 +427,18 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
         soap_force_closesock(context);
         throw ZRError(info->name, methodName, limit, nullptr, 0).withKind(limitKind(report));
     }
-    if (status != SOAP_OK) {
-        if (!result.hasValue()) {
-            describeFailure(context);
-            // The context is not cleaned up: the fault stays readable until
-            // the next exchange, which starts afresh anyway.
-            const std::string faultString = textOrEmpty(soap_faultstring(context));
-            const std::string detail = textOrEmpty(soap_faultdetail(context));
-            throw ZRError(info->name, "SOAP error:" + faultString, "SOAP detail: " + detail, nullptr, 0)
-                .withKind(callFailureKind(context, report))
-                .withFault(faultString, detail);
-        }
+    // A reply the limit refused is bad even when its value was read.
+    const bool refused = !replyRefusal(context).empty();
+    if (status != SOAP_OK && (!result.hasValue() || refused)) {
+        describeFailure(context);
+        const std::string faultString = textOrEmpty(soap_faultstring(context));
+        const std::string detail = textOrEmpty(soap_faultdetail(context));
+        throw ZRError(info->name, "SOAP error:" + faultString,
+                      "SOAP detail: " + detail + transportLines(context, report), nullptr, 0)
+            .withKind(refused ? ZRErrorKind::BadReply : callFailureKind(context, report))
+            .withFault(faultString, detail);
     }
 
-    const ContextCleanup cleanup(context);
     int attachmentIndex = 0;
     // Throws when Binary bytes were lost on the way; only a result that
     // comes back whole earns the warning below instead of an error.

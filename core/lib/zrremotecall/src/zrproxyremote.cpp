@@ -90,15 +90,9 @@ bool mayRetryElsewhere(const ZRError& error, const ZRExchangeReport& report)
 ZRValue callOnConnection(ZRNetwork& network, const boost::shared_ptr<ZRValue>& connection,
                          const std::string& methodName, const ZRValue& parameters)
 {
-    try {
-        return network.callMethod(connection, methodName, parameters);
-    } catch (const ZRError&) {
-        const boost::shared_ptr<ZRConnection> channel = boost::static_pointer_cast<ZRConnection>(connection);
-        if (!hitStaleConnection(exchangeReport(channel->context)))
-            throw;
-    }
-    // The module closed the idle connection and never read the request; the
-    // runtime has dropped the socket, so this goes out on a new one.
+    // Never sent twice: a kept-alive connection the module closed while
+    // idle is found and replaced by the transport before the request goes
+    // out; once any of it went out, a lost connection fails the call.
     return network.callMethod(connection, methodName, parameters);
 }
 
@@ -179,6 +173,10 @@ void ZRProxyRemote::call(const std::string& methodName, const ZRValue& parameter
             try {
                 reply = callOnConnection(*d->network, d->connection, methodName, parameters);
             } catch (const ZRError& error) {
+                // A request that went out is never sent again, whatever
+                // became of the connection: the module may have run it. A
+                // kept-alive connection the module closed while idle is found
+                // before the request goes out, and replaced then.
                 const ZRExchangeReport report = exchangeReport(d->context());
                 if (!mayRetryElsewhere(error, report))
                     throw;

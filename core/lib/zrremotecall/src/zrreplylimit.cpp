@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #endif
 
+#include "zrchunkframing.h"
 #include "zrpluginstate.h"
 
 namespace ZR {
@@ -38,11 +39,28 @@ struct ReplyLimit {
     bool bounded = false;           // body bytes are counted against `remaining`
     ULONG64 remaining = 0;          // body bytes the transport has yet to deliver
     bool lastReplyComplete = true;  // the previous reply was read to its end
+    // Bytes of the current reply the transport delivered, against the most
+    // one reply may take: a chunked body or DIME attachment has no length
+    // that could be refused up front.
+    unsigned long long replyBytes = 0;
+    unsigned long long byteLimit = 0;
+    // The chunked framing of the current body, checked as it arrives.
+    bool checkChunks = false;
+    ZRChunkFraming chunks;
+    // Why the current reply was cut short; empty while it was not.
+    std::string refusal;
 };
 
-ReplyLimit* limitOf(struct soap* soap)
+ReplyLimit* limitOf(const struct soap* soap)
 {
-    return static_cast<ReplyLimit*>(soap_lookup_plugin(soap, kPluginId));
+    return static_cast<ReplyLimit*>(soap_lookup_plugin(const_cast<struct soap*>(soap), kPluginId));
+}
+
+// Ends the body: gSOAP sees the end of input.
+size_t framingBroken(ReplyLimit* limit)
+{
+    limit->refusal = "the reply's chunked framing is broken: " + limit->chunks.problem();
+    return 0;
 }
 
 int startReceive(struct soap* soap)
@@ -53,6 +71,10 @@ int startReceive(struct soap* soap)
     limit->bounded = false;
     limit->remaining = 0;
     limit->lastReplyComplete = false;
+    limit->replyBytes = 0;
+    limit->checkChunks = false;
+    limit->chunks = ZRChunkFraming();
+    limit->refusal.clear();
     return limit->prepareReceive ? limit->prepareReceive(soap) : SOAP_OK;
 }
 
@@ -110,6 +132,27 @@ int parseHeader(struct soap* soap)
     const int status = limit->parseHeader(soap);
     const bool chunked = isChunked(soap);
     limit->framed = chunked || limit->announcedLength;
+    if (status == SOAP_OK && (soap->status == 204 || soap->status == 304)) {
+        // These statuses never have a body, whatever the header says; gSOAP
+        // would wait for one.
+        soap->buflen = soap->bufidx;
+        limit->framed = true;
+        limit->bounded = true;
+        limit->remaining = 0;
+        limit->refusal = "the reply has no body (HTTP " + std::to_string(soap->status) + ")";
+        return status;
+    }
+    if (status == SOAP_OK && chunked) {
+        // gSOAP reads the chunks already buffered without asking frecv.
+        limit->checkChunks = true;
+        if (!limit->chunks.take(soap->buf + soap->bufidx, soap->buflen - soap->bufidx)) {
+            // gSOAP gets the body up to the break, then the end of input.
+            soap->buflen = soap->bufidx + static_cast<size_t>(limit->chunks.accepted());
+            limit->bounded = true;
+            limit->remaining = 0;
+            framingBroken(limit);
+        }
+    }
     if (limit->announcedLength && !chunked) {
         const size_t buffered = soap->buflen - soap->bufidx;
         if (buffered >= soap->length) {
@@ -124,17 +167,35 @@ int parseHeader(struct soap* soap)
     return status;
 }
 
+// Reads through the wrapped transport, never past the reply's byte limit.
+size_t receiveWithinLimit(struct soap* soap, ReplyLimit* limit, char* buffer, size_t size)
+{
+    const unsigned long long allowed = limit->byteLimit - limit->replyBytes;
+    if (allowed == 0) {
+        limit->refusal =
+            "the reply is larger than " + std::to_string(limit->byteLimit) + " bytes (the reply limit)";
+        return 0;
+    }
+    if (size > allowed)
+        size = static_cast<size_t>(allowed);
+    const size_t received = limit->receive(soap, buffer, size);
+    limit->replyBytes += received;
+    if (limit->checkChunks && !limit->chunks.take(buffer, received))
+        return framingBroken(limit);
+    return received;
+}
+
 size_t receive(struct soap* soap, char* buffer, size_t size)
 {
     ReplyLimit* limit = limitOf(soap);
     if (!limit->bounded)
-        return limit->receive(soap, buffer, size);
+        return receiveWithinLimit(soap, limit, buffer, size);
     // A zero-length read is gSOAP's end of input.
     if (limit->remaining == 0)
         return 0;
     if (size > limit->remaining)
         size = static_cast<size_t>(limit->remaining);
-    const size_t received = limit->receive(soap, buffer, size);
+    const size_t received = receiveWithinLimit(soap, limit, buffer, size);
     limit->remaining -= received;
     return received;
 }
@@ -182,6 +243,7 @@ int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
     limit->prepareReceive = soap->fprepareinitrecv;
     limit->finishReceive = soap->fpreparefinalrecv;
     limit->poll = soap->fpoll;
+    limit->byteLimit = kMaxReplyBytes;
     plugin->id = kPluginId;
     plugin->data = limit;
     plugin->fcopy = copyPluginState<ReplyLimit>;
@@ -202,6 +264,18 @@ void installReplyLimit(struct soap* context)
 {
     if (!limitOf(context))
         soap_register_plugin_arg(context, createPlugin, nullptr);
+}
+
+void setReplyByteLimit(struct soap* context, unsigned long long bytes)
+{
+    if (ReplyLimit* limit = limitOf(context))
+        limit->byteLimit = bytes;
+}
+
+std::string replyRefusal(const struct soap* context)
+{
+    const ReplyLimit* limit = limitOf(context);
+    return limit ? limit->refusal : std::string();
 }
 
 }  // namespace ZR

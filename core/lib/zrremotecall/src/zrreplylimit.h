@@ -3,6 +3,8 @@
 // would wait for as long as the peer keeps the connection open.
 #pragma once
 
+#include <string>
+
 struct soap;
 
 namespace ZR {
@@ -17,5 +19,15 @@ namespace ZR {
 //   taken for the next one, so the connection is reopened.
 // Chunked replies are framed by gSOAP itself. Installing twice does nothing.
 void installReplyLimit(struct soap* context);
+
+// The most bytes one reply may take on the wire, header and attachments
+// included (4 GiB unless set). Past it the reply ends as if the peer had
+// stopped, and replyRefusal() says so.
+void setReplyByteLimit(struct soap* context, unsigned long long bytes);
+
+// Why the limit ended the last reply early: its size went past the limit,
+// its chunked framing is broken; empty when it did not. Kept until the next
+// reply starts.
+std::string replyRefusal(const struct soap* context);
 
 }  // namespace ZR

@@ -46,6 +46,11 @@ struct TransportState : ZRArmedLimits {
     ZRExchangeReport report;
     // The context's connect_timeout, while a connect runs.
     int connectTimeoutOfContext = 0;
+    // The errno of a failed send, given again to every later read.
+    int sendError = 0;
+    // The process that opened the socket. After fork, parent and child hold
+    // the same connection; only its owner may send, read or shut it down.
+    pid_t owner = 0;
 };
 
 TransportState* stateOf(const struct soap* soap)
@@ -81,6 +86,11 @@ ZRDeadline waitDeadline(int timeout)
 Wait waitFor(TransportState& state, int fd, short events, ZRDeadline deadline, ZRWaitEnd onExpiry,
              int gsoapTimeout)
 {
+    // A limit that ended one wait ends every later one of the exchange:
+    // the host may have taken its interrupt request already, and gSOAP
+    // goes on to read a reply even after some failed sends.
+    if (state.report.end != ZRWaitEnd::Completed)
+        return Wait::Stopped;
     const ZRDeadline waitEnd = waitDeadline(gsoapTimeout);
     for (;;) {
         if (state.interrupted && state.interrupted()) {
@@ -122,8 +132,11 @@ int connectTo(TransportState& state, const addrinfo& address, ZRDeadline deadlin
 {
     const int fd =
         ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.ai_protocol);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno == EMFILE || errno == ENFILE)
+            state.report.outOfDescriptors = true;
         return -1;
+    }
     if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0)
         return fd;
     if (errno != EINPROGRESS) {
@@ -165,6 +178,12 @@ SOAP_SOCKET openConnection(struct soap* soap, const char* /*endpoint*/, const ch
     addrinfo* addresses = nullptr;
     const std::string service = std::to_string(port);
     const int lookup = ::getaddrinfo(host, service.c_str(), &hints, &addresses);
+    if (lookup == EAI_SYSTEM && (errno == EMFILE || errno == ENFILE)) {
+        // The resolver could not open its own files.
+        state.report.outOfDescriptors = true;
+        soap->errnum = errno;
+        return connectFailure(soap, std::strerror(errno), "getaddrinfo failed in tcp_connect()");
+    }
     if (lookup != 0)
         return connectFailure(soap, ::gai_strerror(lookup), "getaddrinfo failed in tcp_connect()");
 
@@ -185,6 +204,7 @@ SOAP_SOCKET openConnection(struct soap* soap, const char* /*endpoint*/, const ch
         return connectFailure(soap, std::strerror(error), "connect failed in tcp_connect()");
     }
     configureSocket(soap, fd);
+    state.owner = ::getpid();
     state.report.connectFailed = false;
     state.report.connected = true;
     return fd;
@@ -193,9 +213,15 @@ SOAP_SOCKET openConnection(struct soap* soap, const char* /*endpoint*/, const ch
 int sendBytes(struct soap* soap, const char* data, std::size_t size)
 {
     TransportState& state = *stateOf(soap);
+    // Once a send failed, the request cannot arrive whole: gSOAP may write
+    // on, and each write fails with the first error.
+    if (state.report.sendFailed) {
+        soap->errnum = state.sendError;
+        return SOAP_EOF;
+    }
     soap->errnum = 0;
     // Without a connection gSOAP would write to standard output.
-    if (!soap_valid_socket(soap->socket))
+    if (!soap_valid_socket(soap->socket) || state.owner != ::getpid())
         return SOAP_EOF;
     while (size > 0) {
         const ssize_t sent = ::send(soap->socket, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -205,11 +231,15 @@ int sendBytes(struct soap* soap, const char* data, std::size_t size)
             size -= static_cast<std::size_t>(sent);
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             if (waitFor(state, soap->socket, POLLOUT, state.deadline, state.deadlineEnd,
-                        soap->send_timeout) == Wait::Stopped)
+                        soap->send_timeout) == Wait::Stopped) {
+                state.report.sendFailed = true;
                 return SOAP_EOF;
+            }
         } else if (sent < 0 && errno != EINTR) {
             soap->errnum = errno;
+            state.sendError = errno;
             state.report.reset = errno == ECONNRESET || errno == EPIPE;
+            state.report.sendFailed = true;
             return SOAP_EOF;
         }
     }
@@ -219,14 +249,27 @@ int sendBytes(struct soap* soap, const char* data, std::size_t size)
 std::size_t receiveBytes(struct soap* soap, char* buffer, std::size_t size)
 {
     TransportState& state = *stateOf(soap);
+    // gSOAP goes on to read the reply even when the request could not be
+    // sent; none is coming, and the send's error is the one to report.
+    if (state.report.sendFailed) {
+        soap->errnum = state.sendError;
+        return 0;
+    }
     soap->errnum = 0;
     // Without a connection gSOAP would read standard input.
-    if (!soap_valid_socket(soap->socket))
+    if (!soap_valid_socket(soap->socket) || state.owner != ::getpid())
         return 0;
+    // gSOAP reads only once the whole request has gone out.
+    if (state.report.sent)
+        state.report.requestSent = true;
     for (;;) {
         const ssize_t received = ::recv(soap->socket, buffer, size, MSG_DONTWAIT);
-        if (received > 0)
+        if (received > 0) {
             state.report.received = true;
+            state.report.receivedBytes += static_cast<unsigned long long>(received);
+        }
+        if (received == 0)
+            state.report.closed = true;
         if (received >= 0)
             return static_cast<std::size_t>(received);
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -242,17 +285,36 @@ std::size_t receiveBytes(struct soap* soap, char* buffer, std::size_t size)
 }
 
 // Whether a kept-alive connection can carry the next request: it must still
-// be open. Unread bytes are left to whoever polls after us. gSOAP's own poll
-// uses select(), which cannot watch descriptors past FD_SETSIZE.
+// be open, which is checked before any byte of the request goes out, and it
+// must belong to this process. A connection inherited across fork is left
+// to its owner: the duplicate descriptor is closed here, without a byte on
+// the wire, and gSOAP opens a new connection to the same address. Unread
+// bytes are left to whoever polls after us. gSOAP's own poll uses select(),
+// which cannot watch descriptors past FD_SETSIZE.
 int pollConnection(struct soap* soap)
 {
     if (!soap_valid_socket(soap->socket))
         return SOAP_EOF;
+    if (stateOf(soap)->owner != ::getpid()) {
+        ::close(soap->socket);
+        soap->socket = SOAP_INVALID_SOCKET;
+        return SOAP_EOF;
+    }
     char byte;
     const ssize_t peeked = ::recv(soap->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
         return SOAP_OK;
     return SOAP_EOF;
+}
+
+// gSOAP shuts a connection down before it closes it; that would end the
+// connection for every process holding it, so only its owner does.
+int shutDownConnection(struct soap* soap, SOAP_SOCKET socket, int how)
+{
+    const TransportState* state = stateOf(soap);
+    if (state && state->owner != ::getpid())
+        return 0;
+    return ::shutdown(socket, how);
 }
 
 int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
@@ -265,6 +327,7 @@ int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
     soap->fsend = sendBytes;
     soap->frecv = receiveBytes;
     soap->fpoll = pollConnection;
+    soap->fshutdownsocket = shutDownConnection;
     // gSOAP uses these descriptors when a context has no socket; with none
     // valid, such a write or read fails.
     soap->sendfd = -1;
@@ -297,9 +360,9 @@ ZRDeadline deadlineAfter(double seconds)
                                                   std::chrono::duration<double>(seconds));
 }
 
-bool hitStaleConnection(const ZRExchangeReport& report)
+bool lostAfterRequest(const ZRExchangeReport& report)
 {
-    return report.end == ZRWaitEnd::Completed && !report.connected && !report.received && report.reset;
+    return report.end == ZRWaitEnd::Completed && report.requestSent && (report.reset || report.closed);
 }
 
 void resetExchangeReport(struct soap* context)
@@ -307,6 +370,7 @@ void resetExchangeReport(struct soap* context)
     if (TransportState* state = stateOf(context)) {
         state->report = ZRExchangeReport();
         state->report.limits = state->limits;
+        state->sendError = 0;
     }
 }
 

@@ -42,18 +42,26 @@ struct ZRExchangeReport {
     bool received = false;
     // The peer reset the connection (ECONNRESET, EPIPE).
     bool reset = false;
+    // The peer closed the connection (end of file) while a reply was read.
+    bool closed = false;
+    // The request went out whole: the module may have run it from then on.
+    bool requestSent = false;
+    // A send failed: no reply is waited for after it.
+    bool sendFailed = false;
+    // Reply bytes received from the network (HTTP header included).
+    unsigned long long receivedBytes = 0;
+    // The process could not get a file descriptor for a new connection.
+    bool outOfDescriptors = false;
     // The limits the exchange ran under, for the texts that name them.
     ZRCallLimits limits;
 };
 
 ZRExchangeReport exchangeReport(const struct soap* context);
 
-// Whether the exchange failed only because the connection kept open from an
-// earlier exchange had been closed by the peer meanwhile: the peer reset it
-// before answering anything, so it never read the request, and the request
-// may go again on a new connection. A peer that closes an idle connection
-// can do so just after the check that the connection is still open.
-bool hitStaleConnection(const ZRExchangeReport& report);
+// Whether the peer closed or reset the connection after the whole request
+// had gone out and before the reply was read to its end. Such a request is
+// never sent again: the module may have run it.
+bool lostAfterRequest(const ZRExchangeReport& report);
 // Starts a new report; ZRNetwork does it before every exchange.
 void resetExchangeReport(struct soap* context);
 

@@ -3,8 +3,6 @@
 // from a reply, both depth first, paired with the placeholders by order.
 #include <climits>
 #include <cstring>
-#include <iostream>
-#include <new>
 
 #include "zrnumbertext.h"
 #include "zrsoapH.h"
@@ -15,17 +13,31 @@ namespace ZR {
 
 namespace {
 
-void registerAttachment(struct soap* soap, const ZRValue& binary)
+// A Binary without its attachment would leave every later placeholder
+// paired with the wrong bytes, so the call fails before anything is sent.
+[[noreturn]] void cannotAttach(int number, std::size_t size)
+{
+    ZRError error("ZRValue", "registerBinaryAttachments",
+                  "Binary value " + decimalText(number) + " of the parameters (" + std::to_string(size) +
+                      " bytes) could not be attached: out of memory; nothing was sent",
+                  "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
+    throw error;
+}
+
+// `number` counts the Binary values of the parameters from 1.
+void registerAttachment(struct soap* soap, const ZRValue& binary, int number)
 {
     const std::size_t size = static_cast<std::size_t>(binary.size());
     // An empty Binary still gets its (empty) attachment: the receiver pairs
     // attachments with placeholders by order alone.
     char* copy = static_cast<char*>(soap_malloc(soap, size ? size : 1));
     if (!copy)
-        throw std::bad_alloc();
+        cannotAttach(number, size);
     if (size)
         std::memcpy(copy, binary.byteData(), size);
-    soap_set_dime_attachment(soap, copy, size, "application/octet-stream", "image", 0, nullptr);
+    if (soap_set_dime_attachment(soap, copy, size, "application/octet-stream", "image", 0, nullptr) !=
+        SOAP_OK)
+        cannotAttach(number, size);
 }
 
 // The one byte "1" that the placeholder's base64 text "MQ==" decodes to.
@@ -49,22 +61,16 @@ bool holdsPlaceholder(const ZRValue& binary)
 void registerBinaryAttachments(struct soap* soap, const ZRValue& parameters)
 {
     if (parameters.valueType() == ZRValue::Binary) {
-        registerAttachment(soap, parameters);
+        registerAttachment(soap, parameters, 1);
         return;
     }
     if (parameters.valueType() != ZRValue::Array)
         return;
     soap_set_dime(soap);
-    walkValue(parameters, [soap](const ZRValue& value, int) {
-        if (value.valueType() == ZRValue::Binary) {
-            // Each element on its own: a failure is reported and the others
-            // are still registered.
-            try {
-                registerAttachment(soap, value);
-            } catch (const std::exception& error) {
-                std::cout << error.what() << std::endl;
-            }
-        }
+    int number = 0;
+    walkValue(parameters, [soap, &number](const ZRValue& value, int) {
+        if (value.valueType() == ZRValue::Binary)
+            registerAttachment(soap, value, ++number);
         return true;
     });
 }
