@@ -48,6 +48,9 @@ const std::size_t kPairwiseAttributeCheck = 16;
 // Text handed over in pieces is dropped once this much has been read: moving
 // the rest of a piece is then cheap beside what was read.
 const std::size_t kDropReadText = std::size_t(64) << 10;
+// A start tag is read again whole when it spans pieces; bounding its length
+// bounds what each piece costs. The writer's tags are a few dozen bytes.
+const std::size_t kMaxStartTagBytes = std::size_t(1) << 20;
 
 const char kArrayNamespaceMarker[] = "korvantis.broker.array";
 
@@ -295,11 +298,14 @@ private:
     void decodeReferences(const char* from, const char* to, std::string& into) const;
     void readStartTag();
     void readAttribute(const char* name, std::size_t nameLength);
+    void checkStartTagLength(const char* at) const;
     void readEndTag();
     void readTextRun();
     // Moves past the markup that starts here, `opening` bytes long, up to and
     // including `terminator`; `unclosed` says what is wrong when it never ends.
     void skipPast(std::size_t opening, const char* terminator, const char* unclosed);
+    const char* searchResume(std::size_t opening, std::size_t terminatorLength);
+    void searchStopped();
     void readComment();
     void readCData();
     void readInstruction();
@@ -360,6 +366,17 @@ private:
     std::string faultDescription_;
     // Elements that large arrays may still reserve at once.
     std::size_t reserveAllowance_;
+    // How far a run of text, a comment or a section that has not ended yet
+    // was scanned, so that the next piece resumes the scan there instead of
+    // scanning the run again from its start: one long text would otherwise
+    // cost its length for every piece it spans.
+    struct RunScan {
+        std::size_t token = std::size_t(-1);  // where the run starts
+        std::size_t scanned = 0;              // scanned up to here
+        bool references = false;              // text: an '&' seen so far
+        bool blank = true;                    // text: only white space so far
+    };
+    RunScan scan_;
 };
 
 // ---------------------------------------------------------------- errors
@@ -594,6 +611,7 @@ void Reader::readStartTag()
     for (;;) {
         const char* space = p_;
         skipSpace();
+        checkStartTagLength(p_);
         if (ended(p_))
             malformed(tag_.start, "the start tag is not closed");
         const bool oneSpace = p_ == space + 1 && *space == ' ';
@@ -616,6 +634,12 @@ void Reader::readStartTag()
     }
 }
 
+void Reader::checkStartTagLength(const char* at) const
+{
+    if (std::size_t(at - tag_.start) > kMaxStartTagBytes)
+        malformed(tag_.start, "the start tag is longer than " + decimalText(long(kMaxStartTagBytes)) + " bytes");
+}
+
 void Reader::readAttribute(const char* name, std::size_t nameLength)
 {
     const char* const afterName = p_;
@@ -634,6 +658,7 @@ void Reader::readAttribute(const char* name, std::size_t nameLength)
     const char* const value = p_;
     const char* const close = static_cast<const char*>(std::memchr(p_, quote, std::size_t(end_ - p_)));
     if (!close) {
+        checkStartTagLength(end_);
         ended(end_);
         malformed(value - 1, "the value of the attribute " + quoted(name, nameLength) + " is not closed");
     }
@@ -709,19 +734,24 @@ void Reader::readEndTag()
 void Reader::readTextRun()
 {
     const char* const from = p_;
-    const char* lt = static_cast<const char*>(std::memchr(p_, '<', std::size_t(end_ - p_)));
+    if (scan_.token != offsetOf(from))
+        scan_ = RunScan{offsetOf(from), offsetOf(from)};
+    const char* const resume = pointerTo(scan_.scanned);
+    const char* lt = static_cast<const char*>(std::memchr(resume, '<', std::size_t(end_ - resume)));
+    const char* const to = lt ? lt : end_;
+    for (const char* c = resume; c != to; ++c) {
+        if (*c == '\0')
+            malformed(c, "a NUL byte in element text");
+        scan_.references = scan_.references || *c == '&';
+        scan_.blank = scan_.blank && isXmlSpace(*c);
+    }
+    scan_.scanned = offsetOf(to);
     // Text goes on up to the next markup, which may not have come yet.
     if (!lt)
         ended(end_);
-    const char* const to = lt ? lt : end_;
-    bool references = false;
-    bool blank = true;
-    for (const char* c = from; c != to; ++c) {
-        if (*c == '\0')
-            malformed(c, "a NUL byte in element text");
-        references = references || *c == '&';
-        blank = blank && isXmlSpace(*c);
-    }
+    const bool references = scan_.references;
+    const bool blank = scan_.blank;
+    scan_.token = std::size_t(-1);
     p_ = to;
     // White space between markup only lays the text out, unless it is the
     // whole content of its element.
@@ -732,11 +762,33 @@ void Reader::readTextRun()
     textNode(from, to, references, false);
 }
 
+// Where the search for the end of the run that starts at p_ (after its
+// `opening`) goes on: just before where the last piece's search stopped,
+// since the terminator may span the two pieces.
+const char* Reader::searchResume(std::size_t opening, std::size_t terminatorLength)
+{
+    const char* const first = p_ + opening;
+    if (scan_.token != offsetOf(p_))
+        return first;
+    const std::size_t back = terminatorLength - 1;
+    const std::size_t resumeAt = scan_.scanned > back ? scan_.scanned - back : 0;
+    return std::max(first, pointerTo(std::max(resumeAt, offsetOf(first))));
+}
+
+// Notes how far the search for the end of the run at p_ got when the text
+// so far holds no end; ended() then asks for more.
+void Reader::searchStopped()
+{
+    scan_ = RunScan{offsetOf(p_), offsetOf(end_)};
+}
+
 void Reader::skipPast(std::size_t opening, const char* terminator, const char* unclosed)
 {
     const char* const start = p_;
     const std::size_t length = std::strlen(terminator);
-    const char* const close = std::search(p_ + opening, end_, terminator, terminator + length);
+    const char* const close = std::search(searchResume(opening, length), end_, terminator, terminator + length);
+    if (close == end_)
+        searchStopped();
     if (ended(close))
         malformed(start, unclosed);
     p_ = close + length;
@@ -751,7 +803,9 @@ void Reader::readCData()
 {
     const char* const start = p_;
     const char* const from = p_ + 9;
-    const char* const close = std::search(from, end_, "]]>", "]]>" + 3);
+    const char* const close = std::search(searchResume(9, 3), end_, "]]>", "]]>" + 3);
+    if (close == end_)
+        searchStopped();
     if (ended(close))
         malformed(start, "the CDATA section is not closed");
     if (const char* nul = static_cast<const char*>(std::memchr(from, '\0', std::size_t(close - from))))
