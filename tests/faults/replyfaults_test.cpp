@@ -377,6 +377,47 @@ TEST(ReplyFaults, UndecodableValuesFailTheCall)
     });
 }
 
+// Markup that gSOAP's own parser would take minutes over (it compares each
+// attribute and namespace declaration with every earlier one) is refused
+// before it is parsed.
+TEST(ReplyFaults, AttributeFloodsAreRefusedBeforeParsing)
+{
+    auto flood = [](const char* prefix, int count) {
+        std::string attributes;
+        for (int i = 0; i < count; ++i)
+            attributes += " " + std::string(prefix) + std::to_string(i) + "=\"u" + std::to_string(i) + "\"";
+        return attributes;
+    };
+    auto bodyWith = [](const std::string& attributes, const std::string& inner) {
+        std::string envelope = callEnvelope(intItem(5));
+        const std::string body = "<SOAP-ENV:Body";
+        envelope.insert(envelope.find(body) + body.size(), attributes);
+        if (!inner.empty())
+            envelope.insert(envelope.find("<zrbroker:callVexelResponse"), inner);
+        return envelope;
+    };
+    // Nested elements that each stay under the attribute bound but together
+    // hold too many declarations in scope.
+    std::string nested;
+    for (int level = 0; level < 6; ++level)
+        nested += "<x" + std::to_string(level) + flood(("xmlns:l" + std::to_string(level) + "n").c_str(), 200) +
+                  ">";
+    const std::string tooMany = "\tTracker::SOAP error:Bad reply\n\tSOAP detail: ";
+    runCases({
+        {"attributes on the Body", ScriptedResponse::keepAlive(httpResponse(bodyWith(flood("a", 5000), ""))),
+         Expected::badReply(tooMany + "an element of the reply has more than 256 attributes")},
+        {"namespace declarations on the Body",
+         ScriptedResponse::keepAlive(httpResponse(bodyWith(flood("xmlns:n", 3000), ""))),
+         Expected::badReply(tooMany + "an element of the reply has more than 256 attributes")},
+        {"namespace declarations in scope", ScriptedResponse::keepAlive(httpResponse(bodyWith("", nested))),
+         Expected::badReply(tooMany + "the reply declares more than 1024 namespaces at once")},
+        // Up to the bound, and beyond it in a comment, nothing is refused.
+        {"attributes up to the bound",
+         ScriptedResponse::keepAlive(httpResponse(bodyWith(flood("a", 250), "<!--" + flood("b", 300) + "-->"))),
+         Expected::valueOf(ZRValue(5))},
+    });
+}
+
 // gSOAP keeps every block it allocates for an exchange on the context's
 // list (in 2.8 `alist` points at the first block's link to the next).
 int blocksHeldBy(const struct soap* context)

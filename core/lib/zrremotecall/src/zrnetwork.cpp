@@ -11,6 +11,7 @@
 
 #include "zrdiagnostics.h"
 #include "zrhostname.h"
+#include "zrreplyguard.h"
 #include "zrreplylimit.h"
 #include "zrsoapH.h"
 #include "zrtransport.h"
@@ -64,6 +65,9 @@ void configureCommon(struct soap* context)
     // Without time-outs, a read past the end of a reply would wait for as
     // long as the peer keeps the connection open. Wraps the transport.
     installReplyLimit(context);
+    // gSOAP's own parser takes minutes over a flood of attributes, and no
+    // wait ends a parse: both bounded where the pieces arrive.
+    installReplyGuard(context, exchangeShouldStop);
 }
 
 void setTimeouts(struct soap* context, int timeout)

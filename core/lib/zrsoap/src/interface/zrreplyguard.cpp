@@ -1,0 +1,336 @@
+// The reply guard: a gSOAP plug-in that sees every received piece through
+// fpreparerecv and scans its markup with a small state machine that keeps
+// its place between pieces. It only counts (attributes per element,
+// namespace declarations in scope); well-formedness is the parsers' job.
+// The scan starts with the body (after the HTTP header) and ends with the
+// root element, so DIME attachments after the envelope are not looked at.
+#include "zrreplyguard.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <stdsoap2.h>
+
+namespace ZR {
+
+namespace {
+
+const char kPluginId[] = "ZR-ReplyGuard";
+
+enum class Scan {
+    Off,          // no body yet, or the root element has ended
+    Text,         // character data
+    Open,         // after '<'
+    Bang,         // after "<!"
+    StartName,    // the name of a start tag
+    InTag,        // between attributes
+    AttributeName,
+    AfterName,    // an attribute name read, '=' expected
+    BeforeValue,  // after '='
+    Value,        // inside a quoted value
+    EmptyEnd,     // after '/' in a start tag
+    EndTag,       // inside an end tag
+    Skipped,      // a comment, instruction, declaration or CDATA section
+};
+
+struct Guard {
+    int (*prepareReceive)(struct soap*, const char*, size_t) = nullptr;
+    int (*parseHeader)(struct soap*) = nullptr;
+    int (*startReceive)(struct soap*) = nullptr;
+    ZRReadStopCheck stop = nullptr;
+
+    Scan state = Scan::Off;
+    char quote = 0;
+    std::string attribute;     // the attribute name being read
+    std::size_t attributes = 0;  // on the start tag being read
+    std::size_t declarations = 0;
+    std::vector<std::size_t> declared;  // per open element
+    std::size_t inScope = 0;
+    bool started = false;  // the root element has begun
+    std::string skipEnd;   // what ends the skipped markup
+    std::string recent;    // the last bytes of it
+    std::string opening;   // after "<!": enough to tell a comment from CDATA
+};
+
+Guard* guardOf(struct soap* soap)
+{
+    return static_cast<Guard*>(soap_lookup_plugin(soap, kPluginId));
+}
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isNameStart(char c)
+{
+    const unsigned char u = static_cast<unsigned char>(c);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || u >= 0x80;
+}
+
+bool isNameChar(char c)
+{
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+int refuse(struct soap* soap, const std::string& why)
+{
+    soap_set_receiver_error(soap, "Bad reply", soap_strdup(soap, why.c_str()), SOAP_SYNTAX_ERROR);
+    return SOAP_SYNTAX_ERROR;
+}
+
+void reset(Guard& guard, Scan state)
+{
+    guard.state = state;
+    guard.attributes = guard.declarations = guard.inScope = 0;
+    guard.declared.clear();
+    guard.started = false;
+    guard.attribute.clear();
+}
+
+// An element has opened (`empty`: and closed at once).
+void elementOpened(Guard& guard, bool empty)
+{
+    guard.started = true;
+    if (!empty) {
+        guard.declared.push_back(guard.declarations);
+        return;
+    }
+    guard.inScope -= guard.declarations;
+    if (guard.declared.empty())
+        guard.state = Scan::Off;
+}
+
+void elementClosed(Guard& guard)
+{
+    if (!guard.declared.empty()) {
+        guard.inScope -= guard.declared.back();
+        guard.declared.pop_back();
+    }
+    if (guard.declared.empty() && guard.started)
+        guard.state = Scan::Off;
+}
+
+int attributeNamed(struct soap* soap, Guard& guard)
+{
+    if (++guard.attributes > kMaxAttributesPerElement)
+        return refuse(soap, "an element of the reply has more than " + std::to_string(kMaxAttributesPerElement) +
+                                " attributes");
+    if (guard.attribute == "xmlns" || guard.attribute.compare(0, 6, "xmlns:") == 0) {
+        ++guard.declarations;
+        if (++guard.inScope > kMaxNamespacesInScope)
+            return refuse(soap, "the reply declares more than " + std::to_string(kMaxNamespacesInScope) +
+                                    " namespaces at once");
+    }
+    return SOAP_OK;
+}
+
+void startSkipping(Guard& guard, const char* end)
+{
+    guard.state = Scan::Skipped;
+    guard.skipEnd = end;
+    guard.recent.clear();
+}
+
+// Whether `part` is the start of `whole`.
+bool startsWithAll(const std::string& whole, const std::string& part)
+{
+    return whole.compare(0, part.size(), part) == 0;
+}
+
+// One byte of the body; SOAP_OK or the refusal.
+int scanByte(struct soap* soap, Guard& guard, char c)
+{
+    switch (guard.state) {
+    case Scan::Off: return SOAP_OK;
+    case Scan::Text:
+        if (c == '<') {
+            guard.state = Scan::Open;
+            guard.opening.clear();
+        }
+        return SOAP_OK;
+    case Scan::Open:
+        if (c == '!') {
+            guard.state = Scan::Bang;
+            guard.opening.clear();
+        } else if (c == '?') {
+            startSkipping(guard, "?>");
+        } else if (c == '/') {
+            guard.state = Scan::EndTag;
+        } else if (isNameStart(c)) {
+            guard.state = Scan::StartName;
+            guard.attributes = guard.declarations = 0;
+        } else {
+            guard.state = Scan::Text;
+        }
+        return SOAP_OK;
+    case Scan::Bang:
+        // "<!--", "<![CDATA[" or a declaration, told apart by what follows.
+        guard.opening += c;
+        if (guard.opening == "--")
+            startSkipping(guard, "-->");
+        else if (guard.opening == "[CDATA[")
+            startSkipping(guard, "]]>");
+        else if (c == '>')
+            guard.state = Scan::Text;
+        else if (!startsWithAll("--", guard.opening) && !startsWithAll("[CDATA[", guard.opening))
+            startSkipping(guard, ">");
+        return SOAP_OK;
+    case Scan::StartName:
+        if (isNameChar(c))
+            return SOAP_OK;
+        guard.state = Scan::InTag;
+        return scanByte(soap, guard, c);
+    case Scan::InTag:
+        if (isSpace(c))
+            return SOAP_OK;
+        if (c == '>') {
+            guard.state = Scan::Text;
+            elementOpened(guard, false);
+            return SOAP_OK;
+        }
+        if (c == '/') {
+            guard.state = Scan::EmptyEnd;
+        } else if (isNameStart(c)) {
+            guard.state = Scan::AttributeName;
+            guard.attribute.assign(1, c);
+        } else {
+            // Not markup we can follow: the parsers will say what is wrong.
+            guard.state = c == '<' ? Scan::Open : Scan::Text;
+        }
+        return SOAP_OK;
+    case Scan::AttributeName:
+        if (isNameChar(c)) {
+            if (guard.attribute.size() < 16)
+                guard.attribute += c;
+            return SOAP_OK;
+        }
+        guard.state = Scan::AfterName;
+        return scanByte(soap, guard, c);
+    case Scan::AfterName:
+        if (isSpace(c))
+            return SOAP_OK;
+        if (c == '=') {
+            guard.state = Scan::BeforeValue;
+            return attributeNamed(soap, guard);
+        }
+        guard.state = c == '<' ? Scan::Open : Scan::Text;
+        return SOAP_OK;
+    case Scan::BeforeValue:
+        if (isSpace(c))
+            return SOAP_OK;
+        if (c == '"' || c == '\'') {
+            guard.state = Scan::Value;
+            guard.quote = c;
+        } else {
+            guard.state = c == '<' ? Scan::Open : Scan::Text;
+        }
+        return SOAP_OK;
+    case Scan::Value:
+        if (c == guard.quote)
+            guard.state = Scan::InTag;
+        return SOAP_OK;
+    case Scan::EmptyEnd:
+        if (c == '>') {
+            guard.state = Scan::Text;
+            elementOpened(guard, true);
+            return SOAP_OK;
+        }
+        guard.state = c == '<' ? Scan::Open : Scan::Text;
+        return SOAP_OK;
+    case Scan::EndTag:
+        if (c == '>') {
+            guard.state = Scan::Text;
+            elementClosed(guard);
+        }
+        return SOAP_OK;
+    case Scan::Skipped:
+        // The last bytes, as many as the terminator has.
+        guard.recent += c;
+        if (guard.recent.size() > guard.skipEnd.size())
+            guard.recent.erase(0, 1);
+        if (guard.recent == guard.skipEnd)
+            guard.state = Scan::Text;
+        return SOAP_OK;
+    }
+    return SOAP_OK;
+}
+
+int preparePiece(struct soap* soap, const char* data, size_t size)
+{
+    Guard& guard = *guardOf(soap);
+    if (guard.stop && guard.stop(soap))
+        return SOAP_EOF;
+    for (size_t i = 0; i < size && guard.state != Scan::Off; ++i)
+        if (const int status = scanByte(soap, guard, data[i]))
+            return status;
+    return guard.prepareReceive ? guard.prepareReceive(soap, data, size) : SOAP_OK;
+}
+
+int startReceive(struct soap* soap)
+{
+    Guard& guard = *guardOf(soap);
+    reset(guard, Scan::Off);
+    return guard.startReceive ? guard.startReceive(soap) : SOAP_OK;
+}
+
+// The header has been read: what is left in the buffer is the start of the
+// body, which passed preparePiece before the header's end was known.
+int parseHeader(struct soap* soap)
+{
+    Guard& guard = *guardOf(soap);
+    const int status = guard.parseHeader ? guard.parseHeader(soap) : SOAP_OK;
+    if (status != SOAP_OK)
+        return status;
+    reset(guard, Scan::Text);
+    for (size_t i = soap->bufidx; i < soap->buflen && guard.state != Scan::Off; ++i)
+        if (const int refused = scanByte(soap, guard, soap->buf[i]))
+            return refused;
+    return SOAP_OK;
+}
+
+int copyGuard(struct soap*, struct soap_plugin* destination, struct soap_plugin* source)
+{
+    Guard* copy = new Guard;
+    const Guard& original = *static_cast<Guard*>(source->data);
+    copy->prepareReceive = original.prepareReceive;
+    copy->parseHeader = original.parseHeader;
+    copy->startReceive = original.startReceive;
+    copy->stop = original.stop;
+    destination->data = copy;
+    return SOAP_OK;
+}
+
+void deleteGuard(struct soap*, struct soap_plugin* plugin)
+{
+    delete static_cast<Guard*>(plugin->data);
+    plugin->data = nullptr;
+}
+
+int createGuard(struct soap* soap, struct soap_plugin* plugin, void* stop)
+{
+    Guard* guard = new Guard;
+    guard->prepareReceive = soap->fpreparerecv;
+    guard->parseHeader = soap->fparse;
+    guard->startReceive = soap->fprepareinitrecv;
+    guard->stop = reinterpret_cast<ZRReadStopCheck>(stop);
+    plugin->id = kPluginId;
+    plugin->data = guard;
+    plugin->fcopy = copyGuard;
+    plugin->fdelete = deleteGuard;
+    soap->fpreparerecv = preparePiece;
+    soap->fparse = parseHeader;
+    soap->fprepareinitrecv = startReceive;
+    return SOAP_OK;
+}
+
+}  // namespace
+
+void installReplyGuard(struct soap* context, ZRReadStopCheck stop)
+{
+    if (!guardOf(context))
+        soap_register_plugin_arg(context, createGuard, reinterpret_cast<void*>(stop));
+}
+
+}  // namespace ZR

@@ -1,0 +1,31 @@
+// Bounds on what gSOAP's own XML parser is handed: every piece of a reply
+// passes here before any parser sees it. gSOAP compares each attribute and
+// namespace declaration with all earlier ones, so an element with 100,000 of
+// them costs minutes; such a reply is refused before it is parsed. Between
+// pieces the caller's stop check (deadline, interrupt) is asked, so a long
+// parse ends as a long wait does.
+#pragma once
+
+#include <cstddef>
+
+struct soap;
+
+namespace ZR {
+
+// More attributes (namespace declarations included) on one element refuse
+// the reply.
+const std::size_t kMaxAttributesPerElement = 256;
+// More namespace declarations in scope at once refuse the reply.
+const std::size_t kMaxNamespacesInScope = 1024;
+
+// Asked before each piece of a reply is parsed; true ends the reading (the
+// check records why).
+typedef bool (*ZRReadStopCheck)(struct soap* context);
+
+// Wraps the context's receive hooks (whatever is installed at the time) so
+// that each reply body's markup is counted as it arrives and `stop` is asked
+// for every piece. A refused reply fails with SOAP_SYNTAX_ERROR and a fault
+// string that says why; a stop with SOAP_EOF. Installing twice does nothing.
+void installReplyGuard(struct soap* context, ZRReadStopCheck stop);
+
+}  // namespace ZR
