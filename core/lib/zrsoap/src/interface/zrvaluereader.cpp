@@ -226,9 +226,6 @@ private:
         FaultChild,  // one element of a fault's description
         Skip,        // content that decides nothing, checked only
     };
-    // The element's first child node, which GetText-style reading takes as
-    // the element's text when it is text.
-    enum class FirstNode { None, Text, Other };
 
     struct ArrayShape {
         int capacity = 4;
@@ -248,8 +245,13 @@ private:
         ZRValue::Type kind;  // Value and Wrapper: what the element itself decodes as
         ZRValue::Type hint;  // Wrapper: the hint its child element gets
         ArrayShape array;
-        int position;  // Value arrays: the place of the next child node
-        FirstNode first;
+        int position;  // Value arrays: the place of the next element
+        // Its own character data: whether any came (its runs together are
+        // in capturedText_ while it is the innermost element), whether any
+        // of it was not white space, and whether a child element came.
+        bool hasText;
+        bool nonBlank;
+        bool hasElement;
         bool taken;       // Wrapper: a child element stands in for it
         bool runStarted;  // Fault: its run of child elements has begun
         bool runEnded;
@@ -320,7 +322,9 @@ private:
     void openChild();
     void openValue(ZRValue* out, ZRValue::Type hint, bool allowWrapper);
     void push(Mode mode, ZRValue* out, ZRValue::Type kind);
-    void textNode(const char* from, const char* to, bool references, bool raw);
+    void textNode(const char* from, const char* to, bool references, bool raw, bool blank);
+    void captureText(const char* from, const char* to, bool references, bool raw);
+    bool ownsText(const Frame& frame) const;
     void otherNode();
     void closeElement();
     bool readPlainItem();
@@ -751,15 +755,14 @@ void Reader::readTextRun()
         ended(end_);
     const bool references = scan_.references;
     const bool blank = scan_.blank;
-    scan_.token = std::size_t(-1);
     p_ = to;
-    // White space between markup only lays the text out, unless it is the
-    // whole content of its element.
-    if (blank && !(open_.back().first == FirstNode::None && startsWith("</"))) {
+    // White space between markup lays the text out (the writer writes
+    // none), unless it is the whole content of its element.
+    const Frame& frame = open_.back();
+    if (blank && !(!frame.hasText && !frame.hasElement && startsWith("</")))
         plain_ = false;
-        return;
-    }
-    textNode(from, to, references, false);
+    scan_.token = std::size_t(-1);
+    textNode(from, to, references, false, blank);
 }
 
 // Where the search for the end of the run that starts at p_ (after its
@@ -811,7 +814,7 @@ void Reader::readCData()
     if (const char* nul = static_cast<const char*>(std::memchr(from, '\0', std::size_t(close - from))))
         malformed(nul, "a NUL byte in a CDATA section");
     p_ = close + 3;
-    textNode(from, close, false, true);
+    textNode(from, close, false, true, std::all_of(from, close, isXmlSpace));
 }
 
 // A document type declaration before the element (no internal subset).
@@ -921,14 +924,12 @@ void Reader::step()
     } else if (second == '!' && startsWith("<!--")) {
         plain_ = false;
         readComment();
-        otherNode();
     } else if (second == '!' && startsWith("<![CDATA[")) {
         plain_ = false;
         readCData();
     } else if (second == '?') {
         plain_ = false;
         readInstruction();
-        otherNode();
     } else if (second == '!') {
         malformed(p_, "a markup declaration inside an element");
     } else {
@@ -1068,7 +1069,7 @@ void Reader::push(Mode mode, ZRValue* out, ZRValue::Type kind)
     frame.startAt = offsetOf(tag_.start);
     frame.out = out;
     frame.kind = kind;
-    frame.first = FirstNode::None;
+    frame.hasText = frame.nonBlank = frame.hasElement = false;
 }
 
 void Reader::openValue(ZRValue* out, ZRValue::Type hint, bool allowWrapper)
@@ -1098,6 +1099,8 @@ void Reader::openValue(ZRValue* out, ZRValue::Type hint, bool allowWrapper)
 void Reader::openChild()
 {
     Frame& parent = open_.back();
+    const bool first = !parent.hasElement;
+    parent.hasElement = true;
     switch (parent.mode) {
     case Mode::Value:
         if (parent.kind == ZRValue::Array) {
@@ -1105,14 +1108,23 @@ void Reader::openChild()
             openValue(&placeElement(*parent.out, position), parent.array.childHint, true);
             return;
         }
+        // A scalar's text is its character data; an element inside it
+        // would be dropped.
+        if (parent.kind != ZRValue::Invalid)
+            unfaithful(offsetOf(tag_.start), "the element '<" + std::string(tag_.name, tag_.nameLength) +
+                                                 ">' stands inside the value of '" + elementName(parent) + ">'");
         break;
     case Mode::Wrapper:
-        if (!parent.taken) {
-            parent.taken = true;
-            openValue(parent.out, parent.hint, false);
-            return;
-        }
-        break;
+        if (!first)
+            unfaithful(offsetOf(tag_.start), "a second value follows the value of '" + elementName(parent) + ">'");
+        if (parent.nonBlank)
+            unfaithful(offsetOf(tag_.start), "the text " + quoted(capturedText_.data, capturedText_.size) +
+                                                 " stands beside the value of '" + elementName(parent) + ">'");
+        parent.taken = true;
+        // White space around the value only lays it out.
+        parent.hasText = false;
+        openValue(parent.out, parent.hint, false);
+        return;
     case Mode::Fault:
         if (!parent.runEnded) {
             parent.runStarted = true;
@@ -1123,47 +1135,70 @@ void Reader::openChild()
     case Mode::FaultChild:
     case Mode::Skip: break;
     }
-    if (parent.first == FirstNode::None)
-        parent.first = FirstNode::Other;
     push(Mode::Skip, nullptr, ZRValue::Invalid);
 }
 
-// A text node: character data (with `references` when it holds any) or,
-// `raw`, the content of a CDATA section.
-void Reader::textNode(const char* from, const char* to, bool references, bool raw)
+// Whether the character data directly inside `frame` makes its value (or
+// its part of a fault's description).
+bool Reader::ownsText(const Frame& frame) const
+{
+    return frame.mode == Mode::Wrapper || frame.mode == Mode::FaultChild ||
+           (frame.mode == Mode::Value && frame.kind != ZRValue::Array);
+}
+
+// A run of character data: text (with `references` when it holds any) or,
+// `raw`, the content of a CDATA section. Comments and processing
+// instructions between runs are not part of it.
+void Reader::textNode(const char* from, const char* to, bool references, bool raw, bool blank)
 {
     Frame& frame = open_.back();
-    const bool capturing = frame.mode == Mode::Wrapper || frame.mode == Mode::FaultChild ||
-                           (frame.mode == Mode::Value && frame.kind != ZRValue::Array);
-    if (capturing && frame.first == FirstNode::None) {
-        frame.first = FirstNode::Text;
-        if (!references || raw) {
-            capturedText_ = {from, std::size_t(to - from)};
-        } else {
-            text_.clear();
-            decodeReferences(from, to, text_);
-            capturedText_ = {text_.data(), text_.size()};
-        }
+    if (ownsText(frame) && !(frame.mode == Mode::Wrapper && frame.taken)) {
+        captureText(from, to, references, raw);
+        frame.nonBlank = frame.nonBlank || !blank;
         return;
     }
     if (references && !raw) {
         scratch_.clear();
         decodeReferences(from, to, scratch_);
     }
+    if (blank)
+        return;
+    if ((frame.mode == Mode::Value && frame.kind == ZRValue::Array) || frame.mode == Mode::Wrapper)
+        unfaithful(offsetOf(from), "the text " + quoted(from, std::size_t(to - from)) +
+                                       (frame.mode == Mode::Wrapper ? " stands beside the value of '"
+                                                                    : " stands between the elements of '") +
+                                       elementName(frame) + ">'");
     otherNode();
 }
 
-// A child node that is not an element (or text that is not the element's
-// own): it takes a place in an array and ends a fault's run of elements.
+// Adds a run to the character data of the innermost element. The first run
+// stays where it is; later ones gather with it in text_.
+void Reader::captureText(const char* from, const char* to, bool references, bool raw)
+{
+    Frame& frame = open_.back();
+    const bool first = !frame.hasText;
+    frame.hasText = true;
+    if (first && (!references || raw)) {
+        capturedText_ = {from, std::size_t(to - from)};
+        return;
+    }
+    if (first)
+        text_.clear();
+    else if (capturedText_.data != text_.data())
+        text_.assign(capturedText_.data, capturedText_.size);
+    if (references && !raw)
+        decodeReferences(from, to, text_);
+    else
+        text_.append(from, to);
+    capturedText_ = {text_.data(), text_.size()};
+}
+
+// Text that is not its element's own ends a fault's run of elements.
 void Reader::otherNode()
 {
     Frame& frame = open_.back();
-    if (frame.mode == Mode::Value && frame.kind == ZRValue::Array)
-        ++frame.position;
     if (frame.mode == Mode::Fault && frame.runStarted)
         frame.runEnded = true;
-    if (frame.first == FirstNode::None)
-        frame.first = FirstNode::Other;
 }
 
 void Reader::closeElement()
@@ -1186,7 +1221,8 @@ void Reader::closeElement()
     case Mode::FaultChild:
         faultDescription_.append(names_, frame.nameAt, frame.nameLength);
         faultDescription_ += ": ";
-        if (frame.first == FirstNode::Text) {
+        // White space between its child elements only lays them out.
+        if (frame.hasText && (frame.nonBlank || !frame.hasElement)) {
             faultDescription_.append(capturedText_.data, capturedText_.size);
             faultDescription_ += ", ";
         }
@@ -1200,7 +1236,7 @@ void Reader::closeElement()
 
 void Reader::finish(const Frame& frame, ZRValue::Type kind)
 {
-    finish(*frame.out, kind, frame.startAt, frame.first == FirstNode::Text, capturedText_);
+    finish(*frame.out, kind, frame.startAt, frame.hasText, capturedText_);
 }
 
 // Decodes an element of type `kind` that starts at `start` from its text.
