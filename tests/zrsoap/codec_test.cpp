@@ -841,6 +841,19 @@ TEST_F(CodecAttachments, RestoredInOrderWithCounter)
     ZR::restoreBinaryAttachments(soap_, single, counter);
     EXPECT_EQ(counter, 2);
     EXPECT_TRUE(single == binaryOf(""));
+
+    // An attachment beyond the last Binary belongs to no value.
+    receive({"one", "two"});
+    ZRValue fewer = arrayOf({binaryOf("1"), ZRValue(3)});
+    counter = 0;
+    try {
+        ZR::restoreBinaryAttachments(soap_, fewer, counter);
+        ADD_FAILURE() << "an attachment left over was dropped";
+    } catch (const ZRError& error) {
+        EXPECT_EQ(error.kind(), ZR::ZRErrorKind::BadReply);
+        EXPECT_STREQ(error.what(), "\tZRValue::restoreBinaryAttachments\n\tthe reply carries 1 more attachment "
+                                   "than it has Binary values (1)");
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // namespace declarations in scope); well-formedness is the parsers' job.
 // The scan starts with the body (after the HTTP header) and ends with the
 // root element, so DIME attachments after the envelope are not looked at.
+// It also refuses a second `return` element, which gSOAP would skip.
 #include "zrreplyguard.h"
 
 #include <cstring>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include <stdsoap2.h>
+
+#include "zrvalue.h"
 
 namespace ZR {
 
@@ -38,6 +41,7 @@ struct Guard {
     int (*prepareReceive)(struct soap*, const char*, size_t) = nullptr;
     int (*parseHeader)(struct soap*) = nullptr;
     int (*startReceive)(struct soap*) = nullptr;
+    int (*ignore)(struct soap*, const char*) = nullptr;
     ZRReadStopCheck stop = nullptr;
 
     Scan state = Scan::Off;
@@ -290,6 +294,31 @@ int parseHeader(struct soap* soap)
     return SOAP_OK;
 }
 
+// gSOAP skips an element its deserializer does not expect. A second
+// `return` would be dropped with the value it holds: the reply is refused
+// (ZRError, kind BadReply).
+int ignoreElement(struct soap* soap, const char* tag)
+{
+    Guard& guard = *guardOf(soap);
+    // With a hook installed gSOAP leaves this check to it.
+    if (soap->mustUnderstand && !soap->other)
+        return SOAP_MUSTUNDERSTAND;
+    const char* colon = tag ? std::strrchr(tag, ':') : nullptr;
+    const char* local = colon ? colon + 1 : tag;
+    if (local && std::strcmp(local, "return") == 0) {
+        // The first value has been decoded by now, and a failed status
+        // would still hand it out: the reply is refused as the value reader
+        // refuses one, by exception, and the half-read connection goes.
+        soap->keep_alive = 0;
+        soap_closesock(soap);
+        ZRError error("ZRValue", "readValueXml", "a second return element follows the value",
+                      "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
+        error.withKind(ZRErrorKind::BadReply);
+        throw error;
+    }
+    return guard.ignore ? guard.ignore(soap, tag) : SOAP_OK;
+}
+
 int copyGuard(struct soap*, struct soap_plugin* destination, struct soap_plugin* source)
 {
     Guard* copy = new Guard;
@@ -297,6 +326,7 @@ int copyGuard(struct soap*, struct soap_plugin* destination, struct soap_plugin*
     copy->prepareReceive = original.prepareReceive;
     copy->parseHeader = original.parseHeader;
     copy->startReceive = original.startReceive;
+    copy->ignore = original.ignore;
     copy->stop = original.stop;
     destination->data = copy;
     return SOAP_OK;
@@ -314,6 +344,7 @@ int createGuard(struct soap* soap, struct soap_plugin* plugin, void* stop)
     guard->prepareReceive = soap->fpreparerecv;
     guard->parseHeader = soap->fparse;
     guard->startReceive = soap->fprepareinitrecv;
+    guard->ignore = soap->fignore;
     guard->stop = reinterpret_cast<ZRReadStopCheck>(stop);
     plugin->id = kPluginId;
     plugin->data = guard;
@@ -322,6 +353,7 @@ int createGuard(struct soap* soap, struct soap_plugin* plugin, void* stop)
     soap->fpreparerecv = preparePiece;
     soap->fparse = parseHeader;
     soap->fprepareinitrecv = startReceive;
+    soap->fignore = ignoreElement;
     return SOAP_OK;
 }
 

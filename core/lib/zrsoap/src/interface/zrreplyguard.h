@@ -3,7 +3,8 @@
 // namespace declaration with all earlier ones, so an element with 100,000 of
 // them costs minutes; such a reply is refused before it is parsed. Between
 // pieces the caller's stop check (deadline, interrupt) is asked, so a long
-// parse ends as a long wait does.
+// parse ends as a long wait does. A second `return` element, which gSOAP
+// would skip with its value, refuses the reply too.
 #pragma once
 
 #include <cstddef>
