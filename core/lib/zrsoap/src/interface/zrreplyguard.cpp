@@ -13,6 +13,7 @@
 
 #include <stdsoap2.h>
 
+#include "zrtextchars.h"
 #include "zrvalue.h"
 
 namespace ZR {
@@ -60,22 +61,6 @@ struct Guard {
 Guard* guardOf(struct soap* soap)
 {
     return static_cast<Guard*>(soap_lookup_plugin(soap, kPluginId));
-}
-
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-bool isNameStart(char c)
-{
-    const unsigned char u = static_cast<unsigned char>(c);
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || u >= 0x80;
-}
-
-bool isNameChar(char c)
-{
-    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
 int refuse(struct soap* soap, const std::string& why)
@@ -162,7 +147,7 @@ int scanByte(struct soap* soap, Guard& guard, char c)
             startSkipping(guard, "?>");
         } else if (c == '/') {
             guard.state = Scan::EndTag;
-        } else if (isNameStart(c)) {
+        } else if (isXmlNameStart(c)) {
             guard.state = Scan::StartName;
             guard.attributes = guard.declarations = 0;
         } else {
@@ -182,12 +167,12 @@ int scanByte(struct soap* soap, Guard& guard, char c)
             startSkipping(guard, ">");
         return SOAP_OK;
     case Scan::StartName:
-        if (isNameChar(c))
+        if (isXmlNameChar(c))
             return SOAP_OK;
         guard.state = Scan::InTag;
         return scanByte(soap, guard, c);
     case Scan::InTag:
-        if (isSpace(c))
+        if (isXmlSpace(c))
             return SOAP_OK;
         if (c == '>') {
             guard.state = Scan::Text;
@@ -196,7 +181,7 @@ int scanByte(struct soap* soap, Guard& guard, char c)
         }
         if (c == '/') {
             guard.state = Scan::EmptyEnd;
-        } else if (isNameStart(c)) {
+        } else if (isXmlNameStart(c)) {
             guard.state = Scan::AttributeName;
             guard.attribute.assign(1, c);
         } else {
@@ -205,7 +190,7 @@ int scanByte(struct soap* soap, Guard& guard, char c)
         }
         return SOAP_OK;
     case Scan::AttributeName:
-        if (isNameChar(c)) {
+        if (isXmlNameChar(c)) {
             if (guard.attribute.size() < 16)
                 guard.attribute += c;
             return SOAP_OK;
@@ -213,7 +198,7 @@ int scanByte(struct soap* soap, Guard& guard, char c)
         guard.state = Scan::AfterName;
         return scanByte(soap, guard, c);
     case Scan::AfterName:
-        if (isSpace(c))
+        if (isXmlSpace(c))
             return SOAP_OK;
         if (c == '=') {
             guard.state = Scan::BeforeValue;
@@ -222,7 +207,7 @@ int scanByte(struct soap* soap, Guard& guard, char c)
         guard.state = c == '<' ? Scan::Open : Scan::Text;
         return SOAP_OK;
     case Scan::BeforeValue:
-        if (isSpace(c))
+        if (isXmlSpace(c))
             return SOAP_OK;
         if (c == '"' || c == '\'') {
             guard.state = Scan::Value;

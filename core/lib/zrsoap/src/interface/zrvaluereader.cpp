@@ -17,6 +17,7 @@
 #include <tinyxml.h>
 
 #include "zrnumbertext.h"
+#include "zrtextchars.h"
 #include "zrvaluesoap.h"
 
 namespace ZR {
@@ -54,34 +55,6 @@ const std::size_t kMaxStartTagBytes = std::size_t(1) << 20;
 
 const char kArrayNamespaceMarker[] = "korvantis.broker.array";
 
-bool isXmlSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-// Names as TinyXML reads them: it takes any byte above 127 as a letter.
-struct NameClasses {
-    bool start[256];
-    bool inside[256];
-    NameClasses() : start(), inside()
-    {
-        for (int c = 0; c < 256; ++c) {
-            start[c] = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
-            inside[c] = start[c] || (c >= '0' && c <= '9') || c == '-' || c == '.';
-        }
-    }
-};
-const NameClasses kNames;
-
-bool isNameStart(char c)
-{
-    return kNames.start[static_cast<unsigned char>(c)];
-}
-
-bool isNameChar(char c)
-{
-    return kNames.inside[static_cast<unsigned char>(c)];
-}
 
 bool equals(const char* text, std::size_t length, const char* literal, std::size_t literalLength)
 {
@@ -512,9 +485,9 @@ void Reader::skipSpace()
 
 const char* Reader::scanName(const char* at) const
 {
-    if (ended(at) || !isNameStart(*at))
+    if (ended(at) || !isXmlNameStart(*at))
         badName(at);
-    for (++at; at != end_ && isNameChar(*at); ++at) {
+    for (++at; at != end_ && isXmlNameChar(*at); ++at) {
     }
     // A name that reaches the end so far may go on.
     ended(at);
@@ -582,7 +555,7 @@ const char* Reader::reference(const char* at, const char* limit, std::string* in
         }
     }
     const char* nameEnd = p;
-    while (nameEnd != limit && isNameChar(*nameEnd))
+    while (nameEnd != limit && isXmlNameChar(*nameEnd))
         ++nameEnd;
     if (nameEnd != p && nameEnd != limit && *nameEnd == ';')
         malformed(at, "undefined entity reference " + quoted(at, std::size_t(nameEnd + 1 - at)));
@@ -876,7 +849,7 @@ Reader::Status Reader::read(std::size_t size, bool final)
                 malformed(p_, "the text holds no element");
             if (p_[1] == '/')
                 return Status::NoElement;
-            if (!isNameStart(p_[1]))
+            if (!isXmlNameStart(p_[1]))
                 malformed(p_, "the text holds no element");
             readStartTag();
             started_ = true;
@@ -1004,8 +977,7 @@ ZRValue::Type Reader::kindOf(ZRValue::Type hint, bool& fault) const
         return hint;
     std::string lowered(tag_.namespaceName.value.data, tag_.namespaceName.value.size);
     for (char& c : lowered)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
+        c = asciiLower(c);
     return lowered.find(kArrayNamespaceMarker) != std::string::npos ? ZRValue::Array : ZRValue::Invalid;
 }
 
@@ -1257,13 +1229,9 @@ void Reader::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool ha
             ++from;
         while (to != from && isXmlSpace(to[-1]))
             --to;
-        std::string lowered(from, to);
-        for (char& c : lowered)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        if (lowered == "true" || lowered == "1")
+        if (equalsIgnoringCase(from, to, "true") || equalsIgnoringCase(from, to, "1"))
             out = true;
-        else if (lowered.empty() || lowered == "false" || lowered == "0")
+        else if (from == to || equalsIgnoringCase(from, to, "false") || equalsIgnoringCase(from, to, "0"))
             out = false;
         else
             unfaithful(start, "the Bool text " + quoted(text, size) + " is not true, false, 1 or 0");
