@@ -39,20 +39,13 @@ const int kMaxArrayReserve = 1 << 16;
 // one such allowance, so the text bounds what they reserve together.
 const std::size_t kShortestItemText = 30;
 const std::size_t kMaxArrayTypeName = 511;
-// How much of a refused element text an error quotes.
-const std::size_t kMaxQuotedText = 40;
 
 const char kArrayNamespaceMarker[] = "korvantis.broker.array";
 
-bool equals(const XmlText& text, const char* literal)
-{
-    return text.size == std::strlen(literal) && std::memcmp(text.data, literal, text.size) == 0;
-}
-
 bool isWrapperName(const XmlText& name)
 {
-    return equals(name, "p") || equals(name, "r") || equals(name, "xsd:anyType") || equals(name, "return") ||
-           equals(name, "zrbroker:p") || equals(name, "zrbroker:return");
+    return textEquals(name, "p") || textEquals(name, "r") || textEquals(name, "xsd:anyType") || textEquals(name, "return") ||
+           textEquals(name, "zrbroker:p") || textEquals(name, "zrbroker:return");
 }
 
 bool contains(const char* text, std::size_t length, const char* part)
@@ -63,7 +56,7 @@ bool contains(const char* text, std::size_t length, const char* part)
 
 bool typeIs(const char* name, std::size_t length, const char* literal)
 {
-    return equals(XmlText{name, length}, literal);
+    return textEquals(XmlText{name, length}, literal);
 }
 
 // The value type a schema type name stands for (xsdTypeToValueType).
@@ -84,13 +77,6 @@ ZRValue::Type typeNamed(const char* name, std::size_t length)
     if (contains(name, length, "Array"))
         return ZRValue::Array;
     return ZRValue::Invalid;
-}
-
-std::string quoted(const char* text, std::size_t length)
-{
-    if (length <= kMaxQuotedText)
-        return "'" + std::string(text, length) + "'";
-    return "'" + std::string(text, kMaxQuotedText) + "...'";
 }
 
 [[noreturn]] void raise(ZRError error, ZRErrorKind kind)
@@ -407,7 +393,7 @@ void Decoder::openChild()
         if (!first)
             unfaithful(tag.start, "a second value follows the value of '" + innermostName() + ">'");
         if (parent.nonBlank)
-            unfaithful(tag.start, "the text " + quoted(capturedText_.data, capturedText_.size) +
+            unfaithful(tag.start, "the text " + quotedText(capturedText_.data, capturedText_.size) +
                                       " stands beside the value of '" + innermostName() + ">'");
         parent.taken = true;
         // White space around the value only lays it out.
@@ -453,7 +439,7 @@ void Decoder::textRun(const XmlTokenizer::TextRun& run)
     if (run.blank)
         return;
     if ((frame.mode == Mode::Value && frame.kind == ZRValue::Array) || frame.mode == Mode::Wrapper)
-        unfaithful(run.start, "the text " + quoted(run.from, std::size_t(run.to - run.from)) +
+        unfaithful(run.start, "the text " + quotedText(run.from, std::size_t(run.to - run.from)) +
                                   (frame.mode == Mode::Wrapper ? " stands beside the value of '"
                                                                : " stands between the elements of '") +
                                   innermostName() + ">'");
@@ -543,20 +529,20 @@ void Decoder::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool h
         else if (from == to || equalsIgnoringCase(from, to, "false") || equalsIgnoringCase(from, to, "0"))
             out = false;
         else
-            unfaithful(start, "the Bool text " + quoted(text, size) + " is not true, false, 1 or 0");
+            unfaithful(start, "the Bool text " + quotedText(text, size) + " is not true, false, 1 or 0");
         break;
     }
     case ZRValue::Int: {
         int number = 0;
         if (!readIntText(text, text + size, number) && !blank())
-            unfaithful(start, "the Int text " + quoted(text, size) + " is not a 32-bit integer");
+            unfaithful(start, "the Int text " + quotedText(text, size) + " is not a 32-bit integer");
         out = number;
         break;
     }
     case ZRValue::Float: {
         float number = 0.0f;
         if (!readFloatText(text, text + size, number) && !blank())
-            unfaithful(start, "the Float text " + quoted(text, size) + " is not a number");
+            unfaithful(start, "the Float text " + quotedText(text, size) + " is not a number");
         out = number;
         break;
     }

@@ -21,8 +21,6 @@ namespace {
 const char* const kModule = "ZRValue";
 const char* const kMethod = "readValueXml";
 const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
-// How much of a refused piece of text an error quotes.
-const std::size_t kMaxQuotedText = 40;
 // Attribute counts up to this are checked for duplicates pairwise.
 const std::size_t kPairwiseAttributeCheck = 16;
 // Text handed over in pieces is dropped once this much has been read: moving
@@ -31,39 +29,22 @@ const std::size_t kDropReadText = std::size_t(64) << 10;
 // A start tag is read again whole when it spans pieces; bounding its length
 // bounds what each piece costs. The writer's tags are a few dozen bytes.
 const std::size_t kMaxStartTagBytes = std::size_t(1) << 20;
+// How much of a refused piece of text an error quotes.
+const std::size_t kMaxQuotedText = 40;
 
-std::string quoted(const char* text, std::size_t length)
+}  // namespace
+
+std::string quotedText(const char* text, std::size_t length)
 {
     if (length <= kMaxQuotedText)
         return "'" + std::string(text, length) + "'";
     return "'" + std::string(text, kMaxQuotedText) + "...'";
 }
 
-bool equals(const char* text, std::size_t length, const char* literal)
+bool textEquals(const XmlText& text, const char* literal)
 {
-    return length == std::strlen(literal) && std::memcmp(text, literal, length) == 0;
+    return text.size == std::strlen(literal) && std::memcmp(text.data, literal, text.size) == 0;
 }
-
-void appendUtf8(unsigned long code, std::string& out)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code >> 18);
-        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-}  // namespace
 
 bool XmlTokenizer::TextLess::operator()(const XmlText& a, const XmlText& b) const
 {
@@ -204,83 +185,7 @@ const char* XmlTokenizer::scanName(const char* at) const
 
 void XmlTokenizer::badName(const char* at) const
 {
-    malformed(at, at == end_ ? "the text ends inside a tag" : "a name cannot start with " + quoted(at, 1));
-}
-
-// Checks the reference at `at` (an '&' before `limit`) and appends what it
-// stands for to `into` when given; returns the position after it. Numeric
-// references up to 255 stand for that one byte, as the writer escapes every
-// byte; larger ones for the UTF-8 form of the character.
-const char* XmlTokenizer::reference(const char* at, const char* limit, std::string* into) const
-{
-    const char* p = at + 1;
-    if (p != limit && *p == '#') {
-        ++p;
-        const bool hexadecimal = p != limit && *p == 'x';
-        if (hexadecimal)
-            ++p;
-        unsigned long code = 0;
-        const char* digits = p;
-        for (; p != limit; ++p) {
-            int digit = -1;
-            if (*p >= '0' && *p <= '9')
-                digit = *p - '0';
-            else if (hexadecimal && *p >= 'a' && *p <= 'f')
-                digit = *p - 'a' + 10;
-            else if (hexadecimal && *p >= 'A' && *p <= 'F')
-                digit = *p - 'A' + 10;
-            if (digit < 0)
-                break;
-            code = code * (hexadecimal ? 16 : 10) + static_cast<unsigned long>(digit);
-            if (code > 0x10FFFF)
-                malformed(at, "the character reference " + quoted(at, std::size_t(p - at + 1)) +
-                                  " is out of range");
-        }
-        if (p == digits || p == limit || *p != ';')
-            malformed(at,
-                      "invalid character reference " + quoted(at, std::size_t(std::min(p + 1, limit) - at)));
-        if (code >= 0xD800 && code <= 0xDFFF)
-            malformed(
-                at, "the character reference " + quoted(at, std::size_t(p + 1 - at)) + " names no character");
-        if (into) {
-            if (code <= 0xFF)
-                *into += static_cast<char>(code);
-            else
-                appendUtf8(code, *into);
-        }
-        return p + 1;
-    }
-    static const struct {
-        const char* name;
-        char character;
-    } kNamed[] = {{"amp;", '&'}, {"lt;", '<'}, {"gt;", '>'}, {"quot;", '"'}, {"apos;", '\''}};
-    for (const auto& named : kNamed) {
-        const std::size_t length = std::strlen(named.name);
-        if (std::size_t(limit - p) >= length && std::memcmp(p, named.name, length) == 0) {
-            if (into)
-                *into += named.character;
-            return p + length;
-        }
-    }
-    const char* nameEnd = p;
-    while (nameEnd != limit && isXmlNameChar(*nameEnd))
-        ++nameEnd;
-    if (nameEnd != p && nameEnd != limit && *nameEnd == ';')
-        malformed(at, "undefined entity reference " + quoted(at, std::size_t(nameEnd + 1 - at)));
-    malformed(at, "'&' starts no reference");
-}
-
-void XmlTokenizer::decodeReferences(const char* from, const char* to, std::string& into) const
-{
-    while (from != to) {
-        const char* amp = static_cast<const char*>(std::memchr(from, '&', std::size_t(to - from)));
-        if (!amp) {
-            into.append(from, to);
-            return;
-        }
-        into.append(from, amp);
-        from = reference(amp, to, &into);
-    }
+    malformed(at, at == end_ ? "the text ends inside a tag" : "a name cannot start with " + quotedText(at, 1));
 }
 
 void XmlTokenizer::checkStartTagLength(const char* at) const
@@ -321,7 +226,7 @@ XmlTokenizer::Token XmlTokenizer::readStartTag()
             return opened();
         }
         if (p_ == space)
-            malformed(p_, "attributes must stand apart, unexpected " + quoted(p_, 1));
+            malformed(p_, "attributes must stand apart, unexpected " + quotedText(p_, 1));
         if (!oneSpace)
             plain_ = false;
         const char* attribute = p_;
@@ -352,7 +257,7 @@ bool XmlTokenizer::readAttribute(const char* name, std::size_t nameLength)
     if (needsMore(p_))
         return false;
     if (p_ == end_ || *p_ != '=')
-        malformed(name, "the attribute " + quoted(name, nameLength) + " has no value");
+        malformed(name, "the attribute " + quotedText(name, nameLength) + " has no value");
     ++p_;
     skipSpace();
     if (p_ != afterName + 1)
@@ -360,7 +265,7 @@ bool XmlTokenizer::readAttribute(const char* name, std::size_t nameLength)
     if (needsMore(p_))
         return false;
     if (p_ == end_ || (*p_ != '"' && *p_ != '\''))
-        malformed(p_, "the value of the attribute " + quoted(name, nameLength) + " is not quoted");
+        malformed(p_, "the value of the attribute " + quotedText(name, nameLength) + " is not quoted");
     const char quote = *p_++;
     if (quote != '"')
         plain_ = false;
@@ -370,7 +275,7 @@ bool XmlTokenizer::readAttribute(const char* name, std::size_t nameLength)
         checkStartTagLength(end_);
         if (!final_)
             return false;
-        malformed(value - 1, "the value of the attribute " + quoted(name, nameLength) + " is not closed");
+        malformed(value - 1, "the value of the attribute " + quotedText(name, nameLength) + " is not closed");
     }
     p_ = close + 1;
     bool references = false;
@@ -389,24 +294,24 @@ bool XmlTokenizer::readAttribute(const char* name, std::size_t nameLength)
     };
     if (attributeNames_.size() < kPairwiseAttributeCheck) {
         if (std::any_of(attributeNames_.begin(), attributeNames_.end(), same))
-            malformed(name, "the attribute " + quoted(name, nameLength) + " is duplicated");
+            malformed(name, "the attribute " + quotedText(name, nameLength) + " is duplicated");
         attributeNames_.push_back(current);
     } else {
         if (attributeSet_.empty())
             for (const XmlText& earlier : attributeNames_)
                 attributeSet_.insert(earlier);
         if (!attributeSet_.insert(current).second)
-            malformed(name, "the attribute " + quoted(name, nameLength) + " is duplicated");
+            malformed(name, "the attribute " + quotedText(name, nameLength) + " is duplicated");
     }
 
     Attribute* needed = nullptr;
-    if (equals(name, nameLength, "xsi:type"))
+    if (textEquals(XmlText{name, nameLength}, "xsi:type"))
         needed = &tag_.type;
-    else if (equals(name, nameLength, "SOAP-ENC:arrayType"))
+    else if (textEquals(XmlText{name, nameLength}, "SOAP-ENC:arrayType"))
         needed = &tag_.arrayType;
-    else if (equals(name, nameLength, "n2:arrayType"))
+    else if (textEquals(XmlText{name, nameLength}, "n2:arrayType"))
         needed = &tag_.otherArrayType;
-    else if (equals(name, nameLength, "xmlns"))
+    else if (textEquals(XmlText{name, nameLength}, "xmlns"))
         needed = &tag_.namespaceName;
     if (needed) {
         needed->present = true;

@@ -21,6 +21,10 @@ struct XmlText {
     std::size_t size = 0;
 };
 
+// `text` in quotes for an error, cut after a few dozen bytes.
+std::string quotedText(const char* text, std::size_t length);
+bool textEquals(const XmlText& text, const char* literal);
+
 class XmlTokenizer {
 public:
     enum class Token {
@@ -124,6 +128,7 @@ private:
     std::size_t offsetOf(const char* at) const { return base_ + std::size_t(at - begin_); }
     const char* pointerTo(std::size_t at) const { return begin_ + (at - base_); }
     std::string location(const char* at) const;
+    // Not well-formed, at `at`: ZRError, kind BadReply.
     [[noreturn]] void malformed(const char* at, const std::string& what) const;
     void countLinesUpTo(const char* at);
     void dropReadText();
@@ -134,6 +139,7 @@ private:
     void skipSpace();
     const char* scanName(const char* at) const;
     [[noreturn]] void badName(const char* at) const;
+    // zrxmlreferences.cpp
     const char* reference(const char* at, const char* limit, std::string* into) const;
 
     Token readFirst();
