@@ -7,6 +7,7 @@
 // It also refuses a second `return` element, which gSOAP would skip.
 #include "zrreplyguard.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -47,7 +48,10 @@ struct Guard {
 
     Scan state = Scan::Off;
     char quote = 0;
-    std::string attribute;     // the attribute name being read
+    // The attribute name being read: its first bytes (enough to tell a
+    // namespace declaration) and its length.
+    char attributeStart[6] = {};
+    std::size_t attributeLength = 0;
     std::size_t attributes = 0;  // on the start tag being read
     std::size_t declarations = 0;
     std::vector<std::size_t> declared;  // per open element
@@ -75,7 +79,7 @@ void reset(Guard& guard, Scan state)
     guard.attributes = guard.declarations = guard.inScope = 0;
     guard.declared.clear();
     guard.started = false;
-    guard.attribute.clear();
+    guard.attributeLength = 0;
 }
 
 // An element has opened (`empty`: and closed at once).
@@ -106,7 +110,10 @@ int attributeNamed(struct soap* soap, Guard& guard)
     if (++guard.attributes > kMaxAttributesPerElement)
         return refuse(soap, "an element of the reply has more than " + std::to_string(kMaxAttributesPerElement) +
                                 " attributes");
-    if (guard.attribute == "xmlns" || guard.attribute.compare(0, 6, "xmlns:") == 0) {
+    const bool declaration =
+        guard.attributeLength >= 5 && std::memcmp(guard.attributeStart, "xmlns", 5) == 0 &&
+        (guard.attributeLength == 5 || guard.attributeStart[5] == ':');
+    if (declaration) {
         ++guard.declarations;
         if (++guard.inScope > kMaxNamespacesInScope)
             return refuse(soap, "the reply declares more than " + std::to_string(kMaxNamespacesInScope) +
@@ -183,7 +190,8 @@ int scanByte(struct soap* soap, Guard& guard, char c)
             guard.state = Scan::EmptyEnd;
         } else if (isXmlNameStart(c)) {
             guard.state = Scan::AttributeName;
-            guard.attribute.assign(1, c);
+            guard.attributeStart[0] = c;
+            guard.attributeLength = 1;
         } else {
             // Not markup we can follow: the parsers will say what is wrong.
             guard.state = c == '<' ? Scan::Open : Scan::Text;
@@ -191,8 +199,9 @@ int scanByte(struct soap* soap, Guard& guard, char c)
         return SOAP_OK;
     case Scan::AttributeName:
         if (isXmlNameChar(c)) {
-            if (guard.attribute.size() < 16)
-                guard.attribute += c;
+            if (guard.attributeLength < sizeof guard.attributeStart)
+                guard.attributeStart[guard.attributeLength] = c;
+            ++guard.attributeLength;
             return SOAP_OK;
         }
         guard.state = Scan::AfterName;
@@ -246,14 +255,121 @@ int scanByte(struct soap* soap, Guard& guard, char c)
     return SOAP_OK;
 }
 
+// Scans a piece. The frequent steps (character data, names, quoted values,
+// the writer's tags) are taken here in runs; scanByte takes the rest.
+int scanPiece(struct soap* soap, Guard& guard, const char* data, const char* end)
+{
+    while (data != end && guard.state != Scan::Off) {
+        const char c = *data;
+        switch (guard.state) {
+        case Scan::Text:
+            data = static_cast<const char*>(std::memchr(data, '<', std::size_t(end - data)));
+            if (!data)
+                return SOAP_OK;
+            ++data;
+            guard.state = Scan::Open;
+            continue;
+        case Scan::Open:
+            if (c == '/') {
+                ++data;
+                guard.state = Scan::EndTag;
+                continue;
+            }
+            if (isXmlNameStart(c)) {
+                ++data;
+                guard.state = Scan::StartName;
+                guard.attributes = guard.declarations = 0;
+                continue;
+            }
+            break;
+        case Scan::StartName:
+            while (data != end && isXmlNameChar(*data))
+                ++data;
+            if (data == end)
+                return SOAP_OK;
+            guard.state = Scan::InTag;
+            continue;
+        case Scan::InTag:
+            if (c == ' ') {
+                ++data;
+                continue;
+            }
+            if (c == '>') {
+                ++data;
+                guard.state = Scan::Text;
+                elementOpened(guard, false);
+                continue;
+            }
+            if (isXmlNameStart(c)) {
+                ++data;
+                guard.state = Scan::AttributeName;
+                guard.attributeStart[0] = c;
+                guard.attributeLength = 1;
+                continue;
+            }
+            break;
+        case Scan::AfterName:
+            if (c == '=') {
+                ++data;
+                guard.state = Scan::BeforeValue;
+                if (const int status = attributeNamed(soap, guard))
+                    return status;
+                continue;
+            }
+            break;
+        case Scan::AttributeName: {
+            const char* const name = data;
+            while (data != end && isXmlNameChar(*data))
+                ++data;
+            // Only the first bytes are kept: enough to tell xmlns.
+            const std::size_t length = std::size_t(data - name);
+            if (guard.attributeLength < sizeof guard.attributeStart)
+                std::memcpy(guard.attributeStart + guard.attributeLength, name,
+                            std::min(length, sizeof guard.attributeStart - guard.attributeLength));
+            guard.attributeLength += length;
+            if (data == end)
+                return SOAP_OK;
+            guard.state = Scan::AfterName;
+            continue;
+        }
+        case Scan::BeforeValue:
+            if (c == '"' || c == '\'') {
+                ++data;
+                guard.quote = c;
+                guard.state = Scan::Value;
+                continue;
+            }
+            break;
+        case Scan::Value:
+            data = static_cast<const char*>(std::memchr(data, guard.quote, std::size_t(end - data)));
+            if (!data)
+                return SOAP_OK;
+            ++data;
+            guard.state = Scan::InTag;
+            continue;
+        case Scan::EndTag:
+            data = static_cast<const char*>(std::memchr(data, '>', std::size_t(end - data)));
+            if (!data)
+                return SOAP_OK;
+            ++data;
+            guard.state = Scan::Text;
+            elementClosed(guard);
+            continue;
+        default: break;
+        }
+        if (const int status = scanByte(soap, guard, *data++))
+            return status;
+    }
+    return SOAP_OK;
+}
+
 int preparePiece(struct soap* soap, const char* data, size_t size)
 {
     Guard& guard = *guardOf(soap);
     if (guard.stop && guard.stop(soap))
         return SOAP_EOF;
-    for (size_t i = 0; i < size && guard.state != Scan::Off; ++i)
-        if (const int status = scanByte(soap, guard, data[i]))
-            return status;
+    if (const int status = scanPiece(soap, guard, data, data + size))
+        return status;
     return guard.prepareReceive ? guard.prepareReceive(soap, data, size) : SOAP_OK;
 }
 
@@ -273,10 +389,7 @@ int parseHeader(struct soap* soap)
     if (status != SOAP_OK)
         return status;
     reset(guard, Scan::Text);
-    for (size_t i = soap->bufidx; i < soap->buflen && guard.state != Scan::Off; ++i)
-        if (const int refused = scanByte(soap, guard, soap->buf[i]))
-            return refused;
-    return SOAP_OK;
+    return scanPiece(soap, guard, soap->buf + soap->bufidx, soap->buf + soap->buflen);
 }
 
 // gSOAP skips an element its deserializer does not expect. A second
