@@ -402,8 +402,8 @@ TEST(ReplyFaults, FloodsAndSecondReturnsAreRefused)
     // hold too many declarations in scope.
     std::string nested;
     for (int level = 0; level < 6; ++level)
-        nested += "<x" + std::to_string(level) + flood(("xmlns:l" + std::to_string(level) + "n").c_str(), 200) +
-                  ">";
+        nested += "<x" + std::to_string(level) +
+                  flood(("xmlns:l" + std::to_string(level) + "n").c_str(), 200) + ">";
     const std::string tooMany = "\tTracker::SOAP error:Bad reply\n\tSOAP detail: ";
     runCases({
         {"attributes on the Body", ScriptedResponse::keepAlive(httpResponse(bodyWith(flood("a", 5000), ""))),
@@ -415,13 +415,15 @@ TEST(ReplyFaults, FloodsAndSecondReturnsAreRefused)
          Expected::badReply(tooMany + "the reply declares more than 1024 namespaces at once")},
         // gSOAP would skip the second one with its value.
         {"a second return",
-         ScriptedResponse::keepAlive(httpResponse(soapEnvelope(
-             "<zrbroker:callVexelResponse><zrbroker:return>" + intItem(5) + "</zrbroker:return><zrbroker:return>" +
-             intItem(6) + "</zrbroker:return></zrbroker:callVexelResponse>"))),
+         ScriptedResponse::keepAlive(
+             httpResponse(soapEnvelope("<zrbroker:callVexelResponse><zrbroker:return>" + intItem(5) +
+                                       "</zrbroker:return><zrbroker:return>" + intItem(6) +
+                                       "</zrbroker:return></zrbroker:callVexelResponse>"))),
          Expected::badReply("\tZRValue::readValueXml\n\ta second return element follows the value")},
         // Up to the bound, and beyond it in a comment, nothing is refused.
         {"attributes up to the bound",
-         ScriptedResponse::keepAlive(httpResponse(bodyWith(flood("a", 250), "<!--" + flood("b", 300) + "-->"))),
+         ScriptedResponse::keepAlive(
+             httpResponse(bodyWith(flood("a", 250), "<!--" + flood("b", 300) + "-->"))),
          Expected::valueOf(ZRValue(5))},
     });
 }

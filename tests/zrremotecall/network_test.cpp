@@ -424,7 +424,8 @@ TEST(NetworkWire, ParsingStopsOnTheInterruptAndTheDeadline)
             direct.call("getData");
             ADD_FAILURE() << "the call was not stopped";
         } catch (const ZRError& error) {
-            EXPECT_EQ(error.kind(), interrupt ? ZRErrorKind::Interrupted : ZRErrorKind::Timeout) << error.what();
+            EXPECT_EQ(error.kind(), interrupt ? ZRErrorKind::Interrupted : ZRErrorKind::Timeout)
+                << error.what();
         }
     }
 }

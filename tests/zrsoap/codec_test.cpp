@@ -366,7 +366,8 @@ TEST(CodecReader, AcceptedForms)
         {"<item xsi:type=\"Array\"><x></x></item>", arrayOf({arrayOf({})})},
         // Comments and processing instructions are no elements, nor part of
         // a text: a text is its element's whole character data.
-        {"<item xsi:type=\"Array\"><!--c--><item xsi:type=\"xsd:int\">1</item></item>", arrayOf({ZRValue(1)})},
+        {"<item xsi:type=\"Array\"><!--c--><item xsi:type=\"xsd:int\">1</item></item>",
+         arrayOf({ZRValue(1)})},
         {"<item xsi:type=\"Array\"><!--a--><?p?><item xsi:type=\"xsd:int\">1</item><!--b--> <?q?></item>",
          arrayOf({ZRValue(1)})},
         {item("xsd:string", "ab<!--c-->cd"), ZRValue("abcd")},
@@ -416,12 +417,14 @@ TEST(CodecReader, RefusesWhatItCannotDecodeFaithfully)
          "\tZRValue::readValueXml\n\tthe Bool text 'yes' is not true, false, 1 or 0 at line 1, column 1"},
         // What a value cannot hold is not dropped quietly.
         {"<item xsi:type=\"Array\"><item xsi:type=\"xsd:int\">1</item>tail<!--c--></item>",
-         "\tZRValue::readValueXml\n\tthe text 'tail' stands between the elements of '<item>' at line 1, column 57"},
+         "\tZRValue::readValueXml\n\tthe text 'tail' stands between the elements of '<item>' at line 1, "
+         "column 57"},
         {"<item xsi:type=\"Array\"><x>1</x></item>",
          "\tZRValue::readValueXml\n\tthe text '1' stands between the elements of '<x>' at line 1, column 27"},
         {"<zrbroker:return><item xsi:type=\"xsd:int\">1</item><item xsi:type=\"xsd:int\">2</item>"
          "</zrbroker:return>",
-         "\tZRValue::readValueXml\n\ta second value follows the value of '<zrbroker:return>' at line 1, column 51"},
+         "\tZRValue::readValueXml\n\ta second value follows the value of '<zrbroker:return>' at line 1, "
+         "column 51"},
         {"<zrbroker:return>x<item xsi:type=\"xsd:int\">1</item></zrbroker:return>",
          "\tZRValue::readValueXml\n\tthe text 'x' stands beside the value of '<zrbroker:return>' at line 1, "
          "column 19"},
@@ -429,7 +432,8 @@ TEST(CodecReader, RefusesWhatItCannotDecodeFaithfully)
          "\tZRValue::readValueXml\n\tthe text 'x' stands beside the value of '<zrbroker:return>' at line 1, "
          "column 51"},
         {item("xsd:string", "a<b>c</b>d"),
-         "\tZRValue::readValueXml\n\tthe element '<b>' stands inside the value of '<item>' at line 1, column 30"},
+         "\tZRValue::readValueXml\n\tthe element '<b>' stands inside the value of '<item>' at line 1, column "
+         "30"},
     };
     for (const auto& c : cases) {
         std::string text;
@@ -851,8 +855,9 @@ TEST_F(CodecAttachments, RestoredInOrderWithCounter)
         ADD_FAILURE() << "an attachment left over was dropped";
     } catch (const ZRError& error) {
         EXPECT_EQ(error.kind(), ZR::ZRErrorKind::BadReply);
-        EXPECT_STREQ(error.what(), "\tZRValue::restoreBinaryAttachments\n\tthe reply carries 1 more attachment "
-                                   "than it has Binary values (1)");
+        EXPECT_STREQ(error.what(),
+                     "\tZRValue::restoreBinaryAttachments\n\tthe reply carries 1 more attachment "
+                     "than it has Binary values (1)");
     }
 }
 

@@ -24,12 +24,12 @@ namespace {
 const char kPluginId[] = "ZR-ReplyGuard";
 
 enum class Scan {
-    Off,          // no body yet, or the root element has ended
-    Text,         // character data
-    Open,         // after '<'
-    Bang,         // after "<!"
-    StartName,    // the name of a start tag
-    InTag,        // between attributes
+    Off,        // no body yet, or the root element has ended
+    Text,       // character data
+    Open,       // after '<'
+    Bang,       // after "<!"
+    StartName,  // the name of a start tag
+    InTag,      // between attributes
     AttributeName,
     AfterName,    // an attribute name read, '=' expected
     BeforeValue,  // after '='
@@ -108,11 +108,11 @@ void elementClosed(Guard& guard)
 int attributeNamed(struct soap* soap, Guard& guard)
 {
     if (++guard.attributes > kMaxAttributesPerElement)
-        return refuse(soap, "an element of the reply has more than " + std::to_string(kMaxAttributesPerElement) +
-                                " attributes");
-    const bool declaration =
-        guard.attributeLength >= 5 && std::memcmp(guard.attributeStart, "xmlns", 5) == 0 &&
-        (guard.attributeLength == 5 || guard.attributeStart[5] == ':');
+        return refuse(soap, "an element of the reply has more than " +
+                                std::to_string(kMaxAttributesPerElement) + " attributes");
+    const bool declaration = guard.attributeLength >= 5 &&
+                             std::memcmp(guard.attributeStart, "xmlns", 5) == 0 &&
+                             (guard.attributeLength == 5 || guard.attributeStart[5] == ':');
     if (declaration) {
         ++guard.declarations;
         if (++guard.inScope > kMaxNamespacesInScope)

@@ -44,8 +44,9 @@ const char kArrayNamespaceMarker[] = "korvantis.broker.array";
 
 bool isWrapperName(const XmlText& name)
 {
-    return textEquals(name, "p") || textEquals(name, "r") || textEquals(name, "xsd:anyType") || textEquals(name, "return") ||
-           textEquals(name, "zrbroker:p") || textEquals(name, "zrbroker:return");
+    return textEquals(name, "p") || textEquals(name, "r") || textEquals(name, "xsd:anyType") ||
+           textEquals(name, "return") || textEquals(name, "zrbroker:p") ||
+           textEquals(name, "zrbroker:return");
 }
 
 bool contains(const char* text, std::size_t length, const char* part)

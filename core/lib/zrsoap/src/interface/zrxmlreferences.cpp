@@ -62,11 +62,11 @@ const char* XmlTokenizer::reference(const char* at, const char* limit, std::stri
                                   " is out of range");
         }
         if (p == digits || p == limit || *p != ';')
-            malformed(at,
-                      "invalid character reference " + quotedText(at, std::size_t(std::min(p + 1, limit) - at)));
+            malformed(at, "invalid character reference " +
+                              quotedText(at, std::size_t(std::min(p + 1, limit) - at)));
         if (code >= 0xD800 && code <= 0xDFFF)
-            malformed(
-                at, "the character reference " + quotedText(at, std::size_t(p + 1 - at)) + " names no character");
+            malformed(at, "the character reference " + quotedText(at, std::size_t(p + 1 - at)) +
+                              " names no character");
         if (into) {
             if (code <= 0xFF)
                 *into += static_cast<char>(code);

@@ -185,13 +185,15 @@ const char* XmlTokenizer::scanName(const char* at) const
 
 void XmlTokenizer::badName(const char* at) const
 {
-    malformed(at, at == end_ ? "the text ends inside a tag" : "a name cannot start with " + quotedText(at, 1));
+    malformed(at,
+              at == end_ ? "the text ends inside a tag" : "a name cannot start with " + quotedText(at, 1));
 }
 
 void XmlTokenizer::checkStartTagLength(const char* at) const
 {
     if (std::size_t(at - pointerTo(tag_.start)) > kMaxStartTagBytes)
-        malformedAt(tag_.start, "the start tag is longer than " + decimalText(long(kMaxStartTagBytes)) + " bytes");
+        malformedAt(tag_.start,
+                    "the start tag is longer than " + decimalText(long(kMaxStartTagBytes)) + " bytes");
 }
 
 XmlTokenizer::Token XmlTokenizer::readStartTag()
@@ -409,7 +411,8 @@ const char* XmlTokenizer::searchResume(std::size_t opening, std::size_t terminat
 bool XmlTokenizer::skipPast(std::size_t opening, const char* terminator, const char* unclosed)
 {
     const std::size_t length = std::strlen(terminator);
-    const char* const close = std::search(searchResume(opening, length), end_, terminator, terminator + length);
+    const char* const close =
+        std::search(searchResume(opening, length), end_, terminator, terminator + length);
     if (close == end_) {
         if (!final_) {
             scan_ = RunScan{offsetOf(p_), offsetOf(end_)};
@@ -551,7 +554,7 @@ bool XmlTokenizer::peekPlainItem(PlainItem& item) const
     }
     if (std::size_t(end_ - textEnd) < endLength || std::memcmp(textEnd, kEnd, endLength) != 0)
         return false;
-    item = PlainItem{offsetOf(p_), {type, std::size_t(typeEnd - type)}, text, textEnd, references,
+    item = PlainItem{offsetOf(p_),       {type, std::size_t(typeEnd - type)}, text, textEnd, references,
                      textEnd + endLength};
     return true;
 }

@@ -28,12 +28,12 @@ bool textEquals(const XmlText& text, const char* literal);
 class XmlTokenizer {
 public:
     enum class Token {
-        NeedMore,  // the text so far ends inside the next token
-        StartTag,  // startTag() describes it; the element is open unless empty
-        EndTag,    // closes the innermost open element (endName())
-        Text,      // text(): a run of character data or a CDATA section
-        NoElement, // before the first element: an end tag came first
-        Done,      // the first element has ended
+        NeedMore,   // the text so far ends inside the next token
+        StartTag,   // startTag() describes it; the element is open unless empty
+        EndTag,     // closes the innermost open element (endName())
+        Text,       // text(): a run of character data or a CDATA section
+        NoElement,  // before the first element: an end tag came first
+        Done,       // the first element has ended
     };
 
     // An attribute the value reader needs: its value as written, or as
