@@ -413,6 +413,13 @@ TEST(ReplyFaults, FloodsAndSecondReturnsAreRefused)
          Expected::badReply(tooMany + "an element of the reply has more than 256 attributes")},
         {"namespace declarations in scope", ScriptedResponse::keepAlive(httpResponse(bodyWith("", nested))),
          Expected::badReply(tooMany + "the reply declares more than 1024 namespaces at once")},
+        // After the value, which the value reader reads itself, the guard
+        // takes up its count again.
+        {"attributes after the value",
+         ScriptedResponse::keepAlive(httpResponse(
+             soapEnvelope("<zrbroker:callVexelResponse><zrbroker:return>" + intItem(5) +
+                          "</zrbroker:return><x" + flood("a", 300) + "/></zrbroker:callVexelResponse>"))),
+         Expected::badReply(tooMany + "an element of the reply has more than 256 attributes")},
         // gSOAP would skip the second one with its value.
         {"a second return",
          ScriptedResponse::keepAlive(

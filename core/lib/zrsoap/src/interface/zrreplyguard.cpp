@@ -39,13 +39,8 @@ enum class Scan {
     Skipped,      // a comment, instruction, declaration or CDATA section
 };
 
-struct Guard {
-    int (*prepareReceive)(struct soap*, const char*, size_t) = nullptr;
-    int (*parseHeader)(struct soap*) = nullptr;
-    int (*startReceive)(struct soap*) = nullptr;
-    int (*ignore)(struct soap*, const char*) = nullptr;
-    ZRReadStopCheck stop = nullptr;
-
+// Where the scan stands.
+struct Lexer {
     Scan state = Scan::Off;
     char quote = 0;
     // The attribute name being read: its first bytes (enough to tell a
@@ -62,6 +57,26 @@ struct Guard {
     std::string opening;   // after "<!": enough to tell a comment from CDATA
 };
 
+const std::size_t kUnknown = std::size_t(-1);
+
+struct Guard : Lexer {
+    int (*prepareReceive)(struct soap*, const char*, size_t) = nullptr;
+    int (*parseHeader)(struct soap*) = nullptr;
+    int (*startReceive)(struct soap*) = nullptr;
+    int (*ignore)(struct soap*, const char*) = nullptr;
+    ZRReadStopCheck stop = nullptr;
+
+    // The scan as it stood where the current piece's scan began, at index
+    // pieceAt of gSOAP's buffer: from there the scan can be redone up to
+    // where the value reader takes over.
+    Lexer atPiece;
+    std::size_t pieceAt = kUnknown;
+    // While the value reader reads a value the pieces are not scanned; the
+    // open elements outside it, when it began.
+    bool paused = false;
+    std::size_t depthOutside = 0;
+};
+
 Guard* guardOf(struct soap* soap)
 {
     return static_cast<Guard*>(soap_lookup_plugin(soap, kPluginId));
@@ -75,6 +90,8 @@ int refuse(struct soap* soap, const std::string& why)
 
 void reset(Guard& guard, Scan state)
 {
+    guard.paused = false;
+    guard.pieceAt = kUnknown;
     guard.state = state;
     guard.attributes = guard.declarations = guard.inScope = 0;
     guard.declared.clear();
@@ -368,8 +385,13 @@ int preparePiece(struct soap* soap, const char* data, size_t size)
     Guard& guard = *guardOf(soap);
     if (guard.stop && guard.stop(soap))
         return SOAP_EOF;
-    if (const int status = scanPiece(soap, guard, data, data + size))
-        return status;
+    if (!guard.paused) {
+        const bool inBuffer = data >= soap->buf && data <= soap->buf + sizeof soap->buf;
+        guard.atPiece = guard;
+        guard.pieceAt = inBuffer ? std::size_t(data - soap->buf) : kUnknown;
+        if (const int status = scanPiece(soap, guard, data, data + size))
+            return status;
+    }
     return guard.prepareReceive ? guard.prepareReceive(soap, data, size) : SOAP_OK;
 }
 
@@ -389,6 +411,8 @@ int parseHeader(struct soap* soap)
     if (status != SOAP_OK)
         return status;
     reset(guard, Scan::Text);
+    guard.atPiece = guard;
+    guard.pieceAt = soap->bufidx;
     return scanPiece(soap, guard, soap->buf + soap->bufidx, soap->buf + soap->buflen);
 }
 
@@ -456,6 +480,51 @@ int createGuard(struct soap* soap, struct soap_plugin* plugin, void* stop)
 }
 
 }  // namespace
+
+void replyValueBegins(struct soap* context, bool insideValue)
+{
+    Guard* guard = guardOf(context);
+    if (!guard || guard->paused || guard->state == Scan::Off || guard->pieceAt == kUnknown ||
+        guard->pieceAt > context->bufidx)
+        return;
+    // The scan went to the end of the buffer; it is redone up to where the
+    // value starts.
+    Lexer& lexer = *guard;
+    const Lexer current = lexer;
+    lexer = guard->atPiece;
+    scanPiece(context, *guard, context->buf + guard->pieceAt, context->buf + context->bufidx);
+    const std::size_t depth = guard->declared.size();
+    if (guard->state != Scan::Text || (insideValue && depth == 0)) {
+        // Not where a value can start: everything stays scanned.
+        lexer = current;
+        return;
+    }
+    guard->paused = true;
+    guard->depthOutside = insideValue ? depth - 1 : depth;
+}
+
+int replyValueEnds(struct soap* context, bool insideEndTag)
+{
+    Guard* guard = guardOf(context);
+    if (!guard || !guard->paused)
+        return SOAP_OK;
+    guard->paused = false;
+    while (guard->declared.size() > guard->depthOutside)
+        elementClosed(*guard);
+    if (guard->state == Scan::Off)
+        return SOAP_OK;
+    guard->state = insideEndTag ? Scan::EndTag : Scan::Text;
+    guard->atPiece = *guard;
+    guard->pieceAt = context->bufidx;
+    return scanPiece(context, *guard, context->buf + context->bufidx, context->buf + context->buflen);
+}
+
+void replyValueAbandoned(struct soap* context)
+{
+    if (Guard* guard = guardOf(context))
+        if (guard->paused)
+            reset(*guard, Scan::Off);
+}
 
 void installReplyGuard(struct soap* context, ZRReadStopCheck stop)
 {

@@ -29,4 +29,15 @@ typedef bool (*ZRReadStopCheck)(struct soap* context);
 // string that says why; a stop with SOAP_EOF. Installing twice does nothing.
 void installReplyGuard(struct soap* context, ZRReadStopCheck stop);
 
+// The value reader reads the value at gSOAP's read index with bounds of its
+// own; the guard need not scan it. `insideValue`: gSOAP has already read
+// the value's start tag (it peeked at a non-empty element).
+void replyValueBegins(struct soap* context, bool insideValue);
+// The value reader stopped at gSOAP's read index, after the value or before
+// an end tag (`insideEndTag`: just after its "</"); the scan goes on from
+// there. SOAP_OK or the refusal of what follows in the buffer.
+int replyValueEnds(struct soap* context, bool insideEndTag);
+// The value reader failed: the reply is not scanned further.
+void replyValueAbandoned(struct soap* context);
+
 }  // namespace ZR
