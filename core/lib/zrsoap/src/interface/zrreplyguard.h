@@ -4,7 +4,9 @@
 // them costs minutes; such a reply is refused before it is parsed. Between
 // pieces the caller's stop check (deadline, interrupt) is asked, so a long
 // parse ends as a long wait does. A second `return` element, which gSOAP
-// would skip with its value, refuses the reply too.
+// would skip with its value, refuses the reply too. The value itself is read
+// by the value reader, which bounds what it reads; the guard stands aside
+// for it.
 #pragma once
 
 #include <cstddef>
