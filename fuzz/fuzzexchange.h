@@ -21,6 +21,7 @@
 #include "zrconnection.h"
 #include "zrmoduleinfo.h"
 #include "zrnetwork.h"
+#include "zrreplyguard.h"
 #include "zrreplylimit.h"
 #include "zrvalue.h"
 #include "zrvaluesoap.h"
@@ -56,8 +57,10 @@ public:
         transportPoll_ = connection_->context->fpoll;
         connection_->context->user = this;
         connection_->context->fpoll = pollWithStaleInput;
-        // After the transport, so the limit wraps its callbacks.
+        // After the transport, so the limit wraps its callbacks; the guard
+        // counts markup as every client context does (no deadline here).
         ZR::installReplyLimit(connection_->context);
+        ZR::installReplyGuard(connection_->context, nullptr);
         handle_ = connection_;
     }
 

@@ -341,10 +341,12 @@ TEST(ReplyFaults, DimeAttachments)
             " of the reply holds the attachment placeholder, but no attachment arrived for it");
     };
     runCases({
+        // Paired by order, an attachment left over belongs to no value.
         {"more attachments than Binary values",
          ScriptedResponse::keepAlive(
              dimeReply(DimeMessage(oneBinary).attach("first").attach("extra").attach("more").bytes())),
-         Expected::valueOf(arrayOf({binaryOf("first"), ZRValue(2)}))},
+         Expected::badReply("\tZRValue::restoreBinaryAttachments\n\tthe reply carries 2 more attachments "
+                            "than it has Binary values (1)")},
         // A placeholder left without its attachment: the bytes were lost.
         {"fewer attachments than Binary values",
          ScriptedResponse::keepAlive(dimeReply(DimeMessage(twoBinaries).attach("first").bytes())), lost(2)},
@@ -394,6 +396,62 @@ TEST(ReplyFaults, UndecodableValuesFailTheCall)
                             "the Int text '99999999999' is not a 32-bit integer at line 1, column 18")},
         {"bool that is neither", reply(typed("xsd:boolean", "yes")),
          Expected::badReply(prefix + "the Bool text 'yes' is not true, false, 1 or 0 at line 1, column 18")},
+    });
+}
+
+// Markup that gSOAP's own parser would take minutes over (it compares each
+// attribute and namespace declaration with every earlier one) is refused
+// before it is parsed, and so is what it would drop quietly.
+TEST(ReplyFaults, FloodsAndSecondReturnsAreRefused)
+{
+    auto flood = [](const char* prefix, int count) {
+        std::string attributes;
+        for (int i = 0; i < count; ++i)
+            attributes += " " + std::string(prefix) + std::to_string(i) + "=\"u" + std::to_string(i) + "\"";
+        return attributes;
+    };
+    auto bodyWith = [](const std::string& attributes, const std::string& inner) {
+        std::string envelope = callEnvelope(intItem(5));
+        const std::string body = "<SOAP-ENV:Body";
+        envelope.insert(envelope.find(body) + body.size(), attributes);
+        if (!inner.empty())
+            envelope.insert(envelope.find("<zrbroker:callVexelResponse"), inner);
+        return envelope;
+    };
+    // Nested elements that each stay under the attribute bound but together
+    // hold too many declarations in scope.
+    std::string nested;
+    for (int level = 0; level < 6; ++level)
+        nested += "<x" + std::to_string(level) +
+                  flood(("xmlns:l" + std::to_string(level) + "n").c_str(), 200) + ">";
+    const std::string tooMany = "\tTracker::SOAP error:Bad reply\n\tSOAP detail: ";
+    runCases({
+        {"attributes on the Body", ScriptedResponse::keepAlive(httpResponse(bodyWith(flood("a", 5000), ""))),
+         Expected::badReply(tooMany + "an element of the reply has more than 256 attributes")},
+        {"namespace declarations on the Body",
+         ScriptedResponse::keepAlive(httpResponse(bodyWith(flood("xmlns:n", 3000), ""))),
+         Expected::badReply(tooMany + "an element of the reply has more than 256 attributes")},
+        {"namespace declarations in scope", ScriptedResponse::keepAlive(httpResponse(bodyWith("", nested))),
+         Expected::badReply(tooMany + "the reply declares more than 1024 namespaces at once")},
+        // After the value, which the value reader reads itself, the guard
+        // takes up its count again.
+        {"attributes after the value",
+         ScriptedResponse::keepAlive(httpResponse(
+             soapEnvelope("<zrbroker:callVexelResponse><zrbroker:return>" + intItem(5) +
+                          "</zrbroker:return><x" + flood("a", 300) + "/></zrbroker:callVexelResponse>"))),
+         Expected::badReply(tooMany + "an element of the reply has more than 256 attributes")},
+        // gSOAP would skip the second one with its value.
+        {"a second return",
+         ScriptedResponse::keepAlive(
+             httpResponse(soapEnvelope("<zrbroker:callVexelResponse><zrbroker:return>" + intItem(5) +
+                                       "</zrbroker:return><zrbroker:return>" + intItem(6) +
+                                       "</zrbroker:return></zrbroker:callVexelResponse>"))),
+         Expected::badReply("\tZRValue::readValueXml\n\ta second return element follows the value")},
+        // Up to the bound, and beyond it in a comment, nothing is refused.
+        {"attributes up to the bound",
+         ScriptedResponse::keepAlive(
+             httpResponse(bodyWith(flood("a", 250), "<!--" + flood("b", 300) + "-->"))),
+         Expected::valueOf(ZRValue(5))},
     });
 }
 

@@ -25,6 +25,7 @@
 #include "brokerreplies.h"
 #include "compatibility.h"
 #include "expectthrow.h"
+#include "memorytransport.h"
 #include "scriptedpeer.h"
 #include "zrconnection.h"
 #include "zrexchangehistory.h"
@@ -469,6 +470,33 @@ TEST(NetworkWire, ResultReadBeforeAFailureIsReturnedWithAWarning)
         EXPECT_NO_THROW(result = direct.call("getData")) << c.name;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), kMismatchWarning) << c.name;
         EXPECT_TRUE(result == ZRValue(5)) << c.name;
+    }
+}
+
+// A reply that has fully arrived is still parsed under the call's limits:
+// the interrupt and a passed deadline end a long parse as they end a wait,
+// each with its own kind. The reply comes from memory, so no wait happens.
+TEST(NetworkWire, ParsingStopsOnTheInterruptAndTheDeadline)
+{
+    const std::string reply =
+        callReply("<item xsi:type=\"xsd:string\">" + std::string(std::size_t(4) << 20, 'x') + "</item>");
+    for (const bool interrupt : {true, false}) {
+        SCOPED_TRACE(interrupt ? "interrupt" : "deadline");
+        DirectConnection direct("http://127.0.0.1:9");
+        MemoryTransport transport(direct.connection->context);
+        transport.addReply(reply, 65536);
+        ZRCallLimits limits;
+        limits.timeout = interrupt ? 0 : 1e-9;
+        const ZR::ZRExchangeLimits armed(direct.connection->context, ZR::ZRExchangeKind::Call, limits,
+                                         interrupt ? ZR::noDeadline() : ZR::deadlineAfter(1e-9),
+                                         [interrupt] { return interrupt; });
+        try {
+            direct.call("getData");
+            ADD_FAILURE() << "the call was not stopped";
+        } catch (const ZRError& error) {
+            EXPECT_EQ(error.kind(), interrupt ? ZRErrorKind::Interrupted : ZRErrorKind::Timeout)
+                << error.what();
+        }
     }
 }
 

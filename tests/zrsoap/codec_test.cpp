@@ -363,11 +363,18 @@ TEST(CodecReader, AcceptedForms)
         {"<item xsi:type=\"Array\" n2:arrayType=\"xsd:string[1]\"><a>x</a>"
          "<b xsi:type=\"xsd:int\">7</b></item>",
          arrayOf({ZRValue("x"), ZRValue(7)})},
-        {"<item xsi:type=\"Array\"><x>1</x></item>", arrayOf({arrayOf({})})},
+        {"<item xsi:type=\"Array\"><x></x></item>", arrayOf({arrayOf({})})},
+        // Comments and processing instructions are no elements, nor part of
+        // a text: a text is its element's whole character data.
         {"<item xsi:type=\"Array\"><!--c--><item xsi:type=\"xsd:int\">1</item></item>",
-         arrayOf({ZRValue(), ZRValue(1)})},
-        {"<item xsi:type=\"Array\"><item xsi:type=\"xsd:int\">1</item>tail<!--c--></item>",
          arrayOf({ZRValue(1)})},
+        {"<item xsi:type=\"Array\"><!--a--><?p?><item xsi:type=\"xsd:int\">1</item><!--b--> <?q?></item>",
+         arrayOf({ZRValue(1)})},
+        {item("xsd:string", "ab<!--c-->cd"), ZRValue("abcd")},
+        {item("xsd:string", "<?p?>ab<![CDATA[<x>]]>c&amp;d<!---->e"), ZRValue("ab<x>c&de")},
+        {item("xsd:string", " <!--c--> "), ZRValue("  ")},
+        {item("xsd:int", "1<!--c-->2"), ZRValue(12)},
+        {"<zrbroker:return>\n <!--c--><item xsi:type=\"xsd:int\">5</item>\n</zrbroker:return>", ZRValue(5)},
         // Laid-out markup: white space between elements is not content.
         {"<item xsi:type='Array'>\n  <item xsi:type = \"xsd:int\" >1</item >\n</item>",
          arrayOf({ZRValue(1)})},
@@ -408,6 +415,25 @@ TEST(CodecReader, RefusesWhatItCannotDecodeFaithfully)
          "\tZRValue::readValueXml\n\tthe Int text '99999999999' is not a 32-bit integer at line 1, column 1"},
         {item("xsd:boolean", "yes"),
          "\tZRValue::readValueXml\n\tthe Bool text 'yes' is not true, false, 1 or 0 at line 1, column 1"},
+        // What a value cannot hold is not dropped quietly.
+        {"<item xsi:type=\"Array\"><item xsi:type=\"xsd:int\">1</item>tail<!--c--></item>",
+         "\tZRValue::readValueXml\n\tthe text 'tail' stands between the elements of '<item>' at line 1, "
+         "column 57"},
+        {"<item xsi:type=\"Array\"><x>1</x></item>",
+         "\tZRValue::readValueXml\n\tthe text '1' stands between the elements of '<x>' at line 1, column 27"},
+        {"<zrbroker:return><item xsi:type=\"xsd:int\">1</item><item xsi:type=\"xsd:int\">2</item>"
+         "</zrbroker:return>",
+         "\tZRValue::readValueXml\n\ta second value follows the value of '<zrbroker:return>' at line 1, "
+         "column 51"},
+        {"<zrbroker:return>x<item xsi:type=\"xsd:int\">1</item></zrbroker:return>",
+         "\tZRValue::readValueXml\n\tthe text 'x' stands beside the value of '<zrbroker:return>' at line 1, "
+         "column 19"},
+        {"<zrbroker:return><item xsi:type=\"xsd:int\">1</item>x</zrbroker:return>",
+         "\tZRValue::readValueXml\n\tthe text 'x' stands beside the value of '<zrbroker:return>' at line 1, "
+         "column 51"},
+        {item("xsd:string", "a<b>c</b>d"),
+         "\tZRValue::readValueXml\n\tthe element '<b>' stands inside the value of '<item>' at line 1, column "
+         "30"},
     };
     for (const auto& c : cases) {
         std::string text;
@@ -819,6 +845,20 @@ TEST_F(CodecAttachments, RestoredInOrderWithCounter)
     ZR::restoreBinaryAttachments(soap_, single, counter);
     EXPECT_EQ(counter, 2);
     EXPECT_TRUE(single == binaryOf(""));
+
+    // An attachment beyond the last Binary belongs to no value.
+    receive({"one", "two"});
+    ZRValue fewer = arrayOf({binaryOf("1"), ZRValue(3)});
+    counter = 0;
+    try {
+        ZR::restoreBinaryAttachments(soap_, fewer, counter);
+        ADD_FAILURE() << "an attachment left over was dropped";
+    } catch (const ZRError& error) {
+        EXPECT_EQ(error.kind(), ZR::ZRErrorKind::BadReply);
+        EXPECT_STREQ(error.what(),
+                     "\tZRValue::restoreBinaryAttachments\n\tthe reply carries 1 more attachment "
+                     "than it has Binary values (1)");
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 // The C library's locale-aware calls, not std::to_chars/from_chars for
 // floating point: those need a libstdc++ newer than the one MATLAB loads.
 #include "zrnumbertext.h"
+#include "zrtextchars.h"
 
 #include <cassert>
 #include <clocale>
@@ -34,11 +35,6 @@ locale_t cLocale()
     if (!locale)
         throw std::bad_alloc();
     return locale;
-}
-
-bool isXmlSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
 void trimXmlSpace(const char*& begin, const char*& end)
@@ -238,21 +234,6 @@ bool writeFloatQuickly(float number, char*& out)
 }
 
 // ---------------------------------------------------------------- reading
-
-bool equalsIgnoringCase(const char* begin, const char* end, const char* lowered)
-{
-    const std::size_t length = std::strlen(lowered);
-    if (std::size_t(end - begin) != length)
-        return false;
-    for (std::size_t i = 0; i < length; ++i) {
-        char c = begin[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != lowered[i])
-            return false;
-    }
-    return true;
-}
 
 // A decimal number's text, [begin, end) without a sign: digits with an
 // optional fraction and exponent. Its digits, when at most 19 (leading zeros

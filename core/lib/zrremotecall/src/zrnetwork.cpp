@@ -13,6 +13,7 @@
 #include "zrexchangerecorder.h"
 #include "zrhostname.h"
 #include "zrlookupcause.h"
+#include "zrreplyguard.h"
 #include "zrreplylimit.h"
 #include "zrsoapH.h"
 #include "zrtransport.h"
@@ -68,6 +69,9 @@ void configureCommon(struct soap* context)
     installReplyLimit(context);
     // Sees the bytes as gSOAP does, after the limit; wraps both.
     installExchangeRecorder(context);
+    // gSOAP's own parser takes minutes over a flood of attributes, and no
+    // wait ends a parse: both bounded where the pieces arrive.
+    installReplyGuard(context, exchangeShouldStop);
 }
 
 void setTimeouts(struct soap* context, int timeout)

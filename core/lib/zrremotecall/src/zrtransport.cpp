@@ -405,3 +405,25 @@ ZRExchangeLimits::~ZRExchangeLimits()
 }
 
 }  // namespace ZR
+
+namespace ZR {
+
+// Asked between the pieces of a reply while it is parsed, so that a long
+// parse ends on the deadline or the interrupt as a wait does; records why.
+bool exchangeShouldStop(struct soap* context)
+{
+    TransportState* state = stateOf(context);
+    if (!state)
+        return false;
+    if (state->interrupted && state->interrupted()) {
+        state->report.end = ZRWaitEnd::Interrupted;
+        return true;
+    }
+    if (std::chrono::steady_clock::now() >= state->deadline) {
+        state->report.end = state->deadlineEnd;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace ZR

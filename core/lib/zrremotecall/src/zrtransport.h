@@ -99,4 +99,9 @@ private:
     struct ZRArmedLimits* previous_;
 };
 
+// Whether the exchange armed on `context` must stop now (its deadline has
+// passed or the interrupt check says so); records the reason in the report.
+// Asked while a reply is parsed, between its pieces.
+bool exchangeShouldStop(struct soap* context);
+
 }  // namespace ZR

@@ -56,6 +56,21 @@ bool holdsPlaceholder(const ZRValue& binary)
     throw error;
 }
 
+// Attachments are paired with Binary values by order: one left over belongs
+// to no value, and the reply cannot be what its sender meant.
+[[noreturn]] void attachmentsLeftOver(int binaries, const struct soap_multipart* extra)
+{
+    int count = 0;
+    for (; extra; extra = extra->next)
+        ++count;
+    ZRError error("ZRValue", "restoreBinaryAttachments",
+                  "the reply carries " + decimalText(count) + " more attachment" + (count == 1 ? "" : "s") +
+                      " than it has Binary values (" + decimalText(binaries) + ")",
+                  "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
+    error.withKind(ZRErrorKind::BadReply);
+    throw error;
+}
+
 }  // namespace
 
 void registerBinaryAttachments(struct soap* soap, const ZRValue& parameters)
@@ -94,6 +109,8 @@ void restoreBinaryAttachments(struct soap* soap, ZRValue& result, int& counter)
         ++counter;
         return true;
     });
+    if (attachment)
+        attachmentsLeftOver(counter, attachment);
 }
 
 }  // namespace ZR

@@ -104,7 +104,8 @@ void registerBinaryAttachments(struct soap* soap, const ZRValue& parameters);
 // depth first, starting with attachment number `counter`; `counter` grows by
 // one for every Binary met. Throws ZRError (kind BadReply) when a Binary's
 // bytes did not arrive: it still holds the placeholder and no attachment is
-// left for it (gSOAP lists an attachment only once it has arrived whole).
+// left for it (gSOAP lists an attachment only once it has arrived whole),
+// and when attachments are left over after the last Binary.
 void restoreBinaryAttachments(struct soap* soap, ZRValue& result, int& counter);
 
 // ---- gSOAP hooks

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "zrreplyguard.h"
 #include "zrsoapH.h"
 #include "zrvaluesoap.h"
 
@@ -124,7 +125,7 @@ enum class RawElement { Found, NoElement, Truncated };
 // response's end tag, then any DIME attachments). When an end tag comes
 // first nothing is taken. The reader keeps of each piece only what it still
 // needs.
-RawElement readElement(struct soap* soap, ZRValue& decoded)
+RawElement readElementText(struct soap* soap, ZRValue& decoded)
 {
     const std::string ahead = peekedStartTag(soap) + pendingLookahead(soap);
     // The announced length of the message, when there is one, bounds the
@@ -189,6 +190,30 @@ RawElement readElement(struct soap* soap, ZRValue& decoded)
     soap->ahead = 0;
     soap->peeked = 0;
     return RawElement::Found;
+}
+
+// The same with the reply guard standing aside while the value is read: the
+// reader bounds what it reads itself, and the guard takes up its scan where
+// the reader stops.
+RawElement readElement(struct soap* soap, ZRValue& decoded)
+{
+    replyValueBegins(soap, soap->peeked && *soap->tag && soap->body);
+    RawElement result = RawElement::Truncated;
+    try {
+        result = readElementText(soap, decoded);
+    } catch (...) {
+        replyValueAbandoned(soap);
+        throw;
+    }
+    if (result == RawElement::Truncated) {
+        replyValueAbandoned(soap);
+        return result;
+    }
+    if (const int refused = replyValueEnds(soap, soap->ahead == kAheadEndTag)) {
+        soap->error = refused;
+        return RawElement::Truncated;
+    }
+    return result;
 }
 
 // A message cut short by an exception leaves the connection out of step
