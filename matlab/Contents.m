@@ -14,6 +14,8 @@
 %   Calling modules
 %     ZRProxy          - a module of a remote broker, callable like a function
 %     zrbinary         - bytes that travel as one Binary value
+%     ZRFuture         - a call running in the background (p.async)
+%     zrtrace          - append every exchange of the session to a file
 %
 %   Trying it out
 %     zrdemo           - a guided tour against the demo broker

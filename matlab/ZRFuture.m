@@ -173,3 +173,33 @@ classdef ZRFuture < handle
     end
   end
 end
+
+%!error id=zrbridge:invalidHandle wait (ZRFuture ())
+
+%!shared port, broker
+%! [port, broker] = zrdemobroker ();
+
+%!test
+%! % Slow calls run side by side; each result is what the call gives.
+%! p = ZRProxy ('Echo', '127.0.0.1', port, 'Connections', 4);
+%! for k = 1:4
+%!   F(k) = p.async ('delay', {300, k});
+%! endfor
+%! started = tic ();
+%! assert (wait (F, 'finished', 30));
+%! assert (toc (started) < 1.2);
+%! assert ({F.State}, {'finished', 'finished', 'finished', 'finished'});
+%! assert (fetchOutputs (F(3)), 3);
+%! [idx, r] = fetchNext (F);
+%! assert (r, idx);
+
+%!test
+%! % A failed call keeps its error; a cancelled one says so.
+%! p = ZRProxy ('Echo', '127.0.0.1', port);
+%! f = p.async ('nope');
+%! wait (f);
+%! assert (f.Error.identifier, 'zrbridge:remoteFault');
+%! g = p.async ('delay', {10000});
+%! cancel (g);
+%! assert (g.State, 'finished');
+%! assert (g.Error.identifier, 'zrbridge:cancelled');

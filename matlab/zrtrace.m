@@ -23,3 +23,26 @@ function varargout = zrtrace(file)
     connector('trace', file);
   end
 end
+
+%!error id=zrbridge:badArgument zrtrace (42)
+
+%!test
+%! % Every exchange of the session goes to the file while the trace is on.
+%! [port, broker] = zrdemobroker ();
+%! file = [tempname() '.txt'];
+%! unwind_protect
+%!   zrtrace (file);
+%!   assert (zrtrace (), file);
+%!   p = ZRProxy ('Echo', '127.0.0.1', port);
+%!   p ('echo', {'traced-text'});
+%!   zrtrace ('off');
+%!   assert (zrtrace (), '');
+%!   text = fileread (file);
+%!   assert (! isempty (strfind (text, 'getModuleByName')));
+%!   assert (! isempty (strfind (text, 'traced-text')));
+%! unwind_protect_cleanup
+%!   zrtrace ('off');
+%!   if (exist (file, 'file'))
+%!     delete (file);
+%!   endif
+%! end_unwind_protect

@@ -316,8 +316,11 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
         const ZRExchangeReport report = exchangeReport(context);
         describeFailure(context);
         const std::string limit = limitText(report, "no answer", "no answer");
-        const std::string cause = limit.empty() ? "\n\t" + lookUpCause(context, report, endpoint) : "";
+        // Out of descriptors, the transport's own line says why; otherwise
+        // the cause the exchange shows.
         const std::string lines = report.outOfDescriptors ? transportLines(context, report) : std::string();
+        const std::string cause =
+            limit.empty() && lines.empty() ? "\n\t" + lookUpCause(context, report, endpoint) : "";
         ZRNetworkError error(kModule, "getModuleByName",
                              (limit.empty() ? failed + cause : failed + ": " + limit) + lines, __FILE__, __LINE__);
         error.withKind(limit.empty() ? lookUpFailureKind(context, report) : limitKind(report))

@@ -39,6 +39,23 @@ enum class Scan {
     Skipped,      // a comment, instruction, declaration or CDATA section
 };
 
+// Storage straight from operator new. The standard allocator's overflow
+// check calls a libstdc++ function newer than the one MATLAB loads the
+// library with; a vector never asks for more than max_size() anyway.
+template <typename T>
+struct PlainAllocator {
+    using value_type = T;
+    PlainAllocator() = default;
+    template <typename U>
+    PlainAllocator(const PlainAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(std::size_t count) { return static_cast<T*>(::operator new(count * sizeof(T))); }
+    void deallocate(T* pointer, std::size_t) noexcept { ::operator delete(pointer); }
+    bool operator==(const PlainAllocator&) const noexcept { return true; }
+    bool operator!=(const PlainAllocator&) const noexcept { return false; }
+};
+
 // Where the scan stands.
 struct Lexer {
     Scan state = Scan::Off;
@@ -49,7 +66,7 @@ struct Lexer {
     std::size_t attributeLength = 0;
     std::size_t attributes = 0;  // on the start tag being read
     std::size_t declarations = 0;
-    std::vector<std::size_t> declared;  // per open element
+    std::vector<std::size_t, PlainAllocator<std::size_t>> declared;  // per open element
     std::size_t inScope = 0;
     bool started = false;  // the root element has begun
     std::string skipEnd;   // what ends the skipped markup
