@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # What `cmake --install` puts under the prefix:
 #   lib/libzrcore.so*, include/zrbridge/   the C++ library and its API
 #   lib/cmake/zrbridge/                     find_package(zrbridge) -> zrbridge::zrcore

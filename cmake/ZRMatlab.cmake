@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # MATLAB, for the MATLAB MEX modules. Sets ZR_MATLAB_TARGETS when they are
 # built: MATLAB was found and the build is optimised. MATLAB loads MEX files
 # next to the libstdc++ it bundles, and unoptimised code calls libstdc++

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Octave package: `cmake --build <build> --target octave-package` writes
 # <build>/zrbridge-X.Y.Z.tar.gz for `pkg install`. Its src/ builds
 # libzrcore and the MEX modules with make from the very sources, include

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # zr_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...])
 # One GoogleTest executable registered with ctest under its own name.
 function(zr_add_test name)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the base64 decoder with any text, and the encoder and decoder
 // together with any bytes: decoding what the encoder wrote must give the
 // bytes back, as Binary and as Object, and the encoder's text must keep to

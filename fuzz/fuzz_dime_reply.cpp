@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes whole DIME replies to callVexel: the input is the HTTP body after a
 // fixed header that announces it as application/dime with its exact length.
 // The records (envelope, attachments, chunked records, padding) go through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes whole HTTP replies to callVexel, header included: status line,
 // header fields (Content-Length, Transfer-Encoding, Content-Type,
 // Connection), chunked bodies and whatever follows the announced end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzzes the reply value decoder: the input becomes the content of a
 // callVexelResponse element in an otherwise well-formed reply, read through
 // the generated stub and the ZRValue input hook on a module connection.

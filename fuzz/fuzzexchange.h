@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // FuzzExchange: one module connection set up as ZRNetwork sets it up (keep-
 // alive context, reply limit) but with an in-memory transport, so a fuzz
 // target can hand ZRNetwork::callMethod any reply bytes and check that the

@@ -52,6 +52,8 @@ classdef ZRFuture < handle
   %
   %   See also ZRPROXY, INVOKER.
 
+  % SPDX-License-Identifier: GPL-2.0-or-later
+
   properties (SetAccess = private)
     Method = ''   % the method called
   end

@@ -186,6 +186,8 @@ classdef ZRProxy < handle
   %     r = p('echo', {1, 'text', int32(7)})   % {1; 'text'; int32(7)}
   %     clear p                                 % closes the connection
 
+  % SPDX-License-Identifier: GPL-2.0-or-later
+
   properties (SetAccess = private)
     moduleName       % the module's name at the broker
     host             % the broker's host as given

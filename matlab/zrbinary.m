@@ -21,6 +21,8 @@ classdef zrbinary
   %
   %   See also ZRProxy.
 
+  % SPDX-License-Identifier: GPL-2.0-or-later
+
   properties (SetAccess = private)
     bytes  % the bytes, a uint8 column
   end

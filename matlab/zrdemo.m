@@ -14,6 +14,8 @@ function zrdemo(port)
   %     zrdemo(4500)
   %
   %   See also ZRPROXY, ZRDEMOBROKER.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   if nargin < 1
     [port, broker] = zrdemobroker();
     stopBroker = onCleanup(@() delete(broker)); %#ok<NASGU>

@@ -17,6 +17,8 @@ function varargout = zrtrace(file)
   %
   %   See also ZRProxy (its History option keeps the last exchanges of one
   %   proxy: history(p)).
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   if nargin == 0
     varargout = {connector('trace')};
   else

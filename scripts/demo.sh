@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what is missing, builds the MEX modules and the demo broker,
 # starts the broker on a free loopback port, runs the Octave demo against it
 # and stops the broker again.

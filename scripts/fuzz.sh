@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer targets with clang and runs each one for a bounded time
 # on a scratch copy of its seed corpus. Exits non-zero when a target finds a
 # crash, a leak, a time-out, an allocation over the limit or a broken

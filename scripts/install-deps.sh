@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs the Debian packages that building, testing and the demo need.
 # Non-interactive; runs `apt-get update` once, and only when something is
 # missing, so it is quick on a machine that already has everything.

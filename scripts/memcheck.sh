@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs the Octave end-to-end tests once with AddressSanitizer and UBSan built
 # into the core library, the MEX modules and the demo broker, the sanitizer
 # runtime preloaded into Octave. Fails on any sanitizer report.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what is missing, then:
 #   1. builds the C++ tests with AddressSanitizer and UBSan and runs them;
 #   2. builds the concurrency tests with ThreadSanitizer and runs them;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zrbench_codec: encoding and decoding of large values. Encoding is the
 // writer alone, into one string and (InPieces) in the pieces the output
 // hook keeps between its passes; decoding goes the way a reply does, through the generated

@@ -5,6 +5,8 @@ function bench_futures(port, what)
   %   bench_futures(port, 'all')     that, the same work one call after
   %                                  another and as futures
   %   Prints "RESULT <name> <value>" lines.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   p = ZRProxy('Echo', '127.0.0.1', port);
   for k = 1:200   % warm up
     p('echo', {1});

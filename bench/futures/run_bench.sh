@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs the futures benchmark against one demo broker on a free loopback
 # port: bench_futures.m with the modules of BUILD (everything), and the
 # small synchronous call alone with the modules of BEFORE_BUILD (a build

@@ -8,6 +8,8 @@ function bench_gateways(port, what)
   %                                  the same with ArrayResults 'numeric'
   %   Prints "RESULT <name> <value>" lines; the peak resident size (VmHWM)
   %   is the process's, so run each large payload in its own Octave.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   h = connector('Echo', '127.0.0.1', port);
   result('vmhwm_start_mb', peak_mb());
   switch what

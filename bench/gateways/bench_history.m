@@ -10,6 +10,8 @@ function bench_history(port, what)
   %                                  the peak resident size (run each in an
   %                                  Octave of its own)
   %   Prints "RESULT <name> <value>" lines.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   switch what
     case 'small'
       calls = 2000;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zrconvert_bench(): times the MEX conversion alone, without a broker:
 // a 1,000,000-Float Array to a MATLAB array in both result modes, and a
 // 1x1,000,000 double row to a parameter value. Prints "RESULT <name> <ms>"

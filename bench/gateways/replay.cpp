@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The floor under the gateway benchmark. The HTTP exchange of one echo call
 // is captured once through the core library, then replayed as raw bytes over
 // one kept-alive socket (BM_Replay); BM_CoreCall makes the same call through

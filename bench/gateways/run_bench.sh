@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs the gateway benchmark: bench_gateways.m in Octave (one process per
 # payload, so each peak resident size is its own) and zrgateways_replay for
 # the floor, against one demo broker on a free loopback port, then prints

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Instruction count of small remote calls, for callgrind: the same echo call
 // as zrbench_remotecall, made N times through a proxy against the demo
 // broker, with instrumentation on only around those calls. Instruction

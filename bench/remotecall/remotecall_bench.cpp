@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Round-trip time of one small remote call on loopback against the demo
 // broker: through a proxy, and as the same request and response bytes
 // replayed over one kept-alive socket with plain send/recv. The replay is the

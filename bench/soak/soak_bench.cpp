@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Soak: 100,000 small calls, 1,000 calls that carry 1 MiB each way, and
 // 20,000 calls answered by a fault, each run on one proxy against the demo
 // broker. The process's resident set (VmRSS) is sampled every tenth of a run;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Timeout, ConnectTimeout, ArrayResults and History from a MATLAB options
 // struct.
 #include "zrcalloptions.h"

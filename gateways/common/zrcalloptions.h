@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The options struct that connector and invoker take as an optional last
 // argument: Timeout and ConnectTimeout in seconds, ArrayResults, and the
 // number of exchanges a proxy keeps for its History. Every

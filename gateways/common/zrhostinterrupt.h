@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The host application's interrupt request (Ctrl-C) and its pending
 // termination signals, as the check that the core library asks while a call
 // waits. The core knows nothing of the host; each gateway hands it this check.

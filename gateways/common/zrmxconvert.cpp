@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // MATLAB arrays to call parameters and call results back to MATLAB arrays.
 // Matrices travel as Arrays of rows; results come back as column cells or,
 // on request, as numeric rows and matrices.

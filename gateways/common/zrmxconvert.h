@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Conversion between MATLAB arrays and ZRValue, and the text helpers both
 // gateways use at the MEX boundary. Compiled into each MEX module, since it
 // needs the host's mex.h; everything else lives in the core library.

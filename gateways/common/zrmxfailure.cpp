@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The gateways' error identifiers, and how a failure's text reaches the
 // host: copied into host memory, raised once every C++ object is gone.
 #include "zrmxfailure.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How the gateways fail: the error identifiers, the argument error, and the
 // way every failure leaves a MEX call (caught inside, raised outside every
 // try block). Shared by connector and invoker.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Handles to and from registry keys, and the one answer to a handle that
 // names no proxy.
 #include "zrmxhandle.h"

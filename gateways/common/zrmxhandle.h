@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The handle that connector gives out and both gateways take back: a 1x1
 // uint32 array holding a key of the proxy registry, never an address.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // UTF-8 to UTF-16 and back, for hosts whose char arrays hold UTF-16 code
 // units (MATLAB) while the wire carries UTF-8. Header-only and free of the
 // MEX API, so that it is tested on its own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The connector MEX module: connector(moduleName, host, port[, options])
 // looks the module up at the broker and returns a handle, a 1x1 uint32 key
 // into the registry of live proxies that invoker calls through. It also

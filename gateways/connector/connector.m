@@ -93,6 +93,8 @@
 %
 %   See also INVOKER, ZRPROXY.
 
+% SPDX-License-Identifier: GPL-2.0-or-later
+
 % The module itself is connector.mex (connector.mexa64 for MATLAB) beside
 % this file; this file holds its help text and its tests.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The invoker MEX module: invoker(handle, methodName, parameters[, options])
 // calls one method of the module behind a proxy that connector made and
 // returns the converted result. Options (a struct) may limit the call in

@@ -81,6 +81,8 @@
 %
 %   See also CONNECTOR, ZRPROXY.
 
+% SPDX-License-Identifier: GPL-2.0-or-later
+
 % The module itself is invoker.mex (invoker.mexa64 for MATLAB) beside this
 % file; this file holds its help text and its tests.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // invoker's future commands and the table of futures they name. A key names
 // a ZRCallFuture and the ArrayResults its result is converted with; keys
 // start at a random point and never repeat, so a key from an earlier load

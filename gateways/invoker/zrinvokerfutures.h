@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // invoker's calls in the background: invoker('async', h, method, params[,
 // options]) starts one and returns its key (a uint32); 'wait', 'next',
 // 'state', 'fetch', 'error', 'cancel', 'release' and 'count' work on keys.

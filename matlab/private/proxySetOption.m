@@ -4,6 +4,8 @@ function proxySetOption(proxy, name, value)
   % no limit, ArrayResults in lower case), so that the class and the
   % gateways follow one set of rules; a bad value fails with
   % zrbridge:badArgument and changes nothing.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   options = proxy.state.options;
   options.(name) = value;
   proxy.state.options = connector('options', options);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fault injection against the demo broker: faults, dropped and stalled
 // replies, a broker that goes away, and a broker started with its stop
 // signals blocked.

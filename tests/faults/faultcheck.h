@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers for the fault-injection tests: calls guarded against hanging, and
 // the outcome of a call as the user sees it (a value or an error text).
 #pragma once

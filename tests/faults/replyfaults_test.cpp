@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fault injection against a scripted peer: refused connections, replies cut
 // short or overlong, wrong Content-Length, chunked bodies, HTTP errors,
 // garbage, stalls and broken DIME messages. Every case must give a clear

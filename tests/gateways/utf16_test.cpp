@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // UTF-8 to UTF-16 and back: well-formed text both ways, and what stands
 // for text that cannot be transcoded.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by the install tests: start_broker PROGRAM starts a demo broker on
 # a free loopback port and sets broker_port; stop_broker stops it. Call
 # stop_broker from an EXIT trap so the broker never outlives the test.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # check_exports.sh LIBZRCORE [MODULE...]
 # libzrcore may export only the project's API (namespace ZR, with the
 # classes' type information and virtual tables) and the callbacks that the

@@ -5,6 +5,8 @@ function check_mfiles(files)
   %   into an error (operators such as !=, ++ and +=), and the code of each
   %   line, outside its strings and comments, is searched for the
   %   Octave-only forms that the parser lets pass without a warning.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   problems = {};
   for k = 1:numel(files)
     problems = [problems, parseProblems(files{k}), formProblems(files{k})]; %#ok<AGROW>

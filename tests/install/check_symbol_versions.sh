@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # check_symbol_versions.sh GLIBCXX-LIMIT CXXABI-LIMIT FILE...
 # Fails when a FILE needs a GLIBCXX or CXXABI symbol version newer than the
 # limit: MATLAB loads MEX files next to the libstdc++ it ships, and a newer

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # cmake_install_test.sh BUILD-DIR CMAKE OCTAVE
 # Installs the build into a scratch prefix, builds the consumer project
 # against it with find_package(zrbridge), and runs both the consumer and an

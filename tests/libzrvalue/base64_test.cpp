@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The base64 codec of Binary and Object values: alphabet, padding, the line
 // feed after every 72 characters, and where decoding stops.
 #include <gtest/gtest.h>

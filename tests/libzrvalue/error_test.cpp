@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRError and ZRNetworkError: text composition, copies, and catching through
 // the base classes.
 #include <gtest/gtest.h>

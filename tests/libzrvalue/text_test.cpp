@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text forms of ZRValue: type names, and the rendering at verbosity 0 to 3.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRValue: construction, assignment and deep copy, conversions and their type
 // checks, array operations, equality, and the failures they raise.
 #include <gtest/gtest.h>

@@ -1,6 +1,8 @@
 % Conversion both ways: each parameter travels to the Echo module, which
 % answers with the parameter list it received, so a one-cell call comes
 % back as a 1x1 cell holding the parameter as the wire carried it.
+
+% SPDX-License-Identifier: GPL-2.0-or-later
 broker = zrt_broker_start();
 unwind_protect
   h = connector('Echo', '127.0.0.1', broker.port);

@@ -1,5 +1,7 @@
 % What went over the wire: a proxy's history, the session's trace, and
 % look-up failures that say why.
+
+% SPDX-License-Identifier: GPL-2.0-or-later
 1;
 function text = file_text(name)
   fid = fopen(name, 'r');

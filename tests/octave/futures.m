@@ -2,6 +2,8 @@
 % errors as the synchronous call gives them, arrays of futures, wait,
 % fetchNext, cancel, the proxy going first, the raw invoker commands, and
 % `clear all` with futures in flight (the script's clean exit is the check).
+
+% SPDX-License-Identifier: GPL-2.0-or-later
 broker = zrt_broker_start();
 unwind_protect
   port = broker.port;

@@ -1,5 +1,7 @@
 % connector and invoker: argument checks, handle checks and the texts the
 % user sees for them.
+
+% SPDX-License-Identifier: GPL-2.0-or-later
 broker = zrt_broker_start();
 unwind_protect
   port = broker.port;

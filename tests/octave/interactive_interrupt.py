@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Ctrl-C in an interactive Octave session on a pseudo-terminal.
 
 interactive_interrupt.py OCTAVE-COMMAND...  (run through run_octave_test.sh,

@@ -1,5 +1,7 @@
 % Remote calls: unwrapping of status replies, remote faults as errors,
 % several proxies at once, and a broker that goes away mid-session.
+
+% SPDX-License-Identifier: GPL-2.0-or-later
 1;
 function ok = call_works(handle)
   % Whether the connection still answers: Faulty.stall(0) returns at once,

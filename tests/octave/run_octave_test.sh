@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs one Octave test: run_octave_test.sh BROKER OCTAVE-COMMAND...
 # The script starts its demo brokers itself (support/zrt_broker_start.m) and
 # lists their pids in $ZRT_PIDFILE. Should Octave die before stopping one,

@@ -1,6 +1,8 @@
 % Sessions that never hang and always clean up: host names, time-outs,
 % Ctrl-C, releasing proxies, error identifiers and fault texts,
 % reconnection, saved proxies, many proxies at once.
+
+% SPDX-License-Identifier: GPL-2.0-or-later
 1;
 function [caught, elapsed] = failure_of(call)
   % The error that call (a function handle) raises, and the seconds it took.

@@ -1,5 +1,7 @@
 % The ZRProxy class: construction, calls through p('method', {...}),
 % property access, errors and the help text.
+
+% SPDX-License-Identifier: GPL-2.0-or-later
 broker = zrt_broker_start();
 unwind_protect
   port = broker.port;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // BrokerProcess: runs the demo broker as a child process on an ephemeral
 // loopback port and stops it again when the object goes away. The child is
 // also told to end if this process dies first.

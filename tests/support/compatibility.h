@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Texts and settings kept only because brokers and callers have always seen
 // them (docs/compatibility.md gives the reason for each). Tests take them
 // from here, so that each is written down once.

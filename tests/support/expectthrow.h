@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // EXPECT_THROW_MSG(statement, ExceptionType, text): the statement must throw
 // an exception of exactly ExceptionType (not a subclass) whose what() equals
 // text. Failures show both texts with tabs, line feeds and other control

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // MemoryTransport: gSOAP's transport callbacks (open, close, send, receive,
 // poll) replaced by a byte log and a queue of canned replies. The transport
 // finds itself through a gSOAP plugin entry, leaving soap->user to the code

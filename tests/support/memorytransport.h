@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // MemoryTransport: a gSOAP transport that never touches a socket. What the
 // context sends is captured; what it receives is replayed from canned bytes,
 // optionally in small pieces, so that tests and fuzz targets can drive the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The scripted HTTP peer and the byte builders of scriptedpeer.h.
 #include "scriptedpeer.h"
 

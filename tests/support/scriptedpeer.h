@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ScriptedPeer: an in-process HTTP peer for tests. It listens on 127.0.0.1 on
 // an ephemeral port, answers each request with the next scripted response and
 // records every request byte for byte. Also the helpers that build the canned

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The scripted peer, driven by a raw client socket: request framing and
 // recording, connection handling per reply mode, the fallback, the stop of a
 // stalled peer and the DIME byte layout.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shorthands for building values in tests, and the
 // printer that makes GoogleTest show a ZRValue as its compact text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A text that tells two values apart wherever the codec could: kinds, float
 // bits (every NaN alike: the wire has one), string and byte contents,
 // array shapes. Value equality is looser (floats within a tolerance, never a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The demo broker as a child process, driven through the generated client
 // stubs and the ZRValue codec: module look-up, the modules' methods and
 // their listing, DIME attachments both ways, faults, dropped, stalled and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Canned broker answers for the remote-call tests: module look-ups, method
 // results and SOAP faults, as complete HTTP responses.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRConnection and the parts of ZRNetwork that need no peer: how contexts are
 // configured, the down-cast of connection handles, end point formatting and
 // the "connection not initialized" errors.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Proxies against the demo broker running as a child process: the whole path
 // of a call, attachments included, with a real gSOAP server on the far side.
 #include <memory>

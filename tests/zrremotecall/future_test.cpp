@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Calls started in the background (ZRProxyRemote::start): results and errors
 // as the synchronous call gives them, side by side on several connections,
 // queueing, time limits counted from the start, cancellation, the proxy going

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRMessageText: the readable text of an HTTP message, whatever pieces it
 // arrives in: DIME records and HTTP chunks taken apart, attachments listed
 // instead of kept, interim replies passed over, the whole cut at its bound.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The broker operations and the proxy on the wire, against scripted peers:
 // what is sent where, how answers and failures reach the caller, and how the
 // kept-alive TCP connection is used.

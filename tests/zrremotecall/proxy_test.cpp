@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRProxyRemote's two pure rules: host completion and reply unwrapping.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The registry of live proxies: keys, look-up and ownership.
 #include <cstdint>
 #include <limits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The generated broker stubs and request dispatcher driven end to end over an
 // in-memory transport: request bytes and HTTP headers, responses in any
 // framing and in any pieces, DIME attachments both ways, truncated and

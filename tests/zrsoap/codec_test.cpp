@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The ZRValue XML codec without a wire: the writer's exact bytes (float text
 // against printf), escaping, the type-name table, the reader on literal XML
 // (strict, and at least as strict as TinyXML), the fault text, hostile

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRValueReader on text that arrives in pieces: where the first element of
 // the text ends, whatever the pieces.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A reply whose value text exceeds what the input hook holds in memory is
 // refused with a clear error instead of growing without end.
 #include <gtest/gtest.h>

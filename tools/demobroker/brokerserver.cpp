@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The demo broker's gSOAP server: accept loop, one thread per kept-alive
 // connection, and the two broker operations on top of the ModuleHost.
 #include "brokerserver.h"

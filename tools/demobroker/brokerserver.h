@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // BrokerServer: the demo broker's network side. It listens with gSOAP, serves
 // each accepted connection on its own thread with HTTP keep-alive, and
 // answers getModuleByName and callVexel from the ModuleHost, within the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The connection guard: gSOAP reads each request through frecv after
 // calling fprepareinitrecv once per request, and writes each reply through
 // fsend; both are replaced here by waits that end at the message's deadline.

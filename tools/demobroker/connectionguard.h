@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The guard of one accepted connection: a gSOAP plug-in that gives each
 // request and each reply a time limit of its own (whole messages, not single
 // reads or writes, so that a trickle of bytes cannot keep a slot), and holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The methods of the demo broker's modules: Echo (and Anywhere), Math, Store
 // and Faulty, and the table that names them. Arguments arrive as the client
 // built them: an Array of the call's parameters, or Invalid when there are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The modules that the demo broker hosts: their descriptions, the one table
 // of their methods (which --help, the "Unknown method" fault and the
 // dispatch all read), and the methods as plain functions from an argument

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zrdemobroker: a small module broker for demos and wire tests. It prints
 // "port N" as its first line on standard output once it listens, serves
 // until SIGINT or SIGTERM, and then exits with code 0.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // MethodFault: a failure of a demo method that the broker reports to the
 // caller as a SOAP fault.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The reply cap and the shared reply budget, and the size estimate that
 // both are measured in.
 #include "replybudget.h"

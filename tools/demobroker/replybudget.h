@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the demo broker's replies may hold: a cap on each reply and a budget
 // that all replies being built and sent share, so that many large replies
 // to slow readers cannot add up without bound. Sizes are the encoded bytes

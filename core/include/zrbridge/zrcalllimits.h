@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What bounds one remote call: the caller's time limits and the host's
 // interrupt request. The gateways fill these in; the core never asks the
 // host application anything itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Lines the library prints for the user and then goes on: warnings, never
 // errors. They go to standard output unless the host application installs
 // a printer of its own, as the MEX gateways do so that MATLAB shows them in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRError, the exception that the value and remote-call code throws, with
 // the kind of failure it reports and the peer's own fault texts.
 #pragma once

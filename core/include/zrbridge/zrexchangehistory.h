@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What went over the wire: one exchange as recorded (request and reply as
 // texts cut at a bound, attachments listed but never kept), and the bounded
 // history of them that a proxy keeps when asked to.

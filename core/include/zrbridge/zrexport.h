@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZR_API marks what libzrcore exports: the value type, the errors and the
 // remote-call classes. The library is compiled with hidden visibility, so
 // everything else (the codec, the generated SOAP code, the helpers) stays

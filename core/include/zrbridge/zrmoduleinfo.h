@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zr__ZRModuleInfoVexel: the in-memory description of one module hosted by
 // the broker. It mirrors the generated wire record zr__ZRModuleInfo member for
 // member, without the SOAP class operations, so it can be shared freely.

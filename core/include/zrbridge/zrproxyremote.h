@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRProxyRemote: one named module hosted by a remote broker. Building one
 // looks the module up at the broker; call() invokes one of its methods.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The process-wide trace: every exchange of every connection in the
 // process, look-ups included, appended to one file with a time stamp and
 // the peer's address. Off unless started here or by ZRBRIDGE_TRACE=file in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRValue: the dynamically typed value that every argument list and every
 // result of a remote call travels as.
 #pragma once

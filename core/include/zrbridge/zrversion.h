@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The version of the zrbridge headers (the build checks that it is the
 // project's); compare with what the library
 // reports at run time (ZR::libraryVersion()) to catch a mismatched install.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The strict base64 check that the reader applies before decoding Binary and
 // Object text.
 #pragma once

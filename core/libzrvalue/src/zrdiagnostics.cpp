@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Where the library's warning lines go.
 #include "zrdiagnostics.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRError and ZRNetworkError, and the composition of every failure text that
 // ZRValue throws.
 #include <cstdio>

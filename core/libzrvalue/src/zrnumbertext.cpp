@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Number text. Floats are written from their exact value: double arithmetic
 // decides the rounding wherever its error cannot matter, and printf in a C
 // locale of our own decides the rest (a tie, a value at a power of ten, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Number text: decimal integers for every text the library composes, and the
 // wire form of Int and Float values with its strict reading. Nothing here
 // depends on the process locale.

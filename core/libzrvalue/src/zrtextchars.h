@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The character tests that every reader of peer text shares: XML white
 // space, XML name characters (as lenient as TinyXML: any byte above 127
 // counts as a letter), and an ASCII case-insensitive comparison that no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRValue: storage and deep copy, assignment, conversions with their type
 // checks, array operations, equality, and the base64 codec of byte buffers.
 #include "zrvalue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The failures of ZRValue, composed in one place (zrerror.cpp) so that every
 // text the value code can throw is written once. Internal to the library.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text forms of ZRValue: the type names that every type error quotes, and the
 // rendering of a whole value at a chosen verbosity.
 #include <cinttypes>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // walkValue: the one walk over a value's tree, for every operation that
 // visits nested arrays (copy, compare, release, rendering, the XML writer,
 // the attachment lists). It keeps the open arrays on a heap stack instead of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // zrconsumer PORT: uses the installed library as any C++ program would,
 // through <zrbridge/...> only: builds values, calls the Echo module of the
 // broker at 127.0.0.1:PORT under call limits, the same in the background,

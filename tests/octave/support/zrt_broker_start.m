@@ -3,6 +3,8 @@ function broker = zrt_broker_start(varargin)
   % port; further arguments go to the broker's command line (a later
   % '--port N' wins). Its pid also goes to $ZRT_PIDFILE, so that the test
   % runner can stop it should Octave itself die before zrt_broker_stop runs.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   program = getenv('ZRT_BROKER');
   if isempty(program)
     error('zrt:setup', 'ZRT_BROKER does not name the demo broker');

@@ -1,5 +1,7 @@
 function zrt_broker_stop(broker)
   % Stops a broker that zrt_broker_start started and waits for it to end.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   if isempty(broker) || broker.pid <= 0
     return;
   end

@@ -1,6 +1,8 @@
 function zrt_check_equal(actual, expected, label)
   % Fails unless actual equals expected in value, class and size, cell by
   % cell.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   if ~zrt_same(actual, expected)
     error('zrt:check', '%s: expected\n%s\nbut got\n%s', label, ...
           disp_text(expected), disp_text(actual));

@@ -2,6 +2,8 @@ function output = zrt_expect_error(call, expected, label)
   % Runs call (a function handle) and checks that it fails with exactly the
   % message `expected`. Returns what it printed before failing, standard
   % output and standard error together.
+
+  % SPDX-License-Identifier: GPL-2.0-or-later
   caught = [];
   output = evalc('try, call(); catch caught, end');
   if isempty(caught)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRCallPool and ZRCallFuture: started calls wait in a queue; up to the
 // pool's capacity of workers take them in order, each on its own connection.
 // Workers own their sockets and nothing of the host; they end before the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRCallPool: the background side of ZRProxyRemote::start(). A queue of
 // started calls and a bounded set of workers, each owning one connection to
 // the module; the shared state of a call that its ZRCallFuture handles see.

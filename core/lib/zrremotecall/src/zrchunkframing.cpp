@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The chunked-framing check: a byte-at-a-time state machine, except that
 // chunk data is skipped whole.
 #include "zrchunkframing.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Checks the chunked framing of an HTTP reply body as its bytes arrive, so
 // that a size line that is no number or a chunk longer than its size fails
 // the reply at once; gSOAP's own chunk reader waits for more input instead.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRConnection: construction, accessors and the release of the gSOAP context.
 #include "zrconnection.h"
 

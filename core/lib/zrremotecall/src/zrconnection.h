@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRConnection: one SOAP client channel, i.e. a gSOAP context, the URL that
 // requests on it are posted to, and the description of the module it serves.
 // It derives from ZRValue so that it can travel as a ZRValue handle.

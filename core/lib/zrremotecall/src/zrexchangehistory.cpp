@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRExchangeHistory: a bounded queue of records behind a mutex.
 #include "zrexchangehistory.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The exchange recorder: a gSOAP plug-in entry holding the callbacks it
 // wraps, the history its context records into, and the exchange being
 // recorded. Bytes are turned into text as they pass (ZRMessageText), so a

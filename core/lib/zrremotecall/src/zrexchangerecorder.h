@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Records what goes over the wire: a gSOAP plug-in that sees every byte a
 // context sends and receives, and a guard that turns the bytes of one
 // exchange into a record for the connection's history and the process's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Host-name rules: acceptance, IPv6 literals, URL form, completion fallback.
 #include "zrhostname.h"
 

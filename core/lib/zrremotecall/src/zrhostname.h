@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Host names as the user gives them: which texts can name a host at all,
 // IPv6 literals, how a host is written into a URL, and which name a proxy
 // contacts when the completed name does not resolve.

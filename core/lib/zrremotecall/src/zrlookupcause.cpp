@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The cause line of a failed look-up. The transport reports connection
 // failures with the texts gSOAP's own transport has always given (kept for
 // callers that read them), so the resolver's failure is told by its detail.

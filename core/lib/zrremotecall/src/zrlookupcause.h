@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Why a look-up at the broker failed, as one line for the user: what the
 // transport saw or the broker said, in words that point at the fix.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRMessageText: a small push parser for the parts of an HTTP message that
 // decide what is readable: the header lines (Content-Type,
 // Transfer-Encoding), HTTP chunks, and DIME records (a 12-byte header, then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The readable text of one HTTP message as it streams past: the header as
 // is, the body's SOAP text (taken out of HTTP chunks and DIME records), a
 // line per DIME attachment instead of its bytes, and the whole cut at a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRNetwork: creation of SOAP connections and the three broker operations.
 // gSOAP reports failures as integer codes; they become exceptions here, where
 // the generated stubs are called.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRNetwork: makes SOAP connections and performs the broker operations on
 // them: the module look-up, pointing a connection at a module, and the remote
 // method call. All state of an operation lives in the connection passed in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The state of a gSOAP plug-in as one C++ object: copied with the context
 // (soap_copy) and deleted with it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The registry of live proxies: a map from never-repeating keys to the
 // proxies it owns, until they are removed.
 #include "zrproxyregistry.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The registry of live proxies: the one owner of every ZRProxyRemote that
 // the connector made. MATLAB holds small integer keys into it, never
 // addresses, so a forged or stale key is an error rather than a crash.

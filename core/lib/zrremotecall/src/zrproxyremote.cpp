@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ZRProxyRemote: builds the broker connection for one module, looks the
 // module up and moves the connection to the module's own address; call()
 // forwards to ZRNetwork::callMethod, looks the module up again when it

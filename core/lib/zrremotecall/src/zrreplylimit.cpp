@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The reply limit: a gSOAP plug-in entry holds the callbacks it wraps and
 // what it knows about the reply being read.
 //

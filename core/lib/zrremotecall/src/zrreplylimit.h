@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Keeps a client context from reading past the end of a reply. Module
 // connections have no time-outs, so any read beyond what the peer announced
 // would wait for as long as the peer keeps the connection open.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The trace: one file for the whole process, opened for appending and
 // written one whole record at a time under a lock, since pooled connections
 // may finish exchanges on several threads. The flag that says whether to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The client transport: gSOAP's socket callbacks replaced by ones that never
 // block for longer than one short poll step. Between steps they look at the
 // deadline and the interrupt check armed on the context, which is how a call

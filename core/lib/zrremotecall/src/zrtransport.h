@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The TCP transport of every client context: connect, send, receive and the
 // keep-alive poll done with non-blocking sockets and short waits, so that a
 // wait ends at the caller's deadline or on the host's interrupt request, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The broker's service, as soapcpp2 reads it: the two operations the client
 // calls, the module description record and the hook-serialized ZRValue.
 // soapcpp2 -qzrsoap turns it into zrsoapStub.h, zrsoapH.h, zrsoapC.cpp,

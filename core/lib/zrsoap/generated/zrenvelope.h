@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SOAP envelope records shared by every unit: header, fault and fault
 // detail. soapcpp2 -penv generates them, together with the global envelope
 // functions that the gSOAP runtime calls (soap_putfault, soap_getheader,

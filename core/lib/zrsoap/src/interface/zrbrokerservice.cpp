@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Dispatch from the generated request handlers to a ZRBrokerService. The
 // generated server code calls free functions named after the operations;
 // defining them here keeps the core library free of undefined symbols and

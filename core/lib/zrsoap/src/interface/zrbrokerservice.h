@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The server side of the broker protocol: an interface for what a broker
 // does with the two operations, and the loop that serves a connection with
 // it through the generated request dispatcher (soap_serve).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The reply guard: a gSOAP plug-in that sees every received piece through
 // fpreparerecv and scans its markup with a small state machine that keeps
 // its place between pieces. It only counts (attributes per element,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Bounds on what gSOAP's own XML parser is handed: every piece of a reply
 // passes here before any parser sees it. gSOAP compares each attribute and
 // namespace declaration with all earlier ones, so an element with 100,000 of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The broker's namespace table: the one table of the process, installed by
 // gSOAP in every context it initialises. Its order is the order of the xmlns
 // declarations written on each request envelope.

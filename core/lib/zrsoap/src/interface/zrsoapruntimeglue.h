@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The functions and the table that the shared gSOAP runtime (libgsoap++)
 // leaves to the program and binds when it is loaded: the envelope's header
 // and fault handlers, the generic element functions and the namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The DIME attachments that carry the bytes of Binary values beside the XML,
 // which holds a placeholder for each: registered for a request, restored
 // from a reply, both depth first, paired with the placeholders by order.

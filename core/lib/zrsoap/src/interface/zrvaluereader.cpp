@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The value decoder: the item encoding and the further forms peers send
 // (arrays described by an arrayType attribute, element types handed down by
 // an array, arrays marked by a namespace, wrapper elements, faults), read

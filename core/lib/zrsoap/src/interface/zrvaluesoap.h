@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The XML form of ZRValue inside the broker's SOAP messages: the writer
 // (zrvaluewriter.cpp), the reader (zrvaluereader.cpp), the gSOAP hooks
 // through which the generated code uses them (zrvaluestream.cpp) and the

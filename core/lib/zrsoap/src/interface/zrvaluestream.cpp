@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The glue between the value codec and gSOAP: the hooks the generated code
 // calls for ZRValue, the taking of a value's raw text from gSOAP's input
 // stream (so that gSOAP's own parser goes on after it), and the reuse of a

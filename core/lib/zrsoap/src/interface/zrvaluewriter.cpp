@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The writer of the item encoding: every value as one <item> element whose
 // xsi:type names its kind, arrays nesting items, scalars as element text.
 // Also the one XML escaper of the library.

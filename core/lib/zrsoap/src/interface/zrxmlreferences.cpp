@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Character and entity references in text and attribute values: checked,
 // and decoded the way the writer escapes (a numeric reference up to 255 is
 // that one byte, a larger one the character's UTF-8 form).

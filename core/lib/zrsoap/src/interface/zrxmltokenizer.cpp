@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The tokenizer's scanning: names, attributes, references, text runs,
 // comments, CDATA and the rest of the markup, each read whole or not at
 // all, so that a token cut off by the end of a piece is read again (from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pull tokenizer under the value reader: it takes XML text whole or in
 // pieces as they arrive, hands out start tags, end tags and runs of
 // character data one at a time, skips comments, processing instructions and
