@@ -374,6 +374,12 @@ classdef ZRProxy < handle
   methods (Hidden)
     function varargout = subsref(obj, s)
       if s(1).type(1) ~= '('
+        if numel(s) == 2 && s(2).type(1) == '(' && strcmp(s(1).subs, 'async')
+          % p.async(...) straight to the method: the generic path costs
+          % as much again as starting the call.
+          varargout = {async(obj, s(2).subs{:})};
+          return;
+        end
         % Properties and methods as usual.
         [varargout{1:nargout}] = builtin('subsref', obj, s);
         return;
