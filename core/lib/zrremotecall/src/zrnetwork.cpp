@@ -17,6 +17,7 @@
 #include "zrreplyguard.h"
 #include "zrreplylimit.h"
 #include "zrsoapH.h"
+#include "zrthrow.h"
 #include "zrtransport.h"
 #include "zrvaluesoap.h"
 
@@ -294,9 +295,8 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
 {
     const boost::shared_ptr<ZRConnection> connection = usableConnection(handle);
     if (!connection || !moduleInfo) {
-        ZRNetworkError error(kModule, "getModuleByName", kNotInitialized, __FILE__, __LINE__);
-        error.withKind(ZRErrorKind::LookupFailed);
-        throw error;
+        throwWithKind(ZRNetworkError(kModule, "getModuleByName", kNotInitialized, __FILE__, __LINE__),
+                      ZRErrorKind::LookupFailed);
     }
 
     struct soap* context = connection->context;
@@ -306,8 +306,8 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
     if (!isAcceptableHost(hostOfUrl(endpoint))) {
         ZRNetworkError error(kModule, "getModuleByName", failed + "\n\t" + unusableHostCause(endpoint),
                              __FILE__, __LINE__);
-        error.withKind(ZRErrorKind::BrokerUnreachable).withFault(kNoHost, kNoHostDetail);
-        throw error;
+        error.withFault(kNoHost, kNoHostDetail);
+        throwWithKind(error, ZRErrorKind::BrokerUnreachable);
     }
     resetExchangeReport(context);
     zrsoap::zrbroker__getModuleByNameResponse response;
@@ -323,13 +323,13 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
         const std::string cause =
             limit.empty() && lines.empty() ? "\n\t" + lookUpCause(context, report, endpoint) : "";
         ZRNetworkError error(kModule, "getModuleByName",
-                             (limit.empty() ? failed + cause : failed + ": " + limit) + lines, __FILE__, __LINE__);
-        error.withKind(limit.empty() ? lookUpFailureKind(context, report) : limitKind(report))
-            .withFault(textOrEmpty(soap_faultstring(context)), textOrEmpty(soap_faultdetail(context)));
+                             (limit.empty() ? failed + cause : failed + ": " + limit) + lines, __FILE__,
+                             __LINE__);
+        error.withFault(textOrEmpty(soap_faultstring(context)), textOrEmpty(soap_faultdetail(context)));
         // A half-done exchange must not leave its bytes to the next one.
         if (!limit.empty())
             soap_force_closesock(context);
-        throw error;
+        throwWithKind(error, limit.empty() ? lookUpFailureKind(context, report) : limitKind(report));
     }
 
     // The context's memory is left alone here: the received strings are
@@ -342,9 +342,8 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
                                     ? "the broker's answer gives no address for module " + moduleName
                                     : "the broker reported port " + std::to_string(received.port) +
                                           " for module " + moduleName + ", outside 1-65535";
-        ZRNetworkError error(kModule, "getModuleByName", failed + "\n\t" + why, __FILE__, __LINE__);
-        error.withKind(ZRErrorKind::LookupFailed);
-        throw error;
+        throwWithKind(ZRNetworkError(kModule, "getModuleByName", failed + "\n\t" + why, __FILE__, __LINE__),
+                      ZRErrorKind::LookupFailed);
     }
     zr__ZRModuleInfoVexel& info = *moduleInfo;
     info.name = received.name;
@@ -379,8 +378,8 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
     const boost::shared_ptr<zr__ZRModuleInfoVexel> info =
         connection ? connection->getModuleInfo() : boost::shared_ptr<zr__ZRModuleInfoVexel>();
     if (!info)
-        throw ZRError(kModule, "callMethod" + methodName, kNotInitialized, __FILE__, __LINE__)
-            .withKind(ZRErrorKind::ConnectionFailed);
+        throwWithKind(ZRError(kModule, "callMethod" + methodName, kNotInitialized, __FILE__, __LINE__),
+                      ZRErrorKind::ConnectionFailed);
 
     struct soap* context = connection->context;
     zrsoap::zrbroker__callVexelResponse response;
@@ -394,10 +393,10 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
     const std::string endpoint = connection->getEndpoint();
     // gSOAP would talk to standard input and output for lack of a host.
     if (!isAcceptableHost(hostOfUrl(endpoint)))
-        throw ZRError(info->name, std::string("SOAP error:") + kNoHost,
-                      std::string("SOAP detail: ") + kNoHostDetail, nullptr, 0)
-            .withKind(ZRErrorKind::ConnectionFailed)
-            .withFault(kNoHost, kNoHostDetail);
+        throwWithKind(ZRError(info->name, std::string("SOAP error:") + kNoHost,
+                              std::string("SOAP detail: ") + kNoHostDetail, nullptr, 0)
+                          .withFault(kNoHost, kNoHostDetail),
+                      ZRErrorKind::ConnectionFailed);
     // The exchange's memory goes when the call ends, failed or not: a failed
     // reply can be gigabytes, and nothing reads it after the error is made.
     const ContextCleanup cleanup(context);
@@ -418,9 +417,10 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
             // happened to the connection instead.
             const bool refused = !replyRefusal(context).empty();
             if (lostAfterRequest(report) || refused)
-                throw ZRError(info->name, methodName,
-                              "the reply could not be read" + transportLines(context, report), nullptr, 0)
-                    .withKind(refused ? ZRErrorKind::BadReply : ZRErrorKind::ConnectionFailed);
+                throwWithKind(
+                    ZRError(info->name, methodName,
+                            "the reply could not be read" + transportLines(context, report), nullptr, 0),
+                    refused ? ZRErrorKind::BadReply : ZRErrorKind::ConnectionFailed);
             if (error.kind() == ZRErrorKind::Unspecified)
                 error.withKind(ZRErrorKind::BadReply);
             throw;
@@ -433,7 +433,7 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
         // Whatever was read, the reply is incomplete, and the rest of it
         // must not be taken for the next one.
         soap_force_closesock(context);
-        throw ZRError(info->name, methodName, limit, nullptr, 0).withKind(limitKind(report));
+        throwWithKind(ZRError(info->name, methodName, limit, nullptr, 0), limitKind(report));
     }
     // A reply the limit refused is bad even when its value was read.
     const bool refused = !replyRefusal(context).empty();
@@ -441,10 +441,10 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
         describeFailure(context);
         const std::string faultString = textOrEmpty(soap_faultstring(context));
         const std::string detail = textOrEmpty(soap_faultdetail(context));
-        throw ZRError(info->name, "SOAP error:" + faultString,
-                      "SOAP detail: " + detail + transportLines(context, report), nullptr, 0)
-            .withKind(refused ? ZRErrorKind::BadReply : callFailureKind(context, report))
-            .withFault(faultString, detail);
+        throwWithKind(ZRError(info->name, "SOAP error:" + faultString,
+                              "SOAP detail: " + detail + transportLines(context, report), nullptr, 0)
+                          .withFault(faultString, detail),
+                      refused ? ZRErrorKind::BadReply : callFailureKind(context, report));
     }
 
     int attachmentIndex = 0;

@@ -7,6 +7,7 @@
 
 #include "zrnumbertext.h"
 #include "zrsoapH.h"
+#include "zrthrow.h"
 #include "zrvaluesoap.h"
 #include "zrvaluewalk.h"
 
@@ -49,12 +50,12 @@ bool holdsPlaceholder(const ZRValue& binary)
 
 [[noreturn]] void bytesLost(int number)
 {
-    ZRError error("ZRValue", "restoreBinaryAttachments",
-                  "Binary value " + decimalText(number + 1) +
-                      " of the reply holds the attachment placeholder, but no attachment arrived for it",
-                  "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
-    error.withKind(ZRErrorKind::BadReply);
-    throw error;
+    throwWithKind(
+        ZRError("ZRValue", "restoreBinaryAttachments",
+                "Binary value " + decimalText(number + 1) +
+                    " of the reply holds the attachment placeholder, but no attachment arrived for it",
+                "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__),
+        ZRErrorKind::BadReply);
 }
 
 // Attachments are paired with Binary values by order: one left over belongs
@@ -64,12 +65,12 @@ bool holdsPlaceholder(const ZRValue& binary)
     int count = 0;
     for (; extra; extra = extra->next)
         ++count;
-    ZRError error("ZRValue", "restoreBinaryAttachments",
-                  "the reply carries " + decimalText(count) + " more attachment" + (count == 1 ? "" : "s") +
-                      " than it has Binary values (" + decimalText(binaries) + ")",
-                  "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
-    error.withKind(ZRErrorKind::BadReply);
-    throw error;
+    throwWithKind(
+        ZRError("ZRValue", "restoreBinaryAttachments",
+                "the reply carries " + decimalText(count) + " more attachment" + (count == 1 ? "" : "s") +
+                    " than it has Binary values (" + decimalText(binaries) + ")",
+                "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__),
+        ZRErrorKind::BadReply);
 }
 
 }  // namespace

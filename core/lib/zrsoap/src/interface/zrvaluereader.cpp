@@ -16,6 +16,7 @@
 #include "zrbase64.h"
 #include "zrnumbertext.h"
 #include "zrtextchars.h"
+#include "zrthrow.h"
 #include "zrvaluesoap.h"
 #include "zrxmltokenizer.h"
 
@@ -82,25 +83,17 @@ ZRValue::Type typeNamed(const char* name, std::size_t length)
     return ZRValue::Invalid;
 }
 
-[[noreturn]] void raise(ZRError error, ZRErrorKind kind)
-{
-    error.withKind(kind);
-    throw error;
-}
-
 [[noreturn]] void assertFailed(int site)
 {
-    raise(ZRError(kModule, "Assert failed", std::string(kSourcePath) + ":" + decimalText(site), kSourcePath,
-                  site),
-          ZRErrorKind::BadReply);
+    throwWithKind(assertFailure(kModule, kSourcePath, site), ZRErrorKind::BadReply);
 }
 
 [[noreturn]] void nestedTooDeep()
 {
-    raise(ZRError(kModule, kMethod,
-                  "the value is nested deeper than " + decimalText(kMaxValueNesting) + " elements",
-                  kSourcePath, __LINE__),
-          ZRErrorKind::BadReply);
+    throwWithKind(ZRError(kModule, kMethod,
+                          "the value is nested deeper than " + decimalText(kMaxValueNesting) + " elements",
+                          kSourcePath, __LINE__),
+                  ZRErrorKind::BadReply);
 }
 
 class Decoder {
@@ -194,8 +187,8 @@ private:
 
 void Decoder::unfaithful(std::size_t start, const std::string& what) const
 {
-    raise(ZRError(kModule, kMethod, what + " at " + tokens_.locationAt(start), kSourcePath, __LINE__),
-          ZRErrorKind::BadReply);
+    throwWithKind(ZRError(kModule, kMethod, what + " at " + tokens_.locationAt(start), kSourcePath, __LINE__),
+                  ZRErrorKind::BadReply);
 }
 
 Decoder::Status Decoder::feed(const char* piece, std::size_t size, bool final)
@@ -488,8 +481,9 @@ void Decoder::closeElement(const XmlText& name)
         }
         break;
     case Mode::Fault:
-        raise(ZRError(kModule, "Receving Fault response: ", faultDescription_, kSourcePath, kFaultSite),
-              ZRErrorKind::RemoteFault);
+        throwWithKind(
+            ZRError(kModule, "Receving Fault response: ", faultDescription_, kSourcePath, kFaultSite),
+            ZRErrorKind::RemoteFault);
     case Mode::FaultChild:
         faultDescription_.append(name.data, name.size);
         faultDescription_ += ": ";
@@ -580,10 +574,9 @@ void readValueXml(const char* text, std::size_t size, ZRValue& out)
 {
     Decoder decoder(text, out, size);
     if (decoder.read(size, true) == Decoder::Status::NoElement) {
-        ZRError error(kModule, kMethod, "the value is not well-formed XML: the text holds no element",
-                      kSourcePath, __LINE__);
-        error.withKind(ZRErrorKind::BadReply);
-        throw error;
+        throwWithKind(ZRError(kModule, kMethod, "the value is not well-formed XML: the text holds no element",
+                              kSourcePath, __LINE__),
+                      ZRErrorKind::BadReply);
     }
     decoder.checkRest();
 }

@@ -10,6 +10,7 @@
 
 #include "zrreplyguard.h"
 #include "zrsoapH.h"
+#include "zrthrow.h"
 #include "zrvaluesoap.h"
 
 namespace ZR {
@@ -21,11 +22,10 @@ const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
 
 [[noreturn]] void textTooLong()
 {
-    ZRError error(kModule, "readValueXml",
-                  "the value text is longer than " + std::to_string(kMaxValueTextBytes) + " bytes",
-                  kSourcePath, __LINE__);
-    error.withKind(ZRErrorKind::BadReply);
-    throw error;
+    throwWithKind(ZRError(kModule, "readValueXml",
+                          "the value text is longer than " + std::to_string(kMaxValueTextBytes) + " bytes",
+                          kSourcePath, __LINE__),
+                  ZRErrorKind::BadReply);
 }
 
 // The first block of an output hook's text: enough for a small value, and

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "zrnumbertext.h"
+#include "zrthrow.h"
 #include "zrvaluesoap.h"
 #include "zrvaluewalk.h"
 
@@ -88,10 +89,7 @@ void writeLeaf(const ZRValue& value, std::string& out, bool nested)
         value.encodeBase64(out);
         break;
     case ZRValue::Binary: out += kBinaryPlaceholder; return;
-    default:
-        throw ZRError(kModule, "Assert failed",
-                      std::string(kSourcePath) + ":" + decimalText(kUnknownValueTypeSite), kSourcePath,
-                      kUnknownValueTypeSite);
+    default: throw assertFailure(kModule, kSourcePath, kUnknownValueTypeSite);
     }
     out += kItemEnd;
 }
