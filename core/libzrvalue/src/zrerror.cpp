@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "zrcompatibility.h"
 #include "zrnumbertext.h"
 #include "zrthrow.h"
 #include "zrvalue.h"
@@ -95,7 +96,7 @@ namespace failure {
 namespace {
 
 const char* const kModule = "ZRValue";
-const char* const kSource = "core/libzrvalue/src/zrvalue";
+const char* const kSource = compatibility::kValueSource;
 
 [[noreturn]] void valueFailure(const std::string& method, const std::string& description, int line)
 {

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "zrbase64.h"
+#include "zrcompatibility.h"
 #include "zrdiagnostics.h"
 #include "zrvaluefailure.h"
 #include "zrvaluewalk.h"
@@ -34,7 +35,7 @@ constexpr std::size_t kBinaryToStringLimit = 100000;
 bool floatsMatch(float left, float right)
 {
     if (left > 1e-12f || left < -1e-12f)
-        return std::fabs((left - right) / left) < static_cast<double>(0.0001f);
+        return std::fabs((left - right) / left) < static_cast<double>(compatibility::kFloatTolerance);
     return std::fabs(left - right) < 1e-16;
 }
 
@@ -382,7 +383,8 @@ ZRValue& ZRValue::operator=(const double& value)
     // does on the wire; the plain cast would be undefined there.
     const double largest = static_cast<double>(std::numeric_limits<float>::max());
     if (value > largest || value < -largest)
-        return *this = std::copysign(std::numeric_limits<float>::infinity(), static_cast<float>(value > 0 ? 1 : -1));
+        return *this = std::copysign(std::numeric_limits<float>::infinity(),
+                                     static_cast<float>(value > 0 ? 1 : -1));
     return *this = static_cast<float>(value);
 }
 

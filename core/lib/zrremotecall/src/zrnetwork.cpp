@@ -10,6 +10,7 @@
 #include <sstream>
 #include <utility>
 
+#include "zrcompatibility.h"
 #include "zrdiagnostics.h"
 #include "zrexchangerecorder.h"
 #include "zrhostname.h"
@@ -33,9 +34,6 @@ const char* const kNoHostDetail = "no usable host in the end point";
 
 // Time-outs of the default connection, in seconds.
 const int kDefaultConnectionTimeout = 8;
-// SO_REUSEADDR as the Windows socket interface numbers it; the value the
-// module connections have always carried.
-const int kModuleBindFlags = 4;
 
 typedef int (*PostHeaderWriter)(struct soap*, const char*, const char*);
 
@@ -48,7 +46,7 @@ std::atomic<PostHeaderWriter> runtimePostHeader{nullptr};
 int postHeader(struct soap* context, const char* key, const char* value)
 {
     if (key && std::strcmp(key, "User-Agent") == 0)
-        value = "gSOAP/2.7";
+        value = compatibility::kUserAgent;
     return runtimePostHeader.load()(context, key, value);
 }
 
@@ -267,7 +265,7 @@ boost::shared_ptr<ZRConnection> ZRNetwork::createConnection(
     // Keep-alive both ways: successive calls reuse one TCP connection for as
     // long as the peer keeps it open.
     connection->context = newContext("createConnection", SOAP_IO_KEEPALIVE, SOAP_IO_KEEPALIVE);
-    connection->context->bind_flags = kModuleBindFlags;
+    connection->context->bind_flags = compatibility::kModuleBindFlags;
     connection->setModuleInfo(info);
     if (timeout != 0)
         setTimeouts(connection->context, timeout);
@@ -452,7 +450,7 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
     // comes back whole earns the warning below instead of an error.
     restoreBinaryAttachments(context, result, attachmentIndex);
     if (status != SOAP_OK)
-        printDiagnostic("\nThe return value mismatch with communication protocol, check your return value\n");
+        printDiagnostic(compatibility::kMismatchLine);
     // The response is a local of this call: its value can go to the caller
     // whole instead of as a deep copy.
     return std::move(result);

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "zrcallpool.h"
+#include "zrcompatibility.h"
 #include "zrconnection.h"
 #include "zrexchangerecorder.h"
 #include "zrhostname.h"
@@ -270,7 +271,7 @@ std::string ZRProxyRemote::normalizeHost(const std::string& host)
     std::string completed = host;
     const bool startsWithDigit = !host.empty() && host[0] >= '0' && host[0] <= '9';
     if (!startsWithDigit && host.find(".local") == std::string::npos)
-        completed += ".local.";
+        completed += compatibility::kHostSuffix;
     return completed;
 }
 

@@ -15,6 +15,7 @@
 
 #include <stdsoap2.h>
 
+#include "zrcompatibility.h"
 #include "zrtextchars.h"
 #include "zrthrow.h"
 #include "zrvalue.h"
@@ -453,7 +454,7 @@ int ignoreElement(struct soap* soap, const char* tag)
         soap->keep_alive = 0;
         soap_closesock(soap);
         throwWithKind(ZRError("ZRValue", "readValueXml", "a second return element follows the value",
-                              "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__),
+                              compatibility::kCodecSource, __LINE__),
                       ZRErrorKind::BadReply);
     }
     return guard.ignore ? guard.ignore(soap, tag) : SOAP_OK;

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 
+#include "zrcompatibility.h"
 #include "zrnumbertext.h"
 #include "zrsoapH.h"
 #include "zrthrow.h"
@@ -22,7 +23,7 @@ namespace {
     ZRError error("ZRValue", "registerBinaryAttachments",
                   "Binary value " + decimalText(number) + " of the parameters (" + std::to_string(size) +
                       " bytes) could not be attached: out of memory; nothing was sent",
-                  "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
+                  compatibility::kCodecSource, __LINE__);
     throw error;
 }
 
@@ -54,7 +55,7 @@ bool holdsPlaceholder(const ZRValue& binary)
         ZRError("ZRValue", "restoreBinaryAttachments",
                 "Binary value " + decimalText(number + 1) +
                     " of the reply holds the attachment placeholder, but no attachment arrived for it",
-                "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__),
+                compatibility::kCodecSource, __LINE__),
         ZRErrorKind::BadReply);
 }
 
@@ -69,7 +70,7 @@ bool holdsPlaceholder(const ZRValue& binary)
         ZRError("ZRValue", "restoreBinaryAttachments",
                 "the reply carries " + decimalText(count) + " more attachment" + (count == 1 ? "" : "s") +
                     " than it has Binary values (" + decimalText(binaries) + ")",
-                "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__),
+                compatibility::kCodecSource, __LINE__),
         ZRErrorKind::BadReply);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "zrbase64.h"
+#include "zrcompatibility.h"
 #include "zrnumbertext.h"
 #include "zrtextchars.h"
 #include "zrthrow.h"
@@ -26,12 +27,7 @@ namespace {
 
 const char* const kModule = "ZRValue";
 const char* const kMethod = "readValueXml";
-const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
-// The assertion texts name source lines that brokers and callers have
-// always seen; they must not move when this code does.
-const int kArrayTypeNameTooLongSite = 337;
-const int kBinaryWithoutTextSite = 459;
-const int kFaultSite = 272;
+const char* const kSourcePath = compatibility::kCodecSource;
 
 // The peer's count only sizes the first allocation; a hostile one must not
 // make it huge.
@@ -310,7 +306,7 @@ Decoder::ArrayShape Decoder::arrayShape() const
 void Decoder::startArray(ZRValue& out, const ArrayShape& shape)
 {
     if (shape.nameTooLong)
-        assertFailed(kArrayTypeNameTooLongSite);
+        assertFailed(compatibility::kArrayTypeNameTooLongLine);
     out.reset();
     out.reserveArray(shape.capacity);
 }
@@ -481,9 +477,9 @@ void Decoder::closeElement(const XmlText& name)
         }
         break;
     case Mode::Fault:
-        throwWithKind(
-            ZRError(kModule, "Receving Fault response: ", faultDescription_, kSourcePath, kFaultSite),
-            ZRErrorKind::RemoteFault);
+        throwWithKind(ZRError(kModule, compatibility::kFaultMethod, faultDescription_, kSourcePath,
+                              compatibility::kFaultLine),
+                      ZRErrorKind::RemoteFault);
     case Mode::FaultChild:
         faultDescription_.append(name.data, name.size);
         faultDescription_ += ": ";
@@ -547,7 +543,7 @@ void Decoder::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool h
     case ZRValue::Object:
     case ZRValue::Binary: {
         if (kind == ZRValue::Binary && !hasText)
-            assertFailed(kBinaryWithoutTextSite);
+            assertFailed(compatibility::kBinaryWithoutTextLine);
         if (!isStrictBase64(text, size))
             unfaithful(start, std::string("the ") + (kind == ZRValue::Binary ? "Binary" : "Object") +
                                   " text is not base64");

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "zrcompatibility.h"
 #include "zrreplyguard.h"
 #include "zrsoapH.h"
 #include "zrthrow.h"
@@ -18,7 +19,7 @@ namespace ZR {
 namespace {
 
 const char* const kModule = "ZRValue";
-const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
+const char* const kSourcePath = compatibility::kCodecSource;
 
 [[noreturn]] void textTooLong()
 {

@@ -11,6 +11,7 @@
 
 #include <tinyxml.h>
 
+#include "zrcompatibility.h"
 #include "zrnumbertext.h"
 #include "zrtextchars.h"
 #include "zrthrow.h"
@@ -22,7 +23,7 @@ namespace {
 
 const char* const kModule = "ZRValue";
 const char* const kMethod = "readValueXml";
-const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
+const char* const kSourcePath = compatibility::kCodecSource;
 // Attribute counts up to this are checked for duplicates pairwise.
 const std::size_t kPairwiseAttributeCheck = 16;
 // Text handed over in pieces is dropped once this much has been read: moving
