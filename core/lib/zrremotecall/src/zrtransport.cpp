@@ -301,11 +301,7 @@ int pollConnection(struct soap* soap)
         soap->socket = SOAP_INVALID_SOCKET;
         return SOAP_EOF;
     }
-    char byte;
-    const ssize_t peeked = ::recv(soap->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
-        return SOAP_OK;
-    return SOAP_EOF;
+    return pendingInput(soap->socket) == ZRPendingInput::Closed ? SOAP_EOF : SOAP_OK;
 }
 
 // gSOAP shuts a connection down before it closes it; that would end the
@@ -411,6 +407,17 @@ namespace ZR {
 
 // Asked between the pieces of a reply while it is parsed, so that a long
 // parse ends on the deadline or the interrupt as a wait does; records why.
+ZRPendingInput pendingInput(int socket)
+{
+    char byte;
+    const ssize_t peeked = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked > 0)
+        return ZRPendingInput::Bytes;
+    if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return ZRPendingInput::None;
+    return ZRPendingInput::Closed;
+}
+
 bool exchangeShouldStop(struct soap* context)
 {
     TransportState* state = stateOf(context);

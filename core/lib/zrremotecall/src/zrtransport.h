@@ -100,6 +100,15 @@ private:
     struct ZRArmedLimits* previous_;
 };
 
+// What waits unread on a connected socket, looked at without reading it or
+// waiting for it.
+enum class ZRPendingInput {
+    Bytes,   // at least one byte can be read now
+    None,    // the connection is open and nothing has arrived
+    Closed,  // the peer closed or reset it, or the socket failed
+};
+ZRPendingInput pendingInput(int socket);
+
 // Whether the exchange armed on `context` must stop now (its deadline has
 // passed or the interrupt check says so); records the reason in the report.
 // Asked while a reply is parsed, between its pieces.
