@@ -300,8 +300,7 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
     struct soap* context = connection->context;
     const std::string endpoint = connection->getEndpoint();
     const std::string failed = "failed to get module " + moduleName + " " + endpoint;
-    // gSOAP would talk to standard input and output for lack of a host.
-    if (!isAcceptableHost(hostOfUrl(endpoint))) {
+    if (!endpointHostUsable(endpoint)) {
         ZRNetworkError error(kModule, "getModuleByName", failed + "\n\t" + unusableHostCause(endpoint),
                              __FILE__, __LINE__);
         error.withFault(kNoHost, kNoHostDetail);
@@ -362,9 +361,7 @@ void ZRNetwork::setEndPoint(const boost::shared_ptr<ZRValue>& handle, const std:
     const boost::shared_ptr<ZRConnection> connection = boost::dynamic_pointer_cast<ZRConnection>(handle);
     if (!connection)
         throw ZRError(kModule, "setEndPoint", kNotInitialized, __FILE__, __LINE__);
-    std::ostringstream url;
-    url << "http://" << urlHost(ip) << ":" << port;
-    connection->endpoint = url.str();
+    connection->endpoint = endpointUrl(ip, port);
 }
 
 namespace {
@@ -389,8 +386,7 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
         const ContextCleanup previous(context);
     }
     const std::string endpoint = connection->getEndpoint();
-    // gSOAP would talk to standard input and output for lack of a host.
-    if (!isAcceptableHost(hostOfUrl(endpoint)))
+    if (!endpointHostUsable(endpoint))
         throwWithKind(ZRError(info->name, std::string("SOAP error:") + kNoHost,
                               std::string("SOAP detail: ") + kNoHostDetail, nullptr, 0)
                           .withFault(kNoHost, kNoHostDetail),

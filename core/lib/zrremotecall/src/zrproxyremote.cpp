@@ -6,7 +6,6 @@
 #include "zrproxyremote.h"
 
 #include <memory>
-#include <sstream>
 #include <utility>
 
 #include "zrcallpool.h"
@@ -137,9 +136,7 @@ void ZRProxyRemote::connect(const std::string& moduleName, const std::string& ho
     info.isABroker = false;
     data->flag = 0;
 
-    std::ostringstream url;
-    url << "http://" << urlHost(data->contactHost) << ":" << port;
-    data->brokerUrl = url.str();
+    data->brokerUrl = endpointUrl(data->contactHost, port);
 
     data->network->initDefaultConnection(data->brokerUrl);
     data->connection = data->network->createConnection(data->moduleInfo, data->brokerUrl, timeout);
