@@ -63,7 +63,7 @@ void configureCommon(struct soap* context)
     context->max_keep_alive = -1;
     // Every wait must end on the caller's deadline or Ctrl-C, and no
     // failure may fall back to the process's standard input and output.
-    installTransport(context);
+    installTransport(context, isAcceptableHost);
     // Without time-outs, a read past the end of a reply would wait for as
     // long as the peer keeps the connection open. Wraps the transport.
     installReplyLimit(context);

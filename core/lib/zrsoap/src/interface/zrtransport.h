@@ -15,10 +15,14 @@ struct soap;
 
 namespace ZR {
 
+// Which host names a connection may be opened to; the caller's rule.
+typedef bool (*ZRHostCheck)(const std::string& host);
+
 // Replaces the context's socket callbacks (open, send, receive, poll) and
-// stops gSOAP from ever using the process's standard streams. Installing
-// twice does nothing.
-void installTransport(struct soap* context);
+// stops gSOAP from ever using the process's standard streams. A connection
+// to a host that `hostUsable` refuses fails as an unknown host would.
+// Installing twice does nothing.
+void installTransport(struct soap* context, ZRHostCheck hostUsable);
 
 // How the waits of the last exchange ended.
 enum class ZRWaitEnd {
