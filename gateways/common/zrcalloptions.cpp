@@ -3,11 +3,10 @@
 // struct.
 #include "zrcalloptions.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cmath>
-#include <cstring>
 #include <string>
+
+#include "zrtextchars.h"
 
 namespace ZR {
 
@@ -40,22 +39,16 @@ void readSeconds(const mxArray* options, const char* field, double& seconds)
         seconds = secondsOf(value, field);
 }
 
-bool equalsIgnoringCase(const std::string& text, const char* word)
-{
-    return std::equal(text.begin(), text.end(), word, word + std::strlen(word), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-    });
-}
-
 void readArrayResults(const mxArray* options, ZRArrayResults& arrayResults)
 {
     const mxArray* field = mxGetField(options, 0, "ArrayResults");
     if (!field)
         return;
     const std::string mode = mxArrayText(field, kBadArrayResults);
-    if (equalsIgnoringCase(mode, "cell"))
+    const char* const end = mode.data() + mode.size();
+    if (equalsIgnoringCase(mode.data(), end, "cell"))
         arrayResults = ZRArrayResults::Cell;
-    else if (equalsIgnoringCase(mode, "numeric"))
+    else if (equalsIgnoringCase(mode.data(), end, "numeric"))
         arrayResults = ZRArrayResults::Numeric;
     else
         throw ZRMxArgumentError(kBadArrayResults);

@@ -19,6 +19,7 @@
 #include "zrhostinterrupt.h"
 #include "zrmxconvert.h"
 #include "zrproxyremote.h"
+#include "zrthrow.h"
 
 namespace ZR {
 
@@ -134,7 +135,7 @@ public:
     void raiseIfSeen(const char* command) const
     {
         if (seen_)
-            throw ZRError("invoker", command, "interrupted", nullptr, 0).withKind(ZRErrorKind::Interrupted);
+            throwWithKind(ZRError("invoker", command, "interrupted", nullptr, 0), ZRErrorKind::Interrupted);
     }
 
 private:

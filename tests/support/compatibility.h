@@ -1,25 +1,25 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Texts and settings kept only because brokers and callers have always seen
-// them (docs/compatibility.md gives the reason for each). Tests take them
-// from here, so that each is written down once.
+// The kept texts and settings (docs/compatibility.md), as the product
+// declares them, and the full error texts composed from them: the tests
+// compose those themselves, so that they still check the composition.
 #pragma once
 
 #include <string>
 
+#include "zrcompatibility.h"
+
 namespace ZRTest {
 namespace compatibility {
 
-// The method text of the error for a fault element where a value should
-// be, misspelling and trailing blank included.
-inline const std::string kFaultMethod = "Receving Fault response: ";
+namespace product = ZR::compatibility;
 
-// Assertion failures name a source path and a fixed line, whatever the
-// code's real layout.
-inline const std::string kCodecSource = "core/lib/zrsoap/src/interface/zrvaluesoap";
-inline const std::string kValueSource = "core/libzrvalue/src/zrvalue";
-const int kArrayTypeNameTooLongLine = 337;
-const int kBinaryWithoutTextLine = 459;
-const int kUnknownValueTypeLine = 649;
+inline const std::string kFaultMethod = product::kFaultMethod;
+
+inline const std::string kCodecSource = product::kCodecSource;
+inline const std::string kValueSource = product::kValueSource;
+const int kArrayTypeNameTooLongLine = product::kArrayTypeNameTooLongLine;
+const int kBinaryWithoutTextLine = product::kBinaryWithoutTextLine;
+const int kUnknownValueTypeLine = product::kUnknownValueTypeLine;
 
 inline std::string assertText(const std::string& source, int line)
 {
@@ -33,17 +33,11 @@ inline std::string faultText(const std::string& description)
     return "\tZRValue::" + kFaultMethod + "\n\t" + description;
 }
 
-// The client's User-Agent, whatever gSOAP version is linked.
-inline const std::string kUserAgent = "gSOAP/2.7";
-// Appended to host names that do not start with a digit and lack ".local".
-inline const std::string kHostSuffix = ".local.";
-// bind_flags of module connections (SO_REUSEADDR as Windows numbers it).
-const int kModuleBindFlags = 4;
-// Float values compare equal when their relative difference is below this.
-const float kFloatTolerance = 0.0001f;
-// Printed when a reply's exchange failed after its value was read whole.
-inline const std::string kMismatchLine =
-    "\nThe return value mismatch with communication protocol, check your return value\n";
+inline const std::string kUserAgent = product::kUserAgent;
+inline const std::string kHostSuffix = product::kHostSuffix;
+const int kModuleBindFlags = product::kModuleBindFlags;
+const float kFloatTolerance = product::kFloatTolerance;
+inline const std::string kMismatchLine = product::kMismatchLine;
 
 }  // namespace compatibility
 }  // namespace ZRTest

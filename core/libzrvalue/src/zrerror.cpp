@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <sstream>
 
+#include "zrcompatibility.h"
 #include "zrnumbertext.h"
+#include "zrthrow.h"
 #include "zrvalue.h"
 #include "zrvaluefailure.h"
 
@@ -85,13 +87,18 @@ ZRNetworkError::ZRNetworkError(const ZRNetworkError& other) : ZRError(other) {}
 
 ZRNetworkError::~ZRNetworkError() = default;
 
+ZRError assertFailure(const char* module, const char* source, int line)
+{
+    return ZRError(module, "Assert failed", std::string(source) + ":" + decimalText(line), source, line);
+}
+
 namespace failure {
 namespace {
 
 const char* const kModule = "ZRValue";
-const char* const kSource = "core/libzrvalue/src/zrvalue";
+const char* const kSource = compatibility::kValueSource;
 
-[[noreturn]] void raise(const std::string& method, const std::string& description, int line)
+[[noreturn]] void valueFailure(const std::string& method, const std::string& description, int line)
 {
     throw ZRError(kModule, method, description, kSource, line);
 }
@@ -100,38 +107,39 @@ const char* const kSource = "core/libzrvalue/src/zrvalue";
 
 void assertFailed(AssertSite site)
 {
-    raise("Assert failed", std::string(kSource) + ":" + decimalText(site), site);
+    throw assertFailure(kModule, kSource, site);
 }
 
 void typeMismatch(const char* method, int wanted, const ZRValue& value)
 {
-    raise(method,
-          "Expected a " + ZRValue::TypeToString(wanted) + " but received a " +
-              ZRValue::TypeToString(value.valueType()) + " (zrvalue contents: " + value.toString(1) + " )",
-          0);
+    valueFailure(method,
+                 "Expected a " + ZRValue::TypeToString(wanted) + " but received a " +
+                     ZRValue::TypeToString(value.valueType()) + " (zrvalue contents: " + value.toString(1) +
+                     " )",
+                 0);
 }
 
 void notAnArray(int stored)
 {
-    raise("xAssertArraySize", "try to use a " + ZRValue::TypeToString(stored) + " like an array", 0);
+    valueFailure("xAssertArraySize", "try to use a " + ZRValue::TypeToString(stored) + " like an array", 0);
 }
 
 void arrayTooSmall(int count, int wanted)
 {
-    raise("xAssertArraySize",
-          "The array has a size of " + decimalText(count) + " and you want it to be of size " +
-              decimalText(wanted),
-          0);
+    valueFailure("xAssertArraySize",
+                 "The array has a size of " + decimalText(count) + " and you want it to be of size " +
+                     decimalText(wanted),
+                 0);
 }
 
 void invalidToBool()
 {
-    raise("const bool() const", "Cannot cast to bool an ZRValue of invalid type.", 0);
+    valueFailure("const bool() const", "Cannot cast to bool an ZRValue of invalid type.", 0);
 }
 
 void unknownType(int tag)
 {
-    raise("TypeToString", "Unknown type: " + decimalText(tag), 148);
+    valueFailure("TypeToString", "Unknown type: " + decimalText(tag), 148);
 }
 
 }  // namespace failure

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// ZRValue: storage and deep copy, assignment, conversions with their type
-// checks, array operations, equality, and the base64 codec of byte buffers.
+// ZRValue: storage and deep copy, construction and assignment, array
+// operations, and the type checks. What a value tells (conversions,
+// equality) is in zrvalueconversion.cpp, the base64 codec in zrbase64.cpp.
 #include "zrvalue.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <utility>
 
 #include "zrbase64.h"
+#include "zrcompatibility.h"
 #include "zrdiagnostics.h"
 #include "zrvaluefailure.h"
 #include "zrvaluewalk.h"
@@ -26,27 +28,6 @@ constexpr std::size_t kArrayReserve = 32;
 constexpr std::size_t kStringReserve = 64;
 constexpr std::size_t kBytesReserve = 1024;
 
-// Binary values below this size are turned into strings by the string
-// accessor; larger ones are refused like any other non-string.
-constexpr std::size_t kBinaryToStringLimit = 100000;
-
-// The left operand fixes the scale; near zero the test becomes absolute.
-bool floatsMatch(float left, float right)
-{
-    if (left > 1e-12f || left < -1e-12f)
-        return std::fabs((left - right) / left) < static_cast<double>(0.0001f);
-    return std::fabs(left - right) < 1e-16;
-}
-
-// NaN and values outside the int range give INT_MIN, as the processor's
-// truncating conversion does, instead of undefined behaviour.
-int truncateToInt(float number)
-{
-    if (!(number >= -2147483648.0f && number < 2147483648.0f))
-        return INT_MIN;
-    return static_cast<int>(number);
-}
-
 // The count an index needs. Wraps like the processor for INT_MAX, so that
 // index is refused by the bounds-tested access rather than overflowing.
 int countForIndex(int index)
@@ -54,104 +35,7 @@ int countForIndex(int index)
     return static_cast<int>(static_cast<unsigned>(index) + 1u);
 }
 
-const char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-// Groups of three bytes per line of base64 text.
-constexpr std::size_t kGroupsPerLine = 18;
-
-void appendBase64(const TZRValueBytes& bytes, TZRValueString& out)
-{
-    const std::size_t count = bytes.size();
-    const std::size_t fullGroups = count / 3;
-    const std::size_t rest = count % 3;
-    out.reserve(out.size() + (fullGroups + (rest != 0)) * 4 + fullGroups / kGroupsPerLine);
-
-    std::size_t at = 0;
-    for (std::size_t group = 1; group <= fullGroups; ++group, at += 3) {
-        const std::uint32_t bits =
-            std::uint32_t(bytes[at]) << 16 | std::uint32_t(bytes[at + 1]) << 8 | bytes[at + 2];
-        out += kBase64Alphabet[bits >> 18 & 63];
-        out += kBase64Alphabet[bits >> 12 & 63];
-        out += kBase64Alphabet[bits >> 6 & 63];
-        out += kBase64Alphabet[bits & 63];
-        if (group % kGroupsPerLine == 0)
-            out += '\n';
-    }
-    if (rest == 0)
-        return;
-    const std::uint32_t bits =
-        std::uint32_t(bytes[at]) << 16 | (rest == 2 ? std::uint32_t(bytes[at + 1]) << 8 : 0);
-    out += kBase64Alphabet[bits >> 18 & 63];
-    out += kBase64Alphabet[bits >> 12 & 63];
-    out += rest == 2 ? kBase64Alphabet[bits >> 6 & 63] : '=';
-    out += '=';
-}
-
-// 0..63 for an alphabet character, -1 for anything else.
-int base64Digit(unsigned char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-// Characters outside the alphabet are skipped. The first "=" ends the text,
-// completing the group it stands in; an unfinished group at the end of the
-// text is dropped.
-void decodeBase64Into(const char* text, TZRValueBytes& out)
-{
-    unsigned digits[4];
-    int filled = 0;
-    for (const char* at = text; *at != '\0'; ++at) {
-        if (*at == '=') {
-            if (filled >= 2)
-                out.push_back(static_cast<unsigned char>(digits[0] << 2 | digits[1] >> 4));
-            if (filled == 3)
-                out.push_back(static_cast<unsigned char>((digits[1] & 15) << 4 | digits[2] >> 2));
-            return;
-        }
-        const int digit = base64Digit(static_cast<unsigned char>(*at));
-        if (digit < 0)
-            continue;
-        digits[filled++] = static_cast<unsigned>(digit);
-        if (filled == 4) {
-            out.push_back(static_cast<unsigned char>(digits[0] << 2 | digits[1] >> 4));
-            out.push_back(static_cast<unsigned char>((digits[1] & 15) << 4 | digits[2] >> 2));
-            out.push_back(static_cast<unsigned char>((digits[2] & 3) << 6 | digits[3]));
-            filled = 0;
-        }
-    }
-}
-
 }  // namespace
-
-bool isStrictBase64(const char* text, std::size_t length)
-{
-    std::size_t digits = 0;
-    std::size_t padding = 0;
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
-            continue;
-        if (c == '=') {
-            ++padding;
-            continue;
-        }
-        // A digit after padding, or outside the alphabet.
-        if (padding > 0 || base64Digit(c) < 0)
-            return false;
-        ++digits;
-    }
-    return padding <= 2 && (digits + padding) % 4 == 0;
-}
 
 // ---- Storage ---------------------------------------------------------------
 
@@ -382,7 +266,8 @@ ZRValue& ZRValue::operator=(const double& value)
     // does on the wire; the plain cast would be undefined there.
     const double largest = static_cast<double>(std::numeric_limits<float>::max());
     if (value > largest || value < -largest)
-        return *this = std::copysign(std::numeric_limits<float>::infinity(), static_cast<float>(value > 0 ? 1 : -1));
+        return *this = std::copysign(std::numeric_limits<float>::infinity(),
+                                     static_cast<float>(value > 0 ? 1 : -1));
     return *this = static_cast<float>(value);
 }
 
@@ -460,151 +345,6 @@ bool ZRValue::decodeBase64Object(const char* text)
     decodeBase64(text);
     type_ = Object;
     return true;
-}
-
-// ---- Inspection and conversion ------------------------------------------
-
-int ZRValue::size() const
-{
-    switch (type_) {
-    case Array:
-        if (value_.elements == nullptr)
-            failure::assertFailed(failure::SizeOfNullArray);
-        return static_cast<int>(value_.elements->size());
-    case String:
-        if (value_.string == nullptr)
-            failure::assertFailed(failure::SizeOfNullString);
-        return static_cast<int>(value_.string->size());
-    case Object:
-        if (value_.bytes == nullptr)
-            failure::assertFailed(failure::SizeOfNullObject);
-        return static_cast<int>(value_.bytes->size());
-    case Binary:
-        if (value_.bytes == nullptr)
-            failure::assertFailed(failure::SizeOfNullBinary);
-        return static_cast<int>(value_.bytes->size());
-    case Invalid:
-    case Bool:
-    case Int:
-    case Float: break;
-    }
-    return 0;
-}
-
-ZRValue::operator bool() const
-{
-    switch (type_) {
-    case Invalid: failure::invalidToBool();
-    case Bool: return value_.boolean;
-    case Int: return value_.integer != 0;
-    case Float: return value_.real != 0.0f;  // NaN reads as true
-    case Array:
-    case String:
-    case Object:
-    case Binary: return size() != 0;
-    }
-    return false;
-}
-
-// Every kind other than the numeric ones reads as 0: the strict type check
-// lets a wanted Int through.
-ZRValue::operator int() const
-{
-    switch (type_) {
-    case Int: return value_.integer;
-    case Bool: return value_.boolean ? 1 : 0;
-    case Float: return truncateToInt(value_.real);
-    default: xAssertType(Int); return 0;
-    }
-}
-
-ZRValue::operator float() const
-{
-    switch (type_) {
-    case Float: return value_.real;
-    case Int: return static_cast<float>(value_.integer);
-    default: xAssertType(Float); return 0.0f;
-    }
-}
-
-// Small Binary values read as strings are converted in place; the string
-// keeps a trailing NUL that counts in its length, which is what readers of
-// such strings have always received.
-ZRValue::operator const TZRValueString&()
-{
-    if (type_ == Binary && value_.bytes->size() < kBinaryToStringLimit) {
-        const TZRValueBytes& bytes = *value_.bytes;
-        char warning[200];
-        std::snprintf(
-            warning, sizeof warning,
-            "WARNING: ZRValue::operator const TZRValueString&: creating a string on the fly to patch "
-            "possible ruby encoding problem (size of binary: %d)\n",
-            static_cast<int>(bytes.size()));
-        printDiagnostic(warning);
-        std::unique_ptr<TZRValueString> string(new TZRValueString(bytes.begin(), bytes.end()));
-        string->push_back('\0');
-        reset();
-        Payload payload{};
-        payload.string = string.release();
-        adopt(String, payload);
-    }
-    // No exemption here, unlike xAssertType: only a String will do.
-    if (type_ != String)
-        failure::typeMismatch("xAssertType: type error", String, *this);
-    return *value_.string;
-}
-
-const unsigned char* ZRValue::byteData() const
-{
-    return &value_.bytes->at(0);
-}
-
-const TZRValueElements& ZRValue::elements() const
-{
-    return *value_.elements;
-}
-
-void ZRValue::encodeBase64(TZRValueString& out) const
-{
-    appendBase64(*value_.bytes, out);
-}
-
-// ---- Equality ----------------------------------------------------------------
-
-// Tags, scalars and byte contents; arrays only by element count.
-bool ZRValue::sameAs(const ZRValue& other) const
-{
-    if (type_ != other.type_)
-        return false;
-    switch (type_) {
-    case Invalid: return true;
-    case Array: return value_.elements->size() == other.value_.elements->size();
-    case Bool: return value_.boolean == other.value_.boolean;
-    case Int: return value_.integer == other.value_.integer;
-    case Float: return floatsMatch(value_.real, other.value_.real);
-    case String: return *value_.string == *other.value_.string;
-    // Object values are compared byte for byte, like Binary ones.
-    case Object:
-    case Binary: return *value_.bytes == *other.value_.bytes;
-    }
-    return false;
-}
-
-bool ZRValue::operator==(const ZRValue& other) const
-{
-    // The arrays of `other` whose elements are being compared, innermost
-    // last; sameAs has checked that their sizes match.
-    std::vector<const ZRValue*> others;
-    auto compareOne = [&](const ZRValue& left, int index) {
-        const ZRValue& right =
-            index < 0 ? other : (*others.back()->value_.elements)[static_cast<std::size_t>(index)];
-        if (!left.sameAs(right))
-            return false;
-        if (left.type_ == Array)
-            others.push_back(&right);
-        return true;
-    };
-    return walkValue(*this, compareOne, [&](const ZRValue&) { others.pop_back(); });
 }
 
 // ---- Arrays ------------------------------------------------------------------

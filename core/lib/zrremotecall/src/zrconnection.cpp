@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include <stdsoap2.h>
+#include "zrsoapexchange.h"
 
 namespace ZR {
 
@@ -18,9 +18,7 @@ ZRConnection::~ZRConnection()
     std::cout.flush();
     std::fflush(nullptr);
     if (context) {
-        soap_destroy(context);
-        soap_end(context);
-        soap_free(context);  // soap_done, then the context itself
+        releaseContext(context);
         context = nullptr;
     }
 }

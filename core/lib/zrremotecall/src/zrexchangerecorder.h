@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Records what goes over the wire: a gSOAP plug-in that sees every byte a
-// context sends and receives, and a guard that turns the bytes of one
-// exchange into a record for the connection's history and the process's
-// trace. While neither wants a record, the plug-in passes bytes on after
-// one flag test.
+// Records what goes over the wire: a byte tap (zrbytetap.h) that sees every
+// byte a context sends and receives, and a guard that turns the bytes of
+// one exchange into a record for the connection's history and the
+// process's trace. While neither wants a record, the tap passes bytes on
+// after one flag test.
 #pragma once
 
 #include <memory>
@@ -21,8 +21,8 @@ namespace ZR {
 
 struct RecorderState;
 
-// Wraps the send and receive callbacks of `context`, whatever transport
-// and limits are installed at the time. Installing twice does nothing.
+// Taps the bytes of `context`, whatever transport and limits are installed
+// at the time. Installing twice does nothing.
 void installExchangeRecorder(struct soap* context);
 
 // Where the exchanges of `context` go besides the trace: a proxy's history,

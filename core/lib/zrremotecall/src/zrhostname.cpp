@@ -70,6 +70,16 @@ std::string urlHost(const std::string& host)
     return host;
 }
 
+std::string endpointUrl(const std::string& host, int port)
+{
+    return "http://" + urlHost(host) + ":" + std::to_string(port);
+}
+
+bool endpointHostUsable(const std::string& endpoint)
+{
+    return isAcceptableHost(hostOfUrl(endpoint));
+}
+
 std::string hostOfUrl(const std::string& url)
 {
     const std::size_t scheme = url.find("://");

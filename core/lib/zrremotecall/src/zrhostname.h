@@ -23,6 +23,14 @@ bool isIPv6Literal(const std::string& host);
 // `host` as it goes into a URL: IPv6 literals in brackets, others as given.
 std::string urlHost(const std::string& host);
 
+// The end point "http://" host ":" `port` of a broker or module at `host`.
+std::string endpointUrl(const std::string& host, int port);
+
+// Whether the host of `endpoint` is acceptable (isAcceptableHost): the one
+// check the core makes before an exchange, since gSOAP would talk to
+// standard input and output for lack of a host.
+bool endpointHostUsable(const std::string& endpoint);
+
 // The host part of an "http://" URL as written by urlHost(), brackets
 // included; empty when there is none.
 std::string hostOfUrl(const std::string& url);

@@ -5,15 +5,13 @@
 
 #include <string>
 
-#include "zrtransport.h"
-
-struct soap;
+#include "zrsoapexchange.h"
 
 namespace ZR {
 
-// The cause of the failed look-up that `context` holds (its fault texts
-// already set) at `endpoint`, the broker's URL.
-std::string lookUpCause(struct soap* context, const ZRExchangeReport& report, const std::string& endpoint);
+// The cause of the failed look-up at `endpoint`, the broker's URL.
+std::string lookUpCause(const ZRSoapFailure& failure, const ZRExchangeReport& report,
+                        const std::string& endpoint);
 
 // The cause when `endpoint` names no usable host.
 std::string unusableHostCause(const std::string& endpoint);

@@ -1,24 +1,20 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// ZRNetwork: creation of SOAP connections and the three broker operations.
-// gSOAP reports failures as integer codes; they become exceptions here, where
-// the generated stubs are called.
+// ZRNetwork: creation of SOAP connections and the three broker operations,
+// as policy: which connection may carry an exchange, and which error, text
+// and kind each failure the SOAP exchange (zrsoapexchange.h) reports becomes.
 #include "zrnetwork.h"
 
-#include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 #include <utility>
 
+#include "zrcompatibility.h"
 #include "zrdiagnostics.h"
 #include "zrexchangerecorder.h"
 #include "zrhostname.h"
 #include "zrlookupcause.h"
-#include "zrreplyguard.h"
-#include "zrreplylimit.h"
-#include "zrsoapH.h"
-#include "zrtransport.h"
-#include "zrvaluesoap.h"
+#include "zrsoapexchange.h"
+#include "zrthrow.h"
 
 namespace ZR {
 
@@ -32,63 +28,12 @@ const char* const kNoHostDetail = "no usable host in the end point";
 
 // Time-outs of the default connection, in seconds.
 const int kDefaultConnectionTimeout = 8;
-// SO_REUSEADDR as the Windows socket interface numbers it; the value the
-// module connections have always carried.
-const int kModuleBindFlags = 4;
 
-typedef int (*PostHeaderWriter)(struct soap*, const char*, const char*);
-
-// gSOAP's own HTTP header writer: one function of the runtime, the same in
-// every context, taken from the first context made.
-std::atomic<PostHeaderWriter> runtimePostHeader{nullptr};
-
-// Brokers have always seen this client as "gSOAP/2.7"; keep saying so
-// whatever version of the runtime is linked.
-int postHeader(struct soap* context, const char* key, const char* value)
+struct soap* newContext(const char* method, bool keepAlive)
 {
-    if (key && std::strcmp(key, "User-Agent") == 0)
-        value = "gSOAP/2.7";
-    return runtimePostHeader.load()(context, key, value);
-}
-
-// Settings every context gets, whoever made it.
-void configureCommon(struct soap* context)
-{
-    runtimePostHeader.store(context->fposthdr);
-    context->fposthdr = postHeader;
-    // A peer that drops the connection while we write must give us EPIPE,
-    // not a SIGPIPE that kills the host process.
-#ifdef MSG_NOSIGNAL
-    context->socket_flags = MSG_NOSIGNAL;
-#endif
-    context->max_keep_alive = -1;
-    // Every wait must end on the caller's deadline or Ctrl-C, and no
-    // failure may fall back to the process's standard input and output.
-    installTransport(context);
-    // Without time-outs, a read past the end of a reply would wait for as
-    // long as the peer keeps the connection open. Wraps the transport.
-    installReplyLimit(context);
-    // Sees the bytes as gSOAP does, after the limit; wraps both.
-    installExchangeRecorder(context);
-    // gSOAP's own parser takes minutes over a flood of attributes, and no
-    // wait ends a parse: both bounded where the pieces arrive.
-    installReplyGuard(context, exchangeShouldStop);
-}
-
-void setTimeouts(struct soap* context, int timeout)
-{
-    context->recv_timeout = timeout;
-    context->send_timeout = timeout;
-    context->connect_timeout = timeout;
-    context->accept_timeout = timeout;
-}
-
-struct soap* newContext(const char* method, soap_mode inputMode, soap_mode outputMode)
-{
-    struct soap* context = soap_new2(inputMode, outputMode);
+    struct soap* context = newClientContext(keepAlive, isAcceptableHost, installExchangeRecorder);
     if (!context)
         throw ZRError(kModule, method, "cannot allocate a SOAP context", __FILE__, __LINE__);
-    configureCommon(context);
     return context;
 }
 
@@ -100,52 +45,6 @@ boost::shared_ptr<ZRConnection> usableConnection(const boost::shared_ptr<ZRValue
     if (connection && !connection->context)
         connection.reset();
     return connection;
-}
-
-// Releases what one exchange left in the context (the socket stays open on
-// a keep-alive connection), also when restoring the attachments throws.
-// This is soap_end without its soap_free_temp: that sweeps gSOAP's id and
-// pointer hash tables whole, thousands of slots, and the next exchange's
-// soap_begin sweeps them again anyway; the small parser state it frees
-// lives until then (or until the context goes).
-class ContextCleanup {
-public:
-    explicit ContextCleanup(struct soap* context) : context_(context) {}
-    ~ContextCleanup()
-    {
-        soap_destroy(context_);
-        soap_dealloc(context_, nullptr);
-        soap_closesock(context_);
-    }
-    ContextCleanup(const ContextCleanup&) = delete;
-    ContextCleanup& operator=(const ContextCleanup&) = delete;
-
-private:
-    struct soap* context_;
-};
-
-// The longest peer text that goes into an error; a hostile peer can send
-// gigabytes of fault string.
-const std::size_t kMaxFaultText = 64 * 1024;
-
-std::string textOrEmpty(const char* const* slot)
-{
-    if (!slot || !*slot)
-        return std::string();
-    const std::size_t length = std::strlen(*slot);
-    if (length <= kMaxFaultText)
-        return std::string(*slot, length);
-    return std::string(*slot, kMaxFaultText) + "... (" + std::to_string(length - kMaxFaultText) +
-           " more bytes cut)";
-}
-
-// A failed exchange's fault texts. A received fault carries its own; for a
-// transport, HTTP or parse failure gSOAP only records the error code, so
-// have it describe the code.
-void describeFailure(struct soap* context)
-{
-    if (context->error != SOAP_FAULT && !*soap_faultstring(context))
-        soap_set_fault(context);
 }
 
 std::string seconds(double value)
@@ -176,36 +75,20 @@ ZRErrorKind limitKind(const ZRExchangeReport& report)
     return report.end == ZRWaitEnd::Interrupted ? ZRErrorKind::Interrupted : ZRErrorKind::Timeout;
 }
 
-// A SOAP fault received from the peer; gSOAP tells client and server
-// faults apart.
-bool isReceivedFault(int error)
-{
-    return error == SOAP_FAULT || error == SOAP_CLI_FAULT || error == SOAP_SVR_FAULT;
-}
-
-// gSOAP reports an HTTP reply without a SOAP message in it by its status
-// code. A success status with no message is a reply that cannot be read;
-// any other status an HTTP error.
-bool isTransportFailure(int error)
-{
-    return error == SOAP_EOF || error == SOAP_TCP_ERROR || error == SOAP_HTTP_ERROR || error == SOAP_LENGTH ||
-           error == SOAP_SSL_ERROR || (error >= 100 && error < 600 && (error < 200 || error >= 300));
-}
-
-ZRErrorKind lookUpFailureKind(const struct soap* context, const ZRExchangeReport& report)
+ZRErrorKind lookUpFailureKind(const ZRSoapFailure& failure, const ZRExchangeReport& report)
 {
     if (report.connectFailed)
         return ZRErrorKind::BrokerUnreachable;
-    if (isReceivedFault(context->error))
+    if (failure.receivedFault)
         return ZRErrorKind::UnknownModule;
     return ZRErrorKind::LookupFailed;
 }
 
-ZRErrorKind callFailureKind(const struct soap* context, const ZRExchangeReport& report)
+ZRErrorKind callFailureKind(const ZRSoapFailure& failure, const ZRExchangeReport& report)
 {
-    if (isReceivedFault(context->error))
+    if (failure.receivedFault)
         return ZRErrorKind::RemoteFault;
-    if (report.connectFailed || isTransportFailure(context->error) || lostAfterRequest(report))
+    if (report.connectFailed || failure.transportFailure || lostAfterRequest(report))
         return ZRErrorKind::ConnectionFailed;
     return ZRErrorKind::BadReply;
 }
@@ -217,12 +100,13 @@ std::string bytes(unsigned long long count)
 
 // The lines that follow the peer's texts in a failed call's error: what the
 // transport knows that gSOAP's description does not.
-std::string transportLines(const struct soap* context, const ZRExchangeReport& report)
+std::string transportLines(const ZRSoapFailure& failure, const ZRExchangeReport& report,
+                           const std::string& refusal)
 {
     std::string lines;
     if (report.outOfDescriptors)
         lines += "\n\ttoo many open files: the process has no file descriptor left for a connection";
-    if (!isReceivedFault(context->error) && lostAfterRequest(report)) {
+    if (!failure.receivedFault && lostAfterRequest(report)) {
         const char* how = report.reset ? "reset" : "closed";
         lines += report.receivedBytes == 0
                      ? std::string("\n\tthe module ") + how + " the connection after the request went out, " +
@@ -231,7 +115,6 @@ std::string transportLines(const struct soap* context, const ZRExchangeReport& r
                            bytes(report.receivedBytes) +
                            " of the reply had arrived: it may have run the call";
     }
-    const std::string refusal = replyRefusal(context);
     if (!refusal.empty())
         lines += "\n\t" + refusal;
     return lines;
@@ -253,8 +136,8 @@ void ZRNetwork::initDefaultConnection(const std::string& /*url*/)
 {
     if (defaultConnection->context)
         return;
-    struct soap* context = newContext("initDefaultConnection", SOAP_IO_DEFAULT, SOAP_IO_DEFAULT);
-    setTimeouts(context, kDefaultConnectionTimeout);
+    struct soap* context = newContext("initDefaultConnection", false);
+    setContextTimeouts(context, kDefaultConnectionTimeout);
     defaultConnection->context = context;
 }
 
@@ -265,11 +148,11 @@ boost::shared_ptr<ZRConnection> ZRNetwork::createConnection(
     connection->endpoint = url;
     // Keep-alive both ways: successive calls reuse one TCP connection for as
     // long as the peer keeps it open.
-    connection->context = newContext("createConnection", SOAP_IO_KEEPALIVE, SOAP_IO_KEEPALIVE);
-    connection->context->bind_flags = kModuleBindFlags;
+    connection->context = newContext("createConnection", true);
+    setModuleBindFlags(connection->context);
     connection->setModuleInfo(info);
     if (timeout != 0)
-        setTimeouts(connection->context, timeout);
+        setContextTimeouts(connection->context, timeout);
     return connection;
 }
 
@@ -294,47 +177,40 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
 {
     const boost::shared_ptr<ZRConnection> connection = usableConnection(handle);
     if (!connection || !moduleInfo) {
-        ZRNetworkError error(kModule, "getModuleByName", kNotInitialized, __FILE__, __LINE__);
-        error.withKind(ZRErrorKind::LookupFailed);
-        throw error;
+        throwWithKind(ZRNetworkError(kModule, "getModuleByName", kNotInitialized, __FILE__, __LINE__),
+                      ZRErrorKind::LookupFailed);
     }
 
-    struct soap* context = connection->context;
+    ZRSoapExchange exchange(connection->context);
     const std::string endpoint = connection->getEndpoint();
     const std::string failed = "failed to get module " + moduleName + " " + endpoint;
-    // gSOAP would talk to standard input and output for lack of a host.
-    if (!isAcceptableHost(hostOfUrl(endpoint))) {
+    if (!endpointHostUsable(endpoint)) {
         ZRNetworkError error(kModule, "getModuleByName", failed + "\n\t" + unusableHostCause(endpoint),
                              __FILE__, __LINE__);
-        error.withKind(ZRErrorKind::BrokerUnreachable).withFault(kNoHost, kNoHostDetail);
-        throw error;
+        error.withFault(kNoHost, kNoHostDetail);
+        throwWithKind(error, ZRErrorKind::BrokerUnreachable);
     }
-    resetExchangeReport(context);
-    zrsoap::zrbroker__getModuleByNameResponse response;
-    const int status =
-        zrsoap::soap_call_zrbroker__getModuleByName(context, endpoint.c_str(), "", moduleName, response);
-    if (status != SOAP_OK) {
-        const ZRExchangeReport report = exchangeReport(context);
-        describeFailure(context);
+    zr__ZRModuleInfoVexel received;
+    if (!exchange.lookUp(endpoint, moduleName, received)) {
+        const ZRExchangeReport report = exchange.report();
+        const ZRSoapFailure failure = exchange.failure();
         const std::string limit = limitText(report, "no answer", "no answer");
         // Out of descriptors, the transport's own line says why; otherwise
         // the cause the exchange shows.
-        const std::string lines = report.outOfDescriptors ? transportLines(context, report) : std::string();
+        const std::string lines =
+            report.outOfDescriptors ? transportLines(failure, report, exchange.refusal()) : std::string();
         const std::string cause =
-            limit.empty() && lines.empty() ? "\n\t" + lookUpCause(context, report, endpoint) : "";
+            limit.empty() && lines.empty() ? "\n\t" + lookUpCause(failure, report, endpoint) : "";
         ZRNetworkError error(kModule, "getModuleByName",
-                             (limit.empty() ? failed + cause : failed + ": " + limit) + lines, __FILE__, __LINE__);
-        error.withKind(limit.empty() ? lookUpFailureKind(context, report) : limitKind(report))
-            .withFault(textOrEmpty(soap_faultstring(context)), textOrEmpty(soap_faultdetail(context)));
+                             (limit.empty() ? failed + cause : failed + ": " + limit) + lines, __FILE__,
+                             __LINE__);
+        error.withFault(failure.faultString, failure.detail);
         // A half-done exchange must not leave its bytes to the next one.
         if (!limit.empty())
-            soap_force_closesock(context);
-        throw error;
+            exchange.dropConnection();
+        throwWithKind(error, limit.empty() ? lookUpFailureKind(failure, report) : limitKind(report));
     }
 
-    // The context's memory is left alone here: the received strings are
-    // released by the clean-up after the next method call.
-    const zrsoap::zr__ZRModuleInfo& received = response._return;
     // An empty answer (no record, or a record without fields) leaves the
     // port 0; a port beyond 16 bits would be taken modulo 65536 by connect.
     if (received.port < 1 || received.port > 65535) {
@@ -342,19 +218,10 @@ int lookUpModule(const boost::shared_ptr<ZRValue>& handle, const std::string& mo
                                     ? "the broker's answer gives no address for module " + moduleName
                                     : "the broker reported port " + std::to_string(received.port) +
                                           " for module " + moduleName + ", outside 1-65535";
-        ZRNetworkError error(kModule, "getModuleByName", failed + "\n\t" + why, __FILE__, __LINE__);
-        error.withKind(ZRErrorKind::LookupFailed);
-        throw error;
+        throwWithKind(ZRNetworkError(kModule, "getModuleByName", failed + "\n\t" + why, __FILE__, __LINE__),
+                      ZRErrorKind::LookupFailed);
     }
-    zr__ZRModuleInfoVexel& info = *moduleInfo;
-    info.name = received.name;
-    info.architecture = received.architecture;
-    info.ip = received.ip;
-    info.port = received.port;
-    info.processId = received.processId;
-    info.modulePointer = received.modulePointer;
-    info.isABroker = received.isABroker;
-    info.keepAlive = received.keepAlive;
+    *moduleInfo = received;
     return 0;
 }
 
@@ -365,9 +232,7 @@ void ZRNetwork::setEndPoint(const boost::shared_ptr<ZRValue>& handle, const std:
     const boost::shared_ptr<ZRConnection> connection = boost::dynamic_pointer_cast<ZRConnection>(handle);
     if (!connection)
         throw ZRError(kModule, "setEndPoint", kNotInitialized, __FILE__, __LINE__);
-    std::ostringstream url;
-    url << "http://" << urlHost(ip) << ":" << port;
-    connection->endpoint = url.str();
+    connection->endpoint = endpointUrl(ip, port);
 }
 
 namespace {
@@ -379,83 +244,75 @@ ZRValue callModule(const boost::shared_ptr<ZRValue>& handle, const std::string& 
     const boost::shared_ptr<zr__ZRModuleInfoVexel> info =
         connection ? connection->getModuleInfo() : boost::shared_ptr<zr__ZRModuleInfoVexel>();
     if (!info)
-        throw ZRError(kModule, "callMethod" + methodName, kNotInitialized, __FILE__, __LINE__)
-            .withKind(ZRErrorKind::ConnectionFailed);
+        throwWithKind(ZRError(kModule, "callMethod" + methodName, kNotInitialized, __FILE__, __LINE__),
+                      ZRErrorKind::ConnectionFailed);
 
     struct soap* context = connection->context;
-    zrsoap::zrbroker__callVexelResponse response;
-    ZRValue& result = response._return;
-
     {
         // A call that failed left its exchange in the context, its fault
         // readable until now; a run of failing calls must not pile them up.
-        const ContextCleanup previous(context);
+        const ZRSoapExchangeCleanup previous(context);
     }
     const std::string endpoint = connection->getEndpoint();
-    // gSOAP would talk to standard input and output for lack of a host.
-    if (!isAcceptableHost(hostOfUrl(endpoint)))
-        throw ZRError(info->name, std::string("SOAP error:") + kNoHost,
-                      std::string("SOAP detail: ") + kNoHostDetail, nullptr, 0)
-            .withKind(ZRErrorKind::ConnectionFailed)
-            .withFault(kNoHost, kNoHostDetail);
+    if (!endpointHostUsable(endpoint))
+        throwWithKind(ZRError(info->name, std::string("SOAP error:") + kNoHost,
+                              std::string("SOAP detail: ") + kNoHostDetail, nullptr, 0)
+                          .withFault(kNoHost, kNoHostDetail),
+                      ZRErrorKind::ConnectionFailed);
     // The exchange's memory goes when the call ends, failed or not: a failed
     // reply can be gigabytes, and nothing reads it after the error is made.
-    const ContextCleanup cleanup(context);
-    registerBinaryAttachments(context, parameters);
-    resetExchangeReport(context);
-    const ZRValueTextReuse textReuse(context);
-    int status = SOAP_OK;
+    const ZRSoapExchangeCleanup cleanup(context);
+    ZRSoapExchange exchange(context);
+    ZRValue result;
+    bool completed = true;
     try {
-        status = zrsoap::soap_call_zrbroker__callVexel(context, endpoint.c_str(), "", info->name, methodName,
-                                                       parameters, response);
+        completed = exchange.call(endpoint, info->name, methodName, parameters, result);
     } catch (ZRError& error) {
         // The value reader refused what it read (a fault element where the
         // value should be) and has dropped the half-read connection. Unless
         // a limit cut the reply short, that is the error to report.
-        const ZRExchangeReport report = exchangeReport(context);
+        const ZRExchangeReport report = exchange.report();
         if (report.end == ZRWaitEnd::Completed) {
             // A reply cut off by the peer reads as a broken value; say what
             // happened to the connection instead.
-            const bool refused = !replyRefusal(context).empty();
-            if (lostAfterRequest(report) || refused)
-                throw ZRError(info->name, methodName,
-                              "the reply could not be read" + transportLines(context, report), nullptr, 0)
-                    .withKind(refused ? ZRErrorKind::BadReply : ZRErrorKind::ConnectionFailed);
+            const std::string refusal = exchange.refusal();
+            if (lostAfterRequest(report) || !refusal.empty())
+                throwWithKind(ZRError(info->name, methodName,
+                                      "the reply could not be read" +
+                                          transportLines(exchange.failure(), report, refusal),
+                                      nullptr, 0),
+                              refusal.empty() ? ZRErrorKind::ConnectionFailed : ZRErrorKind::BadReply);
             if (error.kind() == ZRErrorKind::Unspecified)
                 error.withKind(ZRErrorKind::BadReply);
             throw;
         }
-        status = SOAP_EOF;
+        completed = false;
     }
-    const ZRExchangeReport report = exchangeReport(context);
+    const ZRExchangeReport report = exchange.report();
     const std::string limit = limitText(report, "no complete reply", "no connection");
     if (!limit.empty()) {
         // Whatever was read, the reply is incomplete, and the rest of it
         // must not be taken for the next one.
-        soap_force_closesock(context);
-        throw ZRError(info->name, methodName, limit, nullptr, 0).withKind(limitKind(report));
+        exchange.dropConnection();
+        throwWithKind(ZRError(info->name, methodName, limit, nullptr, 0), limitKind(report));
     }
     // A reply the limit refused is bad even when its value was read.
-    const bool refused = !replyRefusal(context).empty();
-    if (status != SOAP_OK && (!result.hasValue() || refused)) {
-        describeFailure(context);
-        const std::string faultString = textOrEmpty(soap_faultstring(context));
-        const std::string detail = textOrEmpty(soap_faultdetail(context));
-        throw ZRError(info->name, "SOAP error:" + faultString,
-                      "SOAP detail: " + detail + transportLines(context, report), nullptr, 0)
-            .withKind(refused ? ZRErrorKind::BadReply : callFailureKind(context, report))
-            .withFault(faultString, detail);
+    const std::string refusal = exchange.refusal();
+    if (!completed && (!result.hasValue() || !refusal.empty())) {
+        const ZRSoapFailure failure = exchange.failure();
+        throwWithKind(
+            ZRError(info->name, "SOAP error:" + failure.faultString,
+                    "SOAP detail: " + failure.detail + transportLines(failure, report, refusal), nullptr, 0)
+                .withFault(failure.faultString, failure.detail),
+            refusal.empty() ? callFailureKind(failure, report) : ZRErrorKind::BadReply);
     }
 
-    int attachmentIndex = 0;
     // Throws when Binary bytes were lost on the way; only a result that
     // comes back whole earns the warning below instead of an error.
-    restoreBinaryAttachments(context, result, attachmentIndex);
-    if (status != SOAP_OK)
-        printDiagnostic("\nThe return value mismatch with communication protocol, check your return value\n");
-    // The response is a local of this call: its value can go to the caller
-    // whole instead of as a deep copy.
-    return std::move(result);
+    exchange.restoreAttachments(result);
+    if (!completed)
+        printDiagnostic(compatibility::kMismatchLine);
+    return result;
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include "zrproxyremote.h"
 
 #include <memory>
-#include <sstream>
 #include <utility>
 
 #include "zrcallpool.h"
+#include "zrcompatibility.h"
 #include "zrconnection.h"
 #include "zrexchangerecorder.h"
 #include "zrhostname.h"
@@ -136,9 +136,7 @@ void ZRProxyRemote::connect(const std::string& moduleName, const std::string& ho
     info.isABroker = false;
     data->flag = 0;
 
-    std::ostringstream url;
-    url << "http://" << urlHost(data->contactHost) << ":" << port;
-    data->brokerUrl = url.str();
+    data->brokerUrl = endpointUrl(data->contactHost, port);
 
     data->network->initDefaultConnection(data->brokerUrl);
     data->connection = data->network->createConnection(data->moduleInfo, data->brokerUrl, timeout);
@@ -270,7 +268,7 @@ std::string ZRProxyRemote::normalizeHost(const std::string& host)
     std::string completed = host;
     const bool startsWithDigit = !host.empty() && host[0] >= '0' && host[0] <= '9';
     if (!startsWithDigit && host.find(".local") == std::string::npos)
-        completed += ".local.";
+        completed += compatibility::kHostSuffix;
     return completed;
 }
 

@@ -15,7 +15,9 @@
 
 #include <stdsoap2.h>
 
+#include "zrcompatibility.h"
 #include "zrtextchars.h"
+#include "zrthrow.h"
 #include "zrvalue.h"
 
 namespace ZR {
@@ -451,10 +453,9 @@ int ignoreElement(struct soap* soap, const char* tag)
         // refuses one, by exception, and the half-read connection goes.
         soap->keep_alive = 0;
         soap_closesock(soap);
-        ZRError error("ZRValue", "readValueXml", "a second return element follows the value",
-                      "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
-        error.withKind(ZRErrorKind::BadReply);
-        throw error;
+        throwWithKind(ZRError("ZRValue", "readValueXml", "a second return element follows the value",
+                              compatibility::kCodecSource, __LINE__),
+                      ZRErrorKind::BadReply);
     }
     return guard.ignore ? guard.ignore(soap, tag) : SOAP_OK;
 }

@@ -5,8 +5,10 @@
 #include <climits>
 #include <cstring>
 
+#include "zrcompatibility.h"
 #include "zrnumbertext.h"
 #include "zrsoapH.h"
+#include "zrthrow.h"
 #include "zrvaluesoap.h"
 #include "zrvaluewalk.h"
 
@@ -21,7 +23,7 @@ namespace {
     ZRError error("ZRValue", "registerBinaryAttachments",
                   "Binary value " + decimalText(number) + " of the parameters (" + std::to_string(size) +
                       " bytes) could not be attached: out of memory; nothing was sent",
-                  "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
+                  compatibility::kCodecSource, __LINE__);
     throw error;
 }
 
@@ -49,12 +51,12 @@ bool holdsPlaceholder(const ZRValue& binary)
 
 [[noreturn]] void bytesLost(int number)
 {
-    ZRError error("ZRValue", "restoreBinaryAttachments",
-                  "Binary value " + decimalText(number + 1) +
-                      " of the reply holds the attachment placeholder, but no attachment arrived for it",
-                  "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
-    error.withKind(ZRErrorKind::BadReply);
-    throw error;
+    throwWithKind(
+        ZRError("ZRValue", "restoreBinaryAttachments",
+                "Binary value " + decimalText(number + 1) +
+                    " of the reply holds the attachment placeholder, but no attachment arrived for it",
+                compatibility::kCodecSource, __LINE__),
+        ZRErrorKind::BadReply);
 }
 
 // Attachments are paired with Binary values by order: one left over belongs
@@ -64,12 +66,12 @@ bool holdsPlaceholder(const ZRValue& binary)
     int count = 0;
     for (; extra; extra = extra->next)
         ++count;
-    ZRError error("ZRValue", "restoreBinaryAttachments",
-                  "the reply carries " + decimalText(count) + " more attachment" + (count == 1 ? "" : "s") +
-                      " than it has Binary values (" + decimalText(binaries) + ")",
-                  "core/lib/zrsoap/src/interface/zrvaluesoap", __LINE__);
-    error.withKind(ZRErrorKind::BadReply);
-    throw error;
+    throwWithKind(
+        ZRError("ZRValue", "restoreBinaryAttachments",
+                "the reply carries " + decimalText(count) + " more attachment" + (count == 1 ? "" : "s") +
+                    " than it has Binary values (" + decimalText(binaries) + ")",
+                compatibility::kCodecSource, __LINE__),
+        ZRErrorKind::BadReply);
 }
 
 }  // namespace

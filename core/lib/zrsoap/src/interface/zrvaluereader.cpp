@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "zrbase64.h"
+#include "zrcompatibility.h"
 #include "zrnumbertext.h"
 #include "zrtextchars.h"
+#include "zrthrow.h"
 #include "zrvaluesoap.h"
 #include "zrxmltokenizer.h"
 
@@ -25,12 +27,7 @@ namespace {
 
 const char* const kModule = "ZRValue";
 const char* const kMethod = "readValueXml";
-const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
-// The assertion texts name source lines that brokers and callers have
-// always seen; they must not move when this code does.
-const int kArrayTypeNameTooLongSite = 337;
-const int kBinaryWithoutTextSite = 459;
-const int kFaultSite = 272;
+const char* const kSourcePath = compatibility::kCodecSource;
 
 // The peer's count only sizes the first allocation; a hostile one must not
 // make it huge.
@@ -82,25 +79,17 @@ ZRValue::Type typeNamed(const char* name, std::size_t length)
     return ZRValue::Invalid;
 }
 
-[[noreturn]] void raise(ZRError error, ZRErrorKind kind)
-{
-    error.withKind(kind);
-    throw error;
-}
-
 [[noreturn]] void assertFailed(int site)
 {
-    raise(ZRError(kModule, "Assert failed", std::string(kSourcePath) + ":" + decimalText(site), kSourcePath,
-                  site),
-          ZRErrorKind::BadReply);
+    throwWithKind(assertFailure(kModule, kSourcePath, site), ZRErrorKind::BadReply);
 }
 
 [[noreturn]] void nestedTooDeep()
 {
-    raise(ZRError(kModule, kMethod,
-                  "the value is nested deeper than " + decimalText(kMaxValueNesting) + " elements",
-                  kSourcePath, __LINE__),
-          ZRErrorKind::BadReply);
+    throwWithKind(ZRError(kModule, kMethod,
+                          "the value is nested deeper than " + decimalText(kMaxValueNesting) + " elements",
+                          kSourcePath, __LINE__),
+                  ZRErrorKind::BadReply);
 }
 
 class Decoder {
@@ -194,8 +183,8 @@ private:
 
 void Decoder::unfaithful(std::size_t start, const std::string& what) const
 {
-    raise(ZRError(kModule, kMethod, what + " at " + tokens_.locationAt(start), kSourcePath, __LINE__),
-          ZRErrorKind::BadReply);
+    throwWithKind(ZRError(kModule, kMethod, what + " at " + tokens_.locationAt(start), kSourcePath, __LINE__),
+                  ZRErrorKind::BadReply);
 }
 
 Decoder::Status Decoder::feed(const char* piece, std::size_t size, bool final)
@@ -317,7 +306,7 @@ Decoder::ArrayShape Decoder::arrayShape() const
 void Decoder::startArray(ZRValue& out, const ArrayShape& shape)
 {
     if (shape.nameTooLong)
-        assertFailed(kArrayTypeNameTooLongSite);
+        assertFailed(compatibility::kArrayTypeNameTooLongLine);
     out.reset();
     out.reserveArray(shape.capacity);
 }
@@ -488,8 +477,9 @@ void Decoder::closeElement(const XmlText& name)
         }
         break;
     case Mode::Fault:
-        raise(ZRError(kModule, "Receving Fault response: ", faultDescription_, kSourcePath, kFaultSite),
-              ZRErrorKind::RemoteFault);
+        throwWithKind(ZRError(kModule, compatibility::kFaultMethod, faultDescription_, kSourcePath,
+                              compatibility::kFaultLine),
+                      ZRErrorKind::RemoteFault);
     case Mode::FaultChild:
         faultDescription_.append(name.data, name.size);
         faultDescription_ += ": ";
@@ -553,7 +543,7 @@ void Decoder::finish(ZRValue& out, ZRValue::Type kind, std::size_t start, bool h
     case ZRValue::Object:
     case ZRValue::Binary: {
         if (kind == ZRValue::Binary && !hasText)
-            assertFailed(kBinaryWithoutTextSite);
+            assertFailed(compatibility::kBinaryWithoutTextLine);
         if (!isStrictBase64(text, size))
             unfaithful(start, std::string("the ") + (kind == ZRValue::Binary ? "Binary" : "Object") +
                                   " text is not base64");
@@ -580,10 +570,9 @@ void readValueXml(const char* text, std::size_t size, ZRValue& out)
 {
     Decoder decoder(text, out, size);
     if (decoder.read(size, true) == Decoder::Status::NoElement) {
-        ZRError error(kModule, kMethod, "the value is not well-formed XML: the text holds no element",
-                      kSourcePath, __LINE__);
-        error.withKind(ZRErrorKind::BadReply);
-        throw error;
+        throwWithKind(ZRError(kModule, kMethod, "the value is not well-formed XML: the text holds no element",
+                              kSourcePath, __LINE__),
+                      ZRErrorKind::BadReply);
     }
     decoder.checkRest();
 }

@@ -8,8 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "zrcompatibility.h"
 #include "zrreplyguard.h"
 #include "zrsoapH.h"
+#include "zrthrow.h"
 #include "zrvaluesoap.h"
 
 namespace ZR {
@@ -17,15 +19,14 @@ namespace ZR {
 namespace {
 
 const char* const kModule = "ZRValue";
-const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
+const char* const kSourcePath = compatibility::kCodecSource;
 
 [[noreturn]] void textTooLong()
 {
-    ZRError error(kModule, "readValueXml",
-                  "the value text is longer than " + std::to_string(kMaxValueTextBytes) + " bytes",
-                  kSourcePath, __LINE__);
-    error.withKind(ZRErrorKind::BadReply);
-    throw error;
+    throwWithKind(ZRError(kModule, "readValueXml",
+                          "the value text is longer than " + std::to_string(kMaxValueTextBytes) + " bytes",
+                          kSourcePath, __LINE__),
+                  ZRErrorKind::BadReply);
 }
 
 // The first block of an output hook's text: enough for a small value, and

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <limits>
 
+#include "zrcompatibility.h"
 #include "zrnumbertext.h"
+#include "zrthrow.h"
 #include "zrvaluesoap.h"
 #include "zrvaluewalk.h"
 
@@ -14,9 +16,6 @@ namespace ZR {
 namespace {
 
 const char* const kModule = "ZRValue";
-const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
-// Brokers and callers have always seen this fixed line in the text.
-const int kUnknownValueTypeSite = 649;
 
 const char kArrayStart[] = "<item xsi:type=\"Array\">";
 const char kBoolStart[] = "<item xsi:type=\"xsd:boolean\">";
@@ -88,10 +87,7 @@ void writeLeaf(const ZRValue& value, std::string& out, bool nested)
         value.encodeBase64(out);
         break;
     case ZRValue::Binary: out += kBinaryPlaceholder; return;
-    default:
-        throw ZRError(kModule, "Assert failed",
-                      std::string(kSourcePath) + ":" + decimalText(kUnknownValueTypeSite), kSourcePath,
-                      kUnknownValueTypeSite);
+    default: throw assertFailure(kModule, compatibility::kCodecSource, compatibility::kUnknownValueTypeLine);
     }
     out += kItemEnd;
 }

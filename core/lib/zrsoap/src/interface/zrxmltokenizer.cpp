@@ -11,8 +11,10 @@
 
 #include <tinyxml.h>
 
+#include "zrcompatibility.h"
 #include "zrnumbertext.h"
 #include "zrtextchars.h"
+#include "zrthrow.h"
 #include "zrvalue.h"
 
 namespace ZR {
@@ -21,7 +23,7 @@ namespace {
 
 const char* const kModule = "ZRValue";
 const char* const kMethod = "readValueXml";
-const char* const kSourcePath = "core/lib/zrsoap/src/interface/zrvaluesoap";
+const char* const kSourcePath = compatibility::kCodecSource;
 // Attribute counts up to this are checked for duplicates pairwise.
 const std::size_t kPairwiseAttributeCheck = 16;
 // Text handed over in pieces is dropped once this much has been read: moving
@@ -88,10 +90,10 @@ void XmlTokenizer::malformed(const char* at, const std::string& what) const
 
 void XmlTokenizer::malformedAt(std::size_t at, const std::string& what) const
 {
-    ZRError error(kModule, kMethod, "the value is not well-formed XML: " + what + " at " + locationAt(at),
-                  kSourcePath, __LINE__);
-    error.withKind(ZRErrorKind::BadReply);
-    throw error;
+    throwWithKind(
+        ZRError(kModule, kMethod, "the value is not well-formed XML: " + what + " at " + locationAt(at),
+                kSourcePath, __LINE__),
+        ZRErrorKind::BadReply);
 }
 
 std::string XmlTokenizer::openName(std::size_t depth) const
@@ -577,12 +579,12 @@ void XmlTokenizer::checkWithTinyXml() const
     TiXmlDocument document;
     document.Parse(text.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
     if (document.Error()) {
-        ZRError error(kModule, kMethod,
-                      "the value is not well-formed XML: " + std::string(document.ErrorDesc()) + " at line " +
-                          decimalText(document.ErrorRow()) + ", column " + decimalText(document.ErrorCol()),
-                      kSourcePath, __LINE__);
-        error.withKind(ZRErrorKind::BadReply);
-        throw error;
+        throwWithKind(
+            ZRError(kModule, kMethod,
+                    "the value is not well-formed XML: " + std::string(document.ErrorDesc()) + " at line " +
+                        decimalText(document.ErrorRow()) + ", column " + decimalText(document.ErrorCol()),
+                    kSourcePath, __LINE__),
+            ZRErrorKind::BadReply);
     }
 }
 

@@ -22,7 +22,6 @@
 
 #include <stdsoap2.h>
 
-#include "zrhostname.h"
 #include "zrpluginstate.h"
 
 namespace ZR {
@@ -52,6 +51,7 @@ struct TransportState : ZRArmedLimits {
     // The process that opened the socket. After fork, parent and child hold
     // the same connection; only its owner may send, read or shut it down.
     pid_t owner = 0;
+    ZRHostCheck hostUsable = nullptr;
 };
 
 TransportState* stateOf(const struct soap* soap)
@@ -170,7 +170,7 @@ SOAP_SOCKET openConnection(struct soap* soap, const char* /*endpoint*/, const ch
     TransportState& state = *stateOf(soap);
     state.report.connectFailed = true;
     soap->errnum = 0;
-    if (!host || !isAcceptableHost(host))
+    if (!host || !state.hostUsable(host))
         return connectFailure(soap, "Host not found", "no usable host in the end point");
 
     addrinfo hints{};
@@ -301,11 +301,7 @@ int pollConnection(struct soap* soap)
         soap->socket = SOAP_INVALID_SOCKET;
         return SOAP_EOF;
     }
-    char byte;
-    const ssize_t peeked = ::recv(soap->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)))
-        return SOAP_OK;
-    return SOAP_EOF;
+    return pendingInput(soap->socket) == ZRPendingInput::Closed ? SOAP_EOF : SOAP_OK;
 }
 
 // gSOAP shuts a connection down before it closes it; that would end the
@@ -318,10 +314,12 @@ int shutDownConnection(struct soap* soap, SOAP_SOCKET socket, int how)
     return ::shutdown(socket, how);
 }
 
-int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
+int createPlugin(struct soap* soap, struct soap_plugin* plugin, void* hostUsable)
 {
     plugin->id = kPluginId;
-    plugin->data = new TransportState;
+    TransportState* state = new TransportState;
+    state->hostUsable = reinterpret_cast<ZRHostCheck>(hostUsable);
+    plugin->data = state;
     plugin->fcopy = copyPluginState<TransportState>;
     plugin->fdelete = deletePluginState<TransportState>;
     soap->fopen = openConnection;
@@ -338,10 +336,10 @@ int createPlugin(struct soap* soap, struct soap_plugin* plugin, void*)
 
 }  // namespace
 
-void installTransport(struct soap* context)
+void installTransport(struct soap* context, ZRHostCheck hostUsable)
 {
     if (!stateOf(context))
-        soap_register_plugin_arg(context, createPlugin, nullptr);
+        soap_register_plugin_arg(context, createPlugin, reinterpret_cast<void*>(hostUsable));
 }
 
 ZRExchangeReport exchangeReport(const struct soap* context)
@@ -411,6 +409,17 @@ namespace ZR {
 
 // Asked between the pieces of a reply while it is parsed, so that a long
 // parse ends on the deadline or the interrupt as a wait does; records why.
+ZRPendingInput pendingInput(int socket)
+{
+    char byte;
+    const ssize_t peeked = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (peeked > 0)
+        return ZRPendingInput::Bytes;
+    if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return ZRPendingInput::None;
+    return ZRPendingInput::Closed;
+}
+
 bool exchangeShouldStop(struct soap* context)
 {
     TransportState* state = stateOf(context);

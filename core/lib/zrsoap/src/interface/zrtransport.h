@@ -15,10 +15,14 @@ struct soap;
 
 namespace ZR {
 
+// Which host names a connection may be opened to; the caller's rule.
+typedef bool (*ZRHostCheck)(const std::string& host);
+
 // Replaces the context's socket callbacks (open, send, receive, poll) and
-// stops gSOAP from ever using the process's standard streams. Installing
-// twice does nothing.
-void installTransport(struct soap* context);
+// stops gSOAP from ever using the process's standard streams. A connection
+// to a host that `hostUsable` refuses fails as an unknown host would.
+// Installing twice does nothing.
+void installTransport(struct soap* context, ZRHostCheck hostUsable);
 
 // How the waits of the last exchange ended.
 enum class ZRWaitEnd {
@@ -99,6 +103,15 @@ private:
     struct soap* context_;
     struct ZRArmedLimits* previous_;
 };
+
+// What waits unread on a connected socket, looked at without reading it or
+// waiting for it.
+enum class ZRPendingInput {
+    Bytes,   // at least one byte can be read now
+    None,    // the connection is open and nothing has arrived
+    Closed,  // the peer closed or reset it, or the socket failed
+};
+ZRPendingInput pendingInput(int socket);
 
 // Whether the exchange armed on `context` must stop now (its deadline has
 // passed or the interrupt check says so); records the reason in the report.

@@ -13,12 +13,9 @@
 
 #include <stdsoap2.h>
 
-#ifndef _WIN32
-#include <sys/socket.h>
-#endif
-
 #include "zrchunkframing.h"
 #include "zrpluginstate.h"
+#include "zrtransport.h"
 
 namespace ZR {
 
@@ -216,13 +213,7 @@ int finishReceive(struct soap* soap)
 // than it announced) would be read as the start of the next one.
 bool hasStaleInput(const struct soap* soap)
 {
-#ifdef MSG_DONTWAIT
-    char byte;
-    return soap_valid_socket(soap->socket) && ::recv(soap->socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
-#else
-    (void)soap;
-    return false;
-#endif
+    return soap_valid_socket(soap->socket) && pendingInput(soap->socket) == ZRPendingInput::Bytes;
 }
 
 // gSOAP polls a kept-alive connection before it sends on it and opens a new
