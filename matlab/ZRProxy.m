@@ -330,19 +330,21 @@ classdef ZRProxy < handle
       if nargin < 3
         params = {};
       end
-      if isempty(obj.state.handle) && ~obj.state.released
+      state = obj.state;   % one read: each property access costs
+      if isempty(state.handle) && ~state.released
         proxyConnect(obj);   % a loaded proxy looks its module up again
+        state = obj.state;
       end
       % The connection count travels only when it changed: the proxy keeps
       % it, and every call saves a copy of the options.
-      options = obj.state.options;
-      changed = obj.Connections ~= obj.state.sentConnections;
-      if changed
-        options.Connections = obj.Connections;
-      end
-      f = ZRFuture(invoker('async', obj.state.handle, method, params, options), method);
-      if changed
-        obj.state.sentConnections = obj.Connections;
+      connections = obj.Connections;
+      if connections == state.sentConnections
+        f = ZRFuture(invoker('async', state.handle, method, params, state.options), method);
+      else
+        options = state.options;
+        options.Connections = connections;
+        f = ZRFuture(invoker('async', state.handle, method, params, options), method);
+        obj.state.sentConnections = connections;
       end
     end
 
