@@ -12,15 +12,7 @@ class DeafListener {
 public:
     DeafListener()
     {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(fd_, 4) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        port_ = ntohs(address.sin_port);
+        fd_ = listenOnLoopback(port_);
     }
     ~DeafListener() { ::close(fd_); }
     std::string endpoint() const { return "http://127.0.0.1:" + std::to_string(port_); }

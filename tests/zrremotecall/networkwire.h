@@ -75,6 +75,25 @@ struct DirectConnection {
     boost::shared_ptr<ZRValue> handle;
 };
 
+// A socket listening on 127.0.0.1 at a port the kernel chose, which it
+// writes to `port`. Throws when there is none to be had.
+inline int listenOnLoopback(int& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
 // An end point on which nothing listens: a peer's port after it stopped.
 inline std::string refusingEndpoint()
 {
