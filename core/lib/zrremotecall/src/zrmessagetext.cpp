@@ -6,11 +6,10 @@
 // is a count, so malformed input cannot make it hold more than its bound.
 #include "zrmessagetext.h"
 
-#include <strings.h>
-
 #include <algorithm>
-#include <cctype>
 #include <cstring>
+
+#include "zrtextchars.h"
 
 namespace ZR {
 
@@ -33,27 +32,14 @@ std::uint64_t padded(std::uint64_t length)
 
 std::string lowered(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(), asciiLower);
     return text;
 }
 
 // Whether `text` starts with `prefix` (lower case), in any case.
 bool startsWith(const std::string& text, const char* prefix)
 {
-    const std::size_t length = std::strlen(prefix);
-    return text.size() >= length && strncasecmp(text.c_str(), prefix, length) == 0;
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    return startsWithIgnoringCase(text.data(), text.data() + text.size(), prefix);
 }
 
 }  // namespace
@@ -90,8 +76,8 @@ void ZRMessageText::add(const char* data, std::size_t size)
                     chunk_ = chunkLeft_ == 0 ? Chunk::Trailer : Chunk::Data;
                     chunkLineEmpty_ = true;
                     chunkSizeEnded_ = false;
-                } else if (!chunkSizeEnded_ && hexDigit(c) >= 0) {
-                    chunkLeft_ = chunkLeft_ * 16 + static_cast<std::uint64_t>(hexDigit(c));
+                } else if (!chunkSizeEnded_ && hexDigitValue(c) >= 0) {
+                    chunkLeft_ = chunkLeft_ * 16 + static_cast<std::uint64_t>(hexDigitValue(c));
                     if (chunkLeft_ > kLargestChunk)
                         chunk_ = Chunk::Done;
                 } else {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "zrtextchars.h"
+
 namespace ZR {
 
 namespace {
@@ -13,17 +15,6 @@ namespace {
 const int kMaxSizeDigits = 15;
 // Chunk extensions and trailer lines are ignored, but not without bound.
 const std::size_t kMaxLineLength = 4096;
-
-int hexValue(char byte)
-{
-    if (byte >= '0' && byte <= '9')
-        return byte - '0';
-    if (byte >= 'a' && byte <= 'f')
-        return byte - 'a' + 10;
-    if (byte >= 'A' && byte <= 'F')
-        return byte - 'A' + 10;
-    return -1;
-}
 
 }  // namespace
 
@@ -65,7 +56,7 @@ bool ZRChunkFraming::takeByte(char byte)
         return fail("a chunk-size or trailer line longer than " + std::to_string(kMaxLineLength) + " bytes");
     switch (state_) {
     case State::Size: {
-        const int digit = hexValue(byte);
+        const int digit = hexDigitValue(byte);
         if (digit >= 0) {
             if (++digits_ > kMaxSizeDigits)
                 return fail("a chunk size of more than " + std::to_string(kMaxSizeDigits) + " digits");
