@@ -13,26 +13,12 @@ root=$(cd "$here/../.." && pwd)
 broker=$(find "$build/tools" -name zrdemobroker -type f -perm -u+x | head -n 1)
 [[ -x $broker ]] || { echo "run_bench: build zrdemobroker, connector and invoker first" >&2; exit 1; }
 
+# The same start and stop of the demo broker as the install tests use.
+source "$root/tests/install/broker.sh"
 work=$(mktemp -d)
-broker_pid=
-cleanup() {
-  if [[ -n $broker_pid ]]; then
-    kill "$broker_pid" 2>/dev/null || true
-    wait "$broker_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$broker" --port 0 --bind 127.0.0.1 >"$work/port" &
-broker_pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/^port \([0-9][0-9]*\)$/\1/p' "$work/port" | head -n 1)
-  [[ -n $port ]] && break
-  sleep 0.1
-done
-[[ -n $port ]] || { echo "run_bench: the broker reported no port" >&2; exit 1; }
+trap 'stop_broker; rm -rf "$work"' EXIT
+start_broker "$broker"
+port=$broker_port
 
 run() {  # name mex-dir m-file-dir what
   echo "== $1" >&2
