@@ -54,33 +54,24 @@ classdef ZRFuture < handle
 
   % SPDX-License-Identifier: GPL-2.0-or-later
 
-  properties (SetAccess = private)
-    Method = ''   % the method called
-  end
-
+  % What a future shows asks invoker, which holds the call: a future is
+  % made and dropped for every background call, so it holds as little as
+  % it can (no constructor: ZRProxy sets the key).
   properties (Dependent, SetAccess = private)
     State         % 'queued', 'running' or 'finished'
     Error         % [] or an MException/struct (identifier, message)
+    Method        % the method called
   end
 
   % Public but hidden, and no method is private: once the class is
   % reloaded (clear functions), Octave refuses the class's own code access
   % to private members of futures made before.
   properties (Hidden, Transient)
-    key = uint32([])   % invoker's key of the call
+    key = uint32([])   % invoker's key of the call; empty in ZRFuture()
     handedOut = false  % given out by fetchNext
   end
 
   methods
-    function f = ZRFuture(key, method)
-      % Made by ZRProxy.async; not meant to be called directly.
-      if nargin == 0
-        return;
-      end
-      f.key = key;
-      f.Method = method;
-    end
-
     function s = get.State(f)
       s = invoker('state', f.key);
     end
@@ -104,11 +95,17 @@ classdef ZRFuture < handle
       tf = invoker('wait', ZRFuture.keysOf(F), seconds);
     end
 
-    function varargout = fetchOutputs(f)
-      if numel(f) ~= 1
-        error('zrbridge:badArgument', 'fetchOutputs takes one future');
+    function m = get.Method(f)
+      if isempty(f.key)
+        m = '';
+      else
+        m = invoker('method', f.key);
       end
+    end
+
+    function varargout = fetchOutputs(f)
       % invoker leaves its output unset for a result without a MATLAB form.
+      % It refuses an array of futures (one key each) and an empty one.
       invoker('fetch', f.key);
       if exist('ans', 'var') ~= 1
         if nargout > 0
@@ -146,11 +143,10 @@ classdef ZRFuture < handle
     end
 
     function delete(f)
-      if ~isempty(f.key)
-        try
-          invoker('release', f.key);
-        catch
-        end
+      % An empty key releases nothing; a test for it would cost more.
+      try
+        invoker('release', f.key);
+      catch
       end
     end
 

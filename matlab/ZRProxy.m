@@ -221,8 +221,7 @@ classdef ZRProxy < handle
     % proxies must keep working and still close their connections.
     state = struct('handle', {[]}, 'released', false, ...
                    'options', struct('Timeout', {[]}, 'ConnectTimeout', {[]}, 'ArrayResults', 'cell', ...
-                                     'History', 0), ...
-                   'sentConnections', 0, ...
+                                     'History', 0, 'Connections', 4), ...
                    'lastFault', struct('faultstring', '', 'detail', ''))
   end
 
@@ -320,32 +319,15 @@ classdef ZRProxy < handle
     end
 
     function set.Connections(obj, value)
-      connector('options', struct('Connections', value));  % the rule, in one place
-      obj.Connections = double(value);
+      proxySetOption(obj, 'Connections', value);
+      obj.Connections = obj.state.options.Connections;
     end
 
-    function f = async(obj, method, params)
+    function f = async(obj, varargin)
       % f = p.async('method'[, {arg1, ...}]): the call in the background, a
-      % ZRFuture (see help ZRFuture).
-      if nargin < 3
-        params = {};
-      end
-      state = obj.state;   % one read: each property access costs
-      if isempty(state.handle) && ~state.released
-        proxyConnect(obj);   % a loaded proxy looks its module up again
-        state = obj.state;
-      end
-      % The connection count travels only when it changed: the proxy keeps
-      % it, and every call saves a copy of the options.
-      connections = obj.Connections;
-      if connections == state.sentConnections
-        f = ZRFuture(invoker('async', state.handle, method, params, state.options), method);
-      else
-        options = state.options;
-        options.Connections = connections;
-        f = ZRFuture(invoker('async', state.handle, method, params, options), method);
-        obj.state.sentConnections = connections;
-      end
+      % ZRFuture (see help ZRFuture). p.async(...) itself is served in
+      % subsref, without this method's dispatch.
+      f = subsref(obj, struct('type', {'.', '()'}, 'subs', {'async', varargin}));
     end
 
     function delete(obj)
@@ -376,10 +358,22 @@ classdef ZRProxy < handle
   methods (Hidden)
     function varargout = subsref(obj, s)
       if s(1).type(1) ~= '('
-        if numel(s) == 2 && s(2).type(1) == '(' && strcmp(s(1).subs, 'async')
-          % p.async(...) straight to the method: the generic path costs
-          % as much again as starting the call.
-          varargout = {async(obj, s(2).subs{:})};
+        if strcmp(s(1).subs, 'async') && numel(s) == 2 && s(2).type(1) == '('
+          % p.async(...), made here: a future costs Octave about as much
+          % as a whole synchronous call, so every statement counts. The
+          % options carry Connections, which invoker applies on a change.
+          state = obj.state;
+          if isempty(state.handle) && ~state.released
+            proxyConnect(obj);   % a loaded proxy looks its module up again
+            state = obj.state;
+          end
+          args = s(2).subs;
+          if numel(args) < 2
+            args{2} = {};   % p.async('method') calls without arguments
+          end
+          f = ZRFuture;
+          f.key = invoker('async', state.handle, args{:}, state.options);
+          varargout = {f};
           return;
         end
         % Properties and methods as usual.

@@ -90,6 +90,10 @@ mxArray* callOptionsArray(const ZRCallOptions& options)
     mxSetField(result, 0, "ArrayResults",
                mxCreateString(options.arrayResults == ZRArrayResults::Numeric ? "numeric" : "cell"));
     mxSetField(result, 0, "History", mxCreateDoubleScalar(static_cast<double>(options.history)));
+    if (options.connections) {
+        mxAddField(result, "Connections");
+        mxSetField(result, 0, "Connections", mxCreateDoubleScalar(static_cast<double>(options.connections)));
+    }
     return result;
 }
 

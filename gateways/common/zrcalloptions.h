@@ -41,8 +41,9 @@ ZRCallOptions callOptions(const mxArray* options, const ZRCallOptions& defaults)
 
 // The normal form of `options` as a new 1x1 struct, owned by the caller:
 // Timeout and ConnectTimeout in seconds or [] for no limit, ArrayResults
-// 'cell' or 'numeric', History a number. What ZRProxy keeps, so that the class and the
-// gateways follow one set of rules.
+// 'cell' or 'numeric', History a number, and Connections when it was
+// given. What ZRProxy keeps, so that the class and the gateways follow one
+// set of rules.
 mxArray* callOptionsArray(const ZRCallOptions& options);
 
 }  // namespace ZR

@@ -48,8 +48,9 @@
 %                                   its normal form: Timeout and
 %                                   ConnectTimeout in seconds or [] for no
 %                                   limit, ArrayResults 'cell' or
-%                                   'numeric', History a number (ZRProxy
-%                                   keeps its options so)
+%                                   'numeric', History a number,
+%                                   Connections when given (ZRProxy keeps
+%                                   its options so)
 %     R = CONNECTOR('history', H)   the last exchanges made through H,
 %                                   oldest first, as an Nx1 struct array
 %                                   with the fields Method, Started,

@@ -51,10 +51,12 @@ void startInBackground(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     ZR::ZRCallOptions defaults;
     defaults.limits = proxy.limits();
     const ZR::ZRCallOptions options = ZR::callOptions(nrhs > 4 ? prhs[4] : nullptr, defaults);
-    if (options.connections)
+    // ZRProxy passes its Connections with every call: only a change reaches
+    // the workers.
+    if (options.connections && options.connections != proxy.connections())
         proxy.setConnections(options.connections);
     plhs[0] = ZR::holdFuture(proxy.start(methodName, std::move(parameters), options.limits),
-                             options.arrayResults);
+                             options.arrayResults, methodName);
 }
 
 bool isAsyncCommand(int nrhs, const mxArray* prhs[])

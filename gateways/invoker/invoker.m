@@ -61,6 +61,7 @@
 %       the same identifier and text; may be asked again.
 %     S = INVOKER('state', KEY) 'queued', 'running' or 'finished'.
 %     E = INVOKER('error', KEY) [] or a struct with identifier and message.
+%     M = INVOKER('method', KEY) the method the call calls.
 %     INVOKER('cancel', KEYS) ends unfinished calls (a running one's
 %       connection is closed); their error is zrbridge:cancelled.
 %     INVOKER('release', KEYS) forgets the calls, cancelling unfinished

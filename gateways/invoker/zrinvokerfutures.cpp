@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // invoker's future commands and the table of futures they name. A key names
-// a ZRCallFuture and the ArrayResults its result is converted with; keys
+// a ZRCallFuture, the ArrayResults its result is converted with and the
+// method it calls; keys
 // start at a random point and never repeat, so a key from an earlier load
 // of the module names nothing. The module stays loaded (mexLock) while the
 // table holds anything, so `clear mex` cannot drop futures that still run.
@@ -30,6 +31,7 @@ const char kUnknownFuture[] = "No such future";
 struct FutureEntry {
     ZRCallFuture future;
     ZRArrayResults arrayResults;
+    std::string methodName;
 };
 
 struct FutureTable {
@@ -97,12 +99,16 @@ FutureEntry& entryOf(std::uint32_t key)
     return it->second;
 }
 
+// The one key after the command. ZRFuture passes f.key, which for an array
+// of futures is one argument per future, for an empty one no key at all.
 std::uint32_t singleKey(int nrhs, const mxArray* prhs[])
 {
     if (nrhs < 2)
         throw ZRMxArgumentError(identifier::usage, "Usage: invoker(command, key)");
     const std::vector<std::uint32_t> keys = keysOf(prhs[1]);
-    if (keys.size() != 1)
+    if (keys.empty())
+        throw ZRMxArgumentError(identifier::invalidHandle, kUnknownFuture);
+    if (keys.size() != 1 || nrhs > 2)
         throw ZRMxArgumentError(identifier::badArgument, "One future key expected");
     return keys[0];
 }
@@ -228,7 +234,7 @@ void fetch(mxArray* plhs[], std::uint32_t key)
 
 }  // namespace
 
-mxArray* holdFuture(const ZRCallFuture& future, ZRArrayResults arrayResults)
+mxArray* holdFuture(const ZRCallFuture& future, ZRArrayResults arrayResults, const std::string& methodName)
 {
     FutureTable& t = table();
     if (t.lastKey == std::numeric_limits<std::uint32_t>::max()) {
@@ -236,7 +242,7 @@ mxArray* holdFuture(const ZRCallFuture& future, ZRArrayResults arrayResults)
         throw ZRMxArgumentError(identifier::badArgument, "No future keys left");
     }
     mxArray* key = keyArray(t.lastKey + 1);
-    t.entries.emplace(++t.lastKey, FutureEntry{future, arrayResults});
+    t.entries.emplace(++t.lastKey, FutureEntry{future, arrayResults, methodName});
     updateLock();
     return key;
 }
@@ -245,8 +251,8 @@ bool isFutureCommand(const mxArray* command)
 {
     if (!mxIsChar(command) || mxGetNumberOfElements(command) > 8)
         return false;
-    static const char* const commands[] = {"wait",  "next",   "state",   "fetch",
-                                           "error", "cancel", "release", "count"};
+    static const char* const commands[] = {"wait",   "next",    "state", "fetch", "error",
+                                           "cancel", "release", "count", "method"};
     char text[16] = {0};
     if (mxGetString(command, text, sizeof text) != 0)
         return false;
@@ -280,6 +286,8 @@ void runFutureCommand(mxArray* plhs[], int nrhs, const mxArray* prhs[])
         plhs[0] = mxCreateString(stateName(entryOf(singleKey(nrhs, prhs)).future.state()));
     } else if (name == "fetch") {
         fetch(plhs, singleKey(nrhs, prhs));
+    } else if (name == "method") {
+        plhs[0] = mxCreateString(entryOf(singleKey(nrhs, prhs)).methodName.c_str());
     } else if (name == "error") {
         plhs[0] = errorStruct(entryOf(singleKey(nrhs, prhs)).future.error());
     } else if (name == "cancel") {
