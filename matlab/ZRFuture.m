@@ -14,6 +14,12 @@ classdef ZRFuture < handle
   %                          synchronous call gives (ArrayResults, Binary and
   %                          unwrapping apply), or its error with the same
   %                          identifier and text. May be asked again.
+  %   R = fetchOutputs(F)    for an array, waits for every future and joins
+  %                          the results along the first dimension (vertcat),
+  %                          in the order of F; the first failed call's error
+  %                          (in that order) is raised instead
+  %   C = fetchOutputs(F, 'UniformOutput', false)
+  %                          the same results in a numel(F)x1 cell array
   %   tf = wait(F)           blocks until every future in F has finished
   %   tf = wait(F, 'finished', seconds)
   %                          the same for at most seconds: false when the
@@ -103,13 +109,14 @@ classdef ZRFuture < handle
       end
     end
 
-    function varargout = fetchOutputs(f)
+    function varargout = fetchOutputs(F, varargin)
       % invoker leaves its output unset for a result without a MATLAB form.
-      % It refuses an array of futures (one key each) and an empty one.
-      invoker('fetch', f.key);
+      % F.key of an array is one key per future: invoker joins their
+      % results, as it does with 'UniformOutput'.
+      invoker('fetch', F.key, varargin{:});
       if exist('ans', 'var') ~= 1
         if nargout > 0
-          error('zrbridge:noResult', 'The method ''%s'' returned no value', f.Method);
+          error('zrbridge:noResult', 'The method ''%s'' returned no value', F.Method);
         end
         varargout = {};
         return;

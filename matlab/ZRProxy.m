@@ -367,12 +367,10 @@ classdef ZRProxy < handle
             proxyConnect(obj);   % a loaded proxy looks its module up again
             state = obj.state;
           end
-          args = s(2).subs;
-          if numel(args) < 2
-            args{2} = {};   % p.async('method') calls without arguments
-          end
+          % p.async('method') calls without arguments: invoker tells the
+          % options from parameters.
           f = ZRFuture;
-          f.key = invoker('async', state.handle, args{:}, state.options);
+          f.key = invoker('async', state.handle, s(2).subs{:}, state.options);
           varargout = {f};
           return;
         end

@@ -29,6 +29,7 @@ const char badReply[] = "zrbridge:badReply";
 const char timeout[] = "zrbridge:timeout";
 const char interrupted[] = "zrbridge:interrupted";
 const char cancelled[] = "zrbridge:cancelled";
+const char noResult[] = "zrbridge:noResult";
 const char unspecified[] = "zrbridge:failed";
 }  // namespace identifier
 

@@ -48,6 +48,7 @@ extern const char badReply[];
 extern const char timeout[];
 extern const char interrupted[];
 extern const char cancelled[];    // a call started in the background was cancelled
+extern const char noResult[];     // a result was asked of a method that gave none
 extern const char unspecified[];  // a failure of no known cause
 }  // namespace identifier
 

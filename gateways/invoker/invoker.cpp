@@ -17,7 +17,7 @@
 namespace {
 
 const char kUsage[] = "Usage: proxy(methodname[, parameters])";
-const char kAsyncUsage[] = "Usage: invoker('async', handle, methodname, parameters[, options])";
+const char kAsyncUsage[] = "Usage: invoker('async', handle, methodname[, parameters][, options])";
 
 void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
@@ -39,18 +39,23 @@ void invoke(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     plhs[0] = ZR::zrValueToMxArray(result, options.arrayResults);
 }
 
-// invoker('async', handle, methodName, parameters[, options]): converted
+// invoker('async', handle, methodName[, parameters][, options]): converted
 // here and now, started in the background; the future's key comes back.
+// Parameters are a cell array, so a struct in their place is the options
+// of a call without parameters (ZRProxy passes p.async's arguments on as
+// they came).
 void startInBackground(mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    if (nrhs < 4)
+    if (nrhs < 3 || nrhs > 5)
         throw ZR::ZRMxArgumentError(ZR::identifier::usage, kAsyncUsage);
+    const bool withParameters = nrhs == 5 || (nrhs == 4 && !mxIsStruct(prhs[3]));
     ZR::ZRProxyRemote& proxy = ZR::proxyOf(prhs[1]);
     const std::string methodName = ZR::mxArrayName(prhs[2], "The method name");
-    ZR::ZRValue parameters = ZR::mxArrayToParameters(prhs[3]);
+    ZR::ZRValue parameters = withParameters ? ZR::mxArrayToParameters(prhs[3]) : ZR::ZRValue();
+    const mxArray* given = nrhs > (withParameters ? 4 : 3) ? prhs[nrhs - 1] : nullptr;
     ZR::ZRCallOptions defaults;
     defaults.limits = proxy.limits();
-    const ZR::ZRCallOptions options = ZR::callOptions(nrhs > 4 ? prhs[4] : nullptr, defaults);
+    const ZR::ZRCallOptions options = ZR::callOptions(given, defaults);
     // ZRProxy passes its Connections with every call: only a change reaches
     // the workers.
     if (options.connections && options.connections != proxy.connections())

@@ -43,11 +43,15 @@
 %     zrbridge:failed           a failure of no known cause (out of
 %                               memory, for one)
 %     zrbridge:cancelled        a background call was cancelled
+%     zrbridge:noResult         'fetch' of several calls, one of which gave
+%                               a result without a MATLAB form
 %
 %   Calls in the background (ZRProxy.async and ZRFuture sit on these):
-%     KEY = INVOKER('async', H, METHOD, PARAMETERS[, OPTIONS]) converts
+%     KEY = INVOKER('async', H, METHOD[, PARAMETERS][, OPTIONS]) converts
 %       PARAMETERS at once (failing there as the call above would), starts
 %       the call and returns its key, a 1x1 uint32, without waiting.
+%       Without PARAMETERS (a struct in their place is OPTIONS) the method
+%       is called without arguments.
 %       OPTIONS may also hold Connections: how many connections to the
 %       module H's background calls use at most (default 4); calls beyond
 %       them wait in order. Timeout counts from here, queueing included.
@@ -59,6 +63,11 @@
 %     R = INVOKER('fetch', KEY) waits, then the result converted as above
 %       (OPTIONS' ArrayResults of the 'async'), or the call's error with
 %       the same identifier and text; may be asked again.
+%     R = INVOKER('fetch', KEY1, KEY2, ...) (or a vector of keys) waits for
+%       every call, then their results joined with vertcat in that order,
+%       or the first failed call's error; ..., 'UniformOutput', false)
+%       gives the results in an Nx1 cell array instead. A result without
+%       a MATLAB form is zrbridge:noResult there.
 %     S = INVOKER('state', KEY) 'queued', 'running' or 'finished'.
 %     E = INVOKER('error', KEY) [] or a struct with identifier and message.
 %     M = INVOKER('method', KEY) the method the call calls.

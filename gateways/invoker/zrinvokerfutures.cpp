@@ -20,6 +20,7 @@
 #include "zrhostinterrupt.h"
 #include "zrmxconvert.h"
 #include "zrproxyremote.h"
+#include "zrtextchars.h"
 #include "zrthrow.h"
 
 namespace ZR {
@@ -219,16 +220,104 @@ mxArray* errorStruct(const ZRError* error)
     return result;
 }
 
-void fetch(mxArray* plhs[], std::uint32_t key)
+// What 'fetch' was given: keys (one per argument, or several in one), then
+// optionally 'UniformOutput', TF.
+struct FetchRequest {
+    std::vector<std::uint32_t> keys;
+    bool uniform = true;
+    bool optionGiven = false;
+};
+
+FetchRequest fetchRequestOf(int nrhs, const mxArray* prhs[])
 {
-    FutureEntry& entry = entryOf(key);
+    FetchRequest request;
+    int i = 1;
+    for (; i < nrhs && !mxIsChar(prhs[i]); ++i) {
+        const std::vector<std::uint32_t> keys = keysOf(prhs[i]);
+        if (keys.empty())
+            throw ZRMxArgumentError(identifier::invalidHandle, kUnknownFuture);
+        request.keys.insert(request.keys.end(), keys.begin(), keys.end());
+    }
+    if (i < nrhs) {
+        const char kBadOption[] = "fetch takes one option: 'UniformOutput', true or false";
+        if (nrhs - i != 2)
+            throw ZRMxArgumentError(identifier::badArgument, kBadOption);
+        const std::string name = mxArrayText(prhs[i], kBadOption);
+        const mxArray* value = prhs[i + 1];
+        if (!equalsIgnoringCase(name.data(), name.data() + name.size(), "uniformoutput") ||
+            !(mxIsLogical(value) || mxIsNumeric(value)) || mxIsComplex(value) ||
+            mxGetNumberOfElements(value) != 1)
+            throw ZRMxArgumentError(identifier::badArgument, kBadOption);
+        request.uniform = mxGetScalar(value) != 0;
+        request.optionGiven = true;
+    }
+    if (request.keys.empty())
+        throw ZRMxArgumentError(identifier::usage, "Usage: invoker('fetch', key, ...)");
+    return request;
+}
+
+// The converted result of one finished call, or its error raised as the
+// synchronous call would raise it; null for a result without a MATLAB form.
+mxArray* resultOf(const FutureEntry& entry)
+{
+    ZRValue result = entry.future.get();
+    return zrValueToMxArray(result, entry.arrayResults);
+}
+
+// Several results (or one with the option): an Nx1 cell, or what vertcat
+// makes of it. Every call is waited for before any result is converted.
+mxArray* fetchMany(const FetchRequest& request)
+{
+    std::vector<const FutureEntry*> entries;
+    for (std::uint32_t key : request.keys)
+        entries.push_back(&entryOf(key));
+    InterruptWatch watch;
+    for (const FutureEntry* entry : entries) {
+        entry->future.wait(-1, watch.check());
+        watch.raiseIfSeen("fetch");
+    }
+    struct Cell {
+        mxArray* array;
+        ~Cell() { mxDestroyArray(array); }
+    } cells{mxCreateCellMatrix(entries.size(), 1)};
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        mxArray* converted = resultOf(*entries[i]);
+        if (!converted)
+            throw ZRMxArgumentError(identifier::noResult,
+                                    "The method '" + entries[i]->methodName + "' returned no value");
+        mxSetCell(cells.array, i, converted);
+    }
+    if (!request.uniform) {
+        mxArray* result = cells.array;
+        cells.array = nullptr;
+        return result;
+    }
+    std::vector<mxArray*> parts(entries.size());
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        parts[i] = mxGetCell(cells.array, i);
+    mxArray* joined = nullptr;
+    if (mxArray* failure = mexCallMATLABWithTrap(1, &joined, static_cast<int>(parts.size()), parts.data(),
+                                                 "vertcat")) {
+        mxDestroyArray(failure);
+        throw ZRMxArgumentError(identifier::badArgument,
+                                "The results cannot be concatenated; fetchOutputs(F, 'UniformOutput', "
+                                "false) gives them in a cell array");
+    }
+    return joined;
+}
+
+void fetch(mxArray* plhs[], int nrhs, const mxArray* prhs[])
+{
+    const FetchRequest request = fetchRequestOf(nrhs, prhs);
+    if (request.keys.size() > 1 || request.optionGiven) {
+        plhs[0] = fetchMany(request);
+        return;
+    }
+    FutureEntry& entry = entryOf(request.keys[0]);
     InterruptWatch watch;
     entry.future.wait(-1, watch.check());
     watch.raiseIfSeen("fetch");
-    // Raises the call's own error, as the synchronous call would.
-    ZRValue result = entry.future.get();
-    mxArray* converted = zrValueToMxArray(result, entry.arrayResults);
-    if (converted)
+    if (mxArray* converted = resultOf(entry))
         plhs[0] = converted;
 }
 
@@ -285,7 +374,7 @@ void runFutureCommand(mxArray* plhs[], int nrhs, const mxArray* prhs[])
     } else if (name == "state") {
         plhs[0] = mxCreateString(stateName(entryOf(singleKey(nrhs, prhs)).future.state()));
     } else if (name == "fetch") {
-        fetch(plhs, singleKey(nrhs, prhs));
+        fetch(plhs, nrhs, prhs);
     } else if (name == "method") {
         plhs[0] = mxCreateString(entryOf(singleKey(nrhs, prhs)).methodName.c_str());
     } else if (name == "error") {

@@ -16,6 +16,7 @@ unwind_protect
   zrt_check_equal(fetchOutputs(f), p('echo', {1, 'a', int8(2)}), 'fetchOutputs gives the result');
   zrt_check_equal(fetchOutputs(f), p('echo', {1, 'a', int8(2)}), 'fetchOutputs again');
   zrt_check_equal(f.State, 'finished', 'State after fetch');
+  zrt_check_equal(f.Method, 'echo', 'Method of a future');
   assert(isempty(f.Error), 'Error of a successful call is not empty');
   zrt_check_equal(fetchOutputs(p.async('wrap', {'x'})), {'x'}, 'unwrapped reply');
   q = ZRProxy('Echo', '127.0.0.1', port, 'ArrayResults', 'numeric');
@@ -60,6 +61,30 @@ unwind_protect
   zrt_check_equal(sort(seen), 1:8, 'fetchNext hands out each future once');
   [idx, r] = fetchNext(F, 0.1);
   assert(isempty(idx) && isempty(r), 'fetchNext after all were handed out');
+  % fetchOutputs of an array: joined in F's order, or in a cell array.
+  zrt_check_equal(fetchOutputs(F), (1:8)', 'fetchOutputs of an array');
+  zrt_check_equal(fetchOutputs(F, 'UniformOutput', false), num2cell((1:8)'), 'UniformOutput false');
+  zrt_check_equal(fetchOutputs(F(2), 'uniformoutput', 0), {2}, 'UniformOutput false, one future');
+  clear G;
+  G(1) = q.async('first', {[1 2]});
+  G(2) = q.async('first', {[1 2 3]});
+  G(3) = p.async('nope');
+  G(4) = p.async('wrap');
+  cases = {
+    G(1:2), 'zrbridge:badArgument', 'The results cannot be concatenated; fetchOutputs(F, ''UniformOutput'', false) gives them in a cell array'
+    G([1 3 4]), 'zrbridge:remoteFault', sprintf('\tEcho::SOAP error:Unknown method\n\tSOAP detail: Echo::nope\nmethods of Echo: echo, wrap, first, typeOf, types, sizeOf, delay')
+    G([1 4 3]), 'zrbridge:noResult', 'The method ''wrap'' returned no value'
+  };
+  for k = 1:size(cases, 1)
+    try
+      fetchOutputs(cases{k, 1});
+      error('test:noError', 'fetchOutputs of array %d did not fail', k);
+    catch err
+      zrt_check_equal({err.identifier, err.message}, {cases{k, 2}, zrt_fail_message('invoker', cases{k, 3})}, ...
+                      sprintf('failed array fetch %d', k));
+    end
+  end
+  zrt_check_equal(fetchOutputs(G(1:2), 'UniformOutput', false), {[1 2]; [1 2 3]}, 'uneven results in a cell array');
 
   % Cancel: queued and running ones end with zrbridge:cancelled, finished stay.
   p.Connections = 1;
@@ -99,6 +124,9 @@ unwind_protect
   key = invoker('async', p.handle, 'echo', {5}, struct());
   zrt_check_equal(class(key), 'uint32', 'raw async returns a key');
   zrt_check_equal(invoker('fetch', key), {5}, 'raw fetch');
+  none = invoker('async', p.handle, 'sizeOf', struct('Timeout', 5));
+  zrt_check_equal(invoker('fetch', [key none]), {5; int32(0)}, 'raw async without parameters, raw fetch of two');
+  invoker('release', none);
   zrt_check_equal(invoker('count'), before + 1, 'count with one more future');
   invoker('release', key);
   zrt_check_equal(invoker('count'), before, 'release frees the future');
