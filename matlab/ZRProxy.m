@@ -358,7 +358,7 @@ classdef ZRProxy < handle
   methods (Hidden)
     function varargout = subsref(obj, s)
       if s(1).type(1) ~= '('
-        if strcmp(s(1).subs, 'async') && numel(s) == 2 && s(2).type(1) == '('
+        if numel(s) == 2 && strcmp(s(1).subs, 'async')
           % p.async(...), made here: a future costs Octave about as much
           % as a whole synchronous call, so every statement counts. The
           % options carry Connections, which invoker applies on a change.
