@@ -8,7 +8,8 @@ classdef ZRFuture < handle
   %   calls beyond that wait in the order they were started. The
   %   synchronous p('method', ...) keeps working meanwhile. F(k) =
   %   p.async(...) builds an array of futures (Octave 7 cannot concatenate
-  %   them with [f1 f2]).
+  %   them with [f1 f2]); F(1:n) = ZRFuture first spares Octave regrowing
+  %   it for each one.
   %
   %   r = fetchOutputs(f)    the result, waiting if needed: the value the
   %                          synchronous call gives (ArrayResults, Binary and
