@@ -196,6 +196,7 @@ end
 %! assert (toc (started) < 1.2);
 %! assert ({F.State}, {'finished', 'finished', 'finished', 'finished'});
 %! assert (fetchOutputs (F(3)), 3);
+%! assert (fetchOutputs (F), (1:4)');
 %! [idx, r] = fetchNext (F);
 %! assert (r, idx);
 
