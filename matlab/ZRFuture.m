@@ -75,16 +75,15 @@ classdef ZRFuture < handle
   % to private members of futures made before.
   properties (Hidden, Transient)
     key = uint32([])   % invoker's key of the call; empty in ZRFuture()
-    handedOut = false  % given out by fetchNext
   end
 
   methods
     function s = get.State(f)
-      s = invoker('state', f.key);
+      s = invoker('state', f);
     end
 
     function e = get.Error(f)
-      e = invoker('error', f.key);
+      e = invoker('error', f);
       % Octave has no MException class; there it stays a struct with the
       % same two fields.
       if ~isempty(e) && ~exist('OCTAVE_VERSION', 'builtin')
@@ -99,22 +98,17 @@ classdef ZRFuture < handle
       if nargin < 3
         seconds = [];
       end
-      tf = invoker('wait', ZRFuture.keysOf(F), seconds);
+      tf = invoker('wait', F, seconds);
     end
 
     function m = get.Method(f)
-      if isempty(f.key)
-        m = '';
-      else
-        m = invoker('method', f.key);
-      end
+      m = invoker('method', f);
     end
 
     function varargout = fetchOutputs(F, varargin)
-      % invoker leaves its output unset for a result without a MATLAB form.
-      % F.key of an array is one key per future: invoker joins their
-      % results, as it does with 'UniformOutput'.
-      invoker('fetch', F.key, varargin{:});
+      % invoker leaves its output unset for a result without a MATLAB form;
+      % it joins the results of an array, as it does with 'UniformOutput'.
+      invoker('fetch', F, varargin{:});
       if exist('ans', 'var') ~= 1
         if nargout > 0
           error('zrbridge:noResult', 'The method ''%s'' returned no value', F.Method);
@@ -129,31 +123,24 @@ classdef ZRFuture < handle
       if nargin < 2
         seconds = [];
       end
-      handed = false(1, numel(F));
-      for k = 1:numel(F)
-        handed(k) = F(k).handedOut;
-      end
-      idx = [];
+      % invoker remembers which futures it handed out, and reads F's keys
+      % itself: a property read of an array element costs Octave as much
+      % as a statement.
       varargout = cell(1, max(nargout - 1, 0));
-      if all(handed)
-        return;
+      idx = invoker('next', F, seconds);
+      if ~isempty(idx)
+        [varargout{:}] = fetchOutputs(F(idx));
       end
-      idx = invoker('next', ZRFuture.keysOf(F), seconds, handed);
-      if isempty(idx)
-        return;
-      end
-      F(idx).handedOut = true;
-      [varargout{:}] = fetchOutputs(F(idx));
     end
 
     function cancel(F)
-      invoker('cancel', ZRFuture.keysOf(F));
+      invoker('cancel', F);
     end
 
     function delete(f)
-      % An empty key releases nothing; a test for it would cost more.
+      % A future without a key releases nothing.
       try
-        invoker('release', f.key);
+        invoker('release', f);
       catch
       end
     end
@@ -164,18 +151,6 @@ classdef ZRFuture < handle
         return;
       end
       fprintf('  ZRFuture for method ''%s'' (%s)\n', f.Method, f.State);
-    end
-  end
-
-  methods (Static, Hidden)
-    function keys = keysOf(F)
-      keys = zeros(1, numel(F), 'uint32');
-      for k = 1:numel(F)
-        if isempty(F(k).key)
-          error('zrbridge:invalidHandle', 'No such future');
-        end
-        keys(k) = F(k).key;
-      end
     end
   end
 end

@@ -58,8 +58,9 @@
 %     TF = INVOKER('wait', KEYS[, SECONDS]) waits until every call in KEYS
 %       has finished (true) or SECONDS have passed (false).
 %     IDX = INVOKER('next', KEYS[, SECONDS[, SKIP]]) the position in KEYS
-%       of a finished call whose SKIP (a logical per key) is false, waiting
-%       up to SECONDS; [] when none finished in time.
+%       of a finished call that 'next' has not given out before and whose
+%       SKIP (a logical per key) is false, waiting up to SECONDS; [] when
+%       none finished in time, at once when none is left.
 %     R = INVOKER('fetch', KEY) waits, then the result converted as above
 %       (OPTIONS' ArrayResults of the 'async'), or the call's error with
 %       the same identifier and text; may be asked again.
@@ -75,6 +76,8 @@
 %       connection is closed); their error is zrbridge:cancelled.
 %     INVOKER('release', KEYS) forgets the calls, cancelling unfinished
 %       ones; N = INVOKER('count') is the number of calls held.
+%   Where KEYS or KEY stands, an array of ZRFuture objects may stand
+%   instead: invoker reads their keys itself (ZRFuture passes itself so).
 %   Ctrl-C ends a 'wait', 'next' or 'fetch' with zrbridge:interrupted and
 %   leaves the calls running. Releasing the handle H cancels its
 %   unfinished calls; finished ones keep their results. The module stays

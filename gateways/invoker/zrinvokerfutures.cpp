@@ -33,6 +33,7 @@ struct FutureEntry {
     ZRCallFuture future;
     ZRArrayResults arrayResults;
     std::string methodName;
+    bool handedOut = false;  // by 'next'
 };
 
 struct FutureTable {
@@ -84,8 +85,28 @@ void updateLock()
     }
 }
 
-std::vector<std::uint32_t> keysOf(const mxArray* keys)
+// Keys, given as uint32 or as the futures themselves: each ZRFuture's key is
+// read here, at a fraction of what reading F.key costs the interpreter for
+// an array. A future without a key (ZRFuture()) names no call: refused, or
+// left out with `skipKeyless`.
+std::vector<std::uint32_t> keysOf(const mxArray* keys, bool skipKeyless = false)
 {
+    if (mxIsClass(keys, "ZRFuture")) {
+        std::vector<std::uint32_t> result;
+        const std::size_t count = mxGetNumberOfElements(keys);
+        result.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            mxArray* key = mxGetProperty(keys, i, "key");
+            const bool named = key && mxIsUint32(key) && mxGetNumberOfElements(key) == 1;
+            if (named)
+                result.push_back(*static_cast<const std::uint32_t*>(mxGetData(key)));
+            if (key)
+                mxDestroyArray(key);
+            if (!named && !skipKeyless)
+                throw ZRMxArgumentError(identifier::invalidHandle, kUnknownFuture);
+        }
+        return result;
+    }
     if (!mxIsUint32(keys))
         throw ZRMxArgumentError(identifier::badArgument, "Future keys must be uint32");
     const std::uint32_t* data = static_cast<const std::uint32_t*>(mxGetData(keys));
@@ -100,8 +121,7 @@ FutureEntry& entryOf(std::uint32_t key)
     return it->second;
 }
 
-// The one key after the command. ZRFuture passes f.key, which for an array
-// of futures is one argument per future, for an empty one no key at all.
+// The one key after the command.
 std::uint32_t singleKey(int nrhs, const mxArray* prhs[])
 {
     if (nrhs < 2)
@@ -188,25 +208,32 @@ bool waitAll(const std::vector<std::uint32_t>& keys, double seconds)
     return true;
 }
 
-// The 1-based position in `keys` of a finished future not in `skip`, or 0.
+// The 1-based position in `keys` of a finished future that 'next' has not
+// handed out before and that is not in `skip`, or 0 (at once when every
+// one is). The future found counts as handed out from then on.
 double nextFinished(const std::vector<std::uint32_t>& keys, const mxArray* skipMask, double seconds)
 {
+    if (skipMask && (!mxIsLogical(skipMask) || mxGetNumberOfElements(skipMask) != keys.size()))
+        throw ZRMxArgumentError(identifier::badArgument, "The skip mask must be logical, one per key");
+    const mxLogical* mask = skipMask ? mxGetLogicals(skipMask) : nullptr;
+    std::vector<FutureEntry*> entries;
     std::vector<ZRCallFuture> futures;
-    for (std::uint32_t key : keys)
-        futures.push_back(entryOf(key).future);
     std::vector<std::size_t> skip;
-    if (skipMask) {
-        if (!mxIsLogical(skipMask) || mxGetNumberOfElements(skipMask) != keys.size())
-            throw ZRMxArgumentError(identifier::badArgument, "The skip mask must be logical, one per key");
-        const mxLogical* mask = mxGetLogicals(skipMask);
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            if (mask[i])
-                skip.push_back(i);
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        entries.push_back(&entryOf(keys[i]));
+        futures.push_back(entries.back()->future);
+        if (entries.back()->handedOut || (mask && mask[i]))
+            skip.push_back(i);
     }
+    if (skip.size() == keys.size())
+        return 0;
     InterruptWatch watch;
     const int index = ZRCallFuture::waitAny(futures, skip, seconds, watch.check());
     watch.raiseIfSeen("next");
-    return index < 0 ? 0 : index + 1;
+    if (index < 0)
+        return 0;
+    entries[static_cast<std::size_t>(index)]->handedOut = true;
+    return index + 1;
 }
 
 mxArray* errorStruct(const ZRError* error)
@@ -384,7 +411,7 @@ void runFutureCommand(mxArray* plhs[], int nrhs, const mxArray* prhs[])
             entryOf(key).future.cancel();
     } else if (name == "release") {
         // An unread future that still runs is cancelled: nobody can read it.
-        for (std::uint32_t key : keysOf(prhs[1])) {
+        for (std::uint32_t key : keysOf(prhs[1], true)) {
             auto it = table().entries.find(key);
             if (it == table().entries.end())
                 continue;

@@ -126,7 +126,11 @@ unwind_protect
   zrt_check_equal(invoker('fetch', key), {5}, 'raw fetch');
   none = invoker('async', p.handle, 'sizeOf', struct('Timeout', 5));
   zrt_check_equal(invoker('fetch', [key none]), {5; int32(0)}, 'raw async without parameters, raw fetch of two');
+  zrt_check_equal(sort([invoker('next', [key none]), invoker('next', [key none])]), [1 2], ...
+                  'raw next hands each call out once');
+  zrt_check_equal(invoker('next', [key none], 60), [], 'raw next with none left answers at once');
   invoker('release', none);
+  zrt_check_equal(invoker('state', f), 'finished', 'raw commands take the future itself');
   zrt_check_equal(invoker('count'), before + 1, 'count with one more future');
   invoker('release', key);
   zrt_check_equal(invoker('count'), before, 'release frees the future');
