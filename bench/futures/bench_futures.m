@@ -129,6 +129,22 @@ function bench_futures(port, what)
   % In the first round nothing freed before makes room for the futures.
   result('held_rss_after_1000_mb', rss(1, 1));
   result('held_rss_after_10000_mb', rss(1, 2));
+
+  % 2,000 finished futures handed out one by one with fetchNext.
+  n = 2000;
+  F(1:n) = ZRFuture;
+  for k = 1:n
+    F(k) = s.async('echo', {k});
+  end
+  wait(F);
+  got = zeros(1, n);
+  tic;
+  for k = 1:n
+    [idx, r] = fetchNext(F);
+    got(idx) = r{1};
+  end
+  result('fetchnext_drain2000_s', toc);
+  assert(isequal(got, 1:n));
 end
 
 function seconds = sync_round(p, calls)

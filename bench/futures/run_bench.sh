@@ -68,6 +68,7 @@ print(f"10,000 small echoes, median of three rounds: synchronous loop {sync_rate
       f" ({each_rate / sync_rate:.2f}x)")
 print(f"  Octave VmRSS with 10,000 futures streaming through, up to 1,000 in flight: after the first 1,000"
       f" {after['rss_after_1000_mb']:.1f} MB, after 10,000 {after['rss_after_10000_mb']:.1f} MB")
+print(f"2,000 finished futures handed out one by one with fetchNext: {after['fetchnext_drain2000_s']:.2f} s")
 held = (after['held_rss_after_10000_mb'] - after['held_rss_after_1000_mb']) * 2**20 / 9000
 print(f"  with all 10,000 held (first round): {after['held_rss_after_1000_mb']:.1f} MB after the first 1,000,"
       f" {after['held_rss_after_10000_mb']:.1f} MB after 10,000, {held:.0f} bytes per future held")
