@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // invoker's future commands and the table of futures they name. A key names
 // a ZRCallFuture, the ArrayResults its result is converted with and the
-// method it calls; keys
-// start at a random point and never repeat, so a key from an earlier load
-// of the module names nothing. The module stays loaded (mexLock) while the
-// table holds anything, so `clear mex` cannot drop futures that still run.
+// method it calls; keys start at a random point and never repeat, so a key
+// from an earlier load of the module names nothing. The module stays loaded
+// (mexLock) while the table holds anything, so `clear mex` cannot drop
+// futures that still run.
 #include "zrinvokerfutures.h"
 
 #include <algorithm>
