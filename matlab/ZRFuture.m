@@ -29,7 +29,9 @@ classdef ZRFuture < handle
   %                          the index into F of a finished future that
   %                          fetchNext has not handed out yet, and its result
   %                          (a failed one raises its error); idx is empty
-  %                          when the time ran out or none is left
+  %                          when the time ran out or none is left. Each
+  %                          call looks at all of F: for thousands of
+  %                          futures, fetchOutputs(F) is quicker.
   %   cancel(F)              ends queued and running calls (a running one's
   %                          connection is closed at once); their Error
   %                          becomes zrbridge:cancelled. Finished ones stay.
